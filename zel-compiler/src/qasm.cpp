@@ -1,0 +1,55 @@
+#include "zel/compiler/qasm.hpp"
+
+#include <cstdint>
+#include <string_view>
+
+#include "zel/core/fatal.hpp"
+#include "zel/core/float_text.hpp"
+
+namespace zel {
+namespace {
+
+// Element `index` of an operation's qubit list, checked against its length.
+std::uint64_t qubit_at(const Operation& op, std::size_t index) {
+    if (index >= op.qubits.size()) {
+        fatal_index_out_of_bounds(op.qubits.size(), index);
+    }
+    return op.qubits[index];
+}
+
+void append_qubit(std::string& text, std::uint64_t qubit) {
+    text += "q[";
+    text += std::to_string(qubit);
+    text += ']';
+}
+
+}  // namespace
+
+std::string to_open_qasm(const ZarnikGraph& circuit) {
+    const std::string size = std::to_string(circuit.num_qubits);
+    std::string text;
+    text += "OPENQASM 3.0;\n";
+    text += "include \"stdgates.inc\";\n";
+    text += "qubit[" + size + "] q;\n";
+    text += "bit[" + size + "] c;\n";
+    text += "\n";
+    for (const Operation& op : circuit.operations) {
+        const GateInfo& info = gate_info(op.gate.kind);
+        text += info.qasm;
+        if (info.has_angle) {
+            text += '(';
+            text += format_float_plain(op.gate.angle);
+            text += ')';
+        }
+        text += ' ';
+        append_qubit(text, qubit_at(op, 0));
+        if (info.arity == 2) {
+            text += ", ";
+            append_qubit(text, qubit_at(op, 1));
+        }
+        text += ";\n";
+    }
+    return text;
+}
+
+}  // namespace zel

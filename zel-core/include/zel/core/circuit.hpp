@@ -1,0 +1,144 @@
+#pragma once
+
+/// \file
+/// The circuit model: gate kinds, one gate application (`Operation`) and a circuit
+/// (`ZarnikGraph`). Plain data: nothing here validates qubit indexes or simulates anything.
+///
+/// Qubit q is bit q of a basis index (mask 2^q), bit 0 the least significant.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zel {
+
+/// The fourteen gate kinds, numbered 0 to 13 in declaration order.
+enum class GateKind : std::uint64_t {
+    I = 0,
+    X = 1,
+    Y = 2,
+    Z = 3,
+    H = 4,
+    S = 5,
+    SX = 6,
+    T = 7,
+    RX = 8,
+    RY = 9,
+    RZ = 10,
+    CX = 11,
+    CZ = 12,
+    SWAP = 13,
+};
+
+/// Number of gate kinds.
+inline constexpr std::size_t GATE_KIND_COUNT = 14;
+
+/// What varies by gate kind, in one place. The kernels, the debug text, the exporter and the
+/// tests all read this table.
+struct GateInfo {
+    GateKind kind;
+    std::string_view name;  ///< Debug text of the kind ("RX", "SWAP", ...).
+    std::string_view qasm;  ///< OpenQASM 3.0 standard-gate name ("rx", "swap", "id", ...).
+    std::uint8_t arity;     ///< Qubits the kind acts on: 1 or 2.
+    bool has_angle;         ///< Whether the kind carries a rotation angle (RX, RY, RZ).
+};
+
+/// The gate table, indexed by the kind's number.
+inline constexpr std::array<GateInfo, GATE_KIND_COUNT> GATE_TABLE = {{
+    {.kind = GateKind::I, .name = "I", .qasm = "id", .arity = 1, .has_angle = false},
+    {.kind = GateKind::X, .name = "X", .qasm = "x", .arity = 1, .has_angle = false},
+    {.kind = GateKind::Y, .name = "Y", .qasm = "y", .arity = 1, .has_angle = false},
+    {.kind = GateKind::Z, .name = "Z", .qasm = "z", .arity = 1, .has_angle = false},
+    {.kind = GateKind::H, .name = "H", .qasm = "h", .arity = 1, .has_angle = false},
+    {.kind = GateKind::S, .name = "S", .qasm = "s", .arity = 1, .has_angle = false},
+    {.kind = GateKind::SX, .name = "SX", .qasm = "sx", .arity = 1, .has_angle = false},
+    {.kind = GateKind::T, .name = "T", .qasm = "t", .arity = 1, .has_angle = false},
+    {.kind = GateKind::RX, .name = "RX", .qasm = "rx", .arity = 1, .has_angle = true},
+    {.kind = GateKind::RY, .name = "RY", .qasm = "ry", .arity = 1, .has_angle = true},
+    {.kind = GateKind::RZ, .name = "RZ", .qasm = "rz", .arity = 1, .has_angle = true},
+    {.kind = GateKind::CX, .name = "CX", .qasm = "cx", .arity = 2, .has_angle = false},
+    {.kind = GateKind::CZ, .name = "CZ", .qasm = "cz", .arity = 2, .has_angle = false},
+    {.kind = GateKind::SWAP, .name = "SWAP", .qasm = "swap", .arity = 2, .has_angle = false},
+}};
+
+/// The table row of `kind`.
+constexpr const GateInfo& gate_info(GateKind kind) noexcept {
+    return GATE_TABLE[static_cast<std::size_t>(kind)];
+}
+
+/// Whether `kind` is one of the rotations RX, RY, RZ.
+constexpr bool is_rotation(GateKind kind) noexcept {
+    return gate_info(kind).has_angle;
+}
+
+/// A gate: its kind and, for RX, RY and RZ, the rotation angle in radians. The angle of any
+/// other kind carries no information and is never read.
+struct GateType {
+    GateKind kind = GateKind::I;
+    double angle = 0.0;
+
+    /// A gate of a kind without angle.
+    static constexpr GateType of(GateKind kind) noexcept {
+        return GateType{kind, 0.0};
+    }
+    static constexpr GateType rx(double angle) noexcept {
+        return GateType{GateKind::RX, angle};
+    }
+    static constexpr GateType ry(double angle) noexcept {
+        return GateType{GateKind::RY, angle};
+    }
+    static constexpr GateType rz(double angle) noexcept {
+        return GateType{GateKind::RZ, angle};
+    }
+
+    friend bool operator==(const GateType&, const GateType&) = default;
+};
+
+/// Debug text of a gate: the kind's name, and for RX, RY, RZ the angle in parentheses in the
+/// general float debug form ("RX(0.5)", "RZ(1.0)", "RY(1e-5)", "CX").
+std::string debug_text(const GateType& gate);
+
+/// One gate application. One-qubit kinds act on `qubits[0]`; CX takes `qubits[0]` as control
+/// and `qubits[1]` as target; CZ and SWAP use `qubits[0]` and `qubits[1]`. Further entries are
+/// ignored. `params` holds the tunable values; for a rotation, `params[0]` (when present) is
+/// the angle the kernels use, and whoever writes it keeps `gate.angle` equal to it.
+struct Operation {
+    GateType gate;
+    std::vector<std::uint64_t> qubits;
+    std::vector<double> params;
+
+    friend bool operator==(const Operation&, const Operation&) = default;
+};
+
+/// A circuit: operations applied in order, first element first, to a register of `num_qubits`
+/// qubits. Copies are deep.
+struct ZarnikGraph {
+    std::uint64_t num_qubits = 0;
+    std::vector<Operation> operations;
+
+    /// An empty circuit for `num_qubits` qubits.
+    explicit ZarnikGraph(std::uint64_t qubits = 0) noexcept : num_qubits(qubits) {}
+
+    /// Appends the operation {gate, qubits, params}, taking both arrays over as they are.
+    void add_gate_with_params(GateType gate, std::vector<std::uint64_t> qubits,
+                              std::vector<double> params);
+
+    /// Removes the operation at `index`; later operations move one place towards the front.
+    /// Stops the process with the bounds report when `index` is not below the gate count.
+    void remove_operation(std::uint64_t index);
+
+    /// Number of operations.
+    std::uint64_t gate_count() const noexcept {
+        return operations.size();
+    }
+
+    /// Whether any operation has a non-empty `params` array, whatever its kind.
+    bool has_parameters() const noexcept;
+
+    friend bool operator==(const ZarnikGraph&, const ZarnikGraph&) = default;
+};
+
+}  // namespace zel

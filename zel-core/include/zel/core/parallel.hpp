@@ -1,0 +1,49 @@
+#pragma once
+
+/// \file
+/// The shared worker pool: a parallel for-each over disjoint chunks of an index range and a
+/// deterministic parallel sum. Both return only when every chunk is done.
+///
+/// The pool has one worker per CPU available to the process (affinity respected), unless the
+/// environment sets `RAYON_NUM_THREADS` (or, when that is unset or not a number,
+/// `RAYON_RS_NUM_CPUS`) to a positive number. Ranges shorter than the grain run on the calling
+/// thread without entering the pool.
+
+#include <cstddef>
+
+#include "zel/core/detail/function_ref.hpp"
+
+namespace zel::parallel {
+
+/// Body of a for-each: handles the indexes [begin, end).
+using ChunkBody = detail::FunctionRef<void(std::size_t begin, std::size_t end)>;
+
+/// Partial sum of the indexes [begin, end).
+using ChunkSum = detail::FunctionRef<double(std::size_t begin, std::size_t end)>;
+
+/// Ranges with fewer elements than this run serially on the calling thread. Entering a pool
+/// region costs about a microsecond on this kind of machine, and a pass over 2^16 amplitudes
+/// (1 MiB) takes tens of microseconds, so below this size the pool cannot pay for itself.
+inline constexpr std::size_t GRAIN = std::size_t{1} << 16;
+
+/// Length of the fixed chunks of `sum`. Chunk boundaries depend only on the range length, never
+/// on the number of threads, so sums are bitwise identical for any pool size.
+inline constexpr std::size_t SUM_CHUNK = std::size_t{1} << 13;
+
+/// Number of workers the pool runs parallel work with.
+std::size_t thread_count() noexcept;
+
+/// Sets the number of workers; 0 restores the default from the environment and the CPU count.
+/// Call only from the thread that drives the library, never during parallel work.
+void set_thread_count(std::size_t count) noexcept;
+
+/// Calls `body` over disjoint chunks that together cover [0, n), on the pool when n reaches the
+/// grain, else once with [0, n) on the calling thread. Chunks may run concurrently.
+void for_each(std::size_t n, ChunkBody body);
+
+/// Sum of `partial` over the chunks [k * SUM_CHUNK, min((k + 1) * SUM_CHUNK, n)), added in
+/// ascending k starting from -0.0 (so an empty range gives -0.0). The result does not depend on
+/// the number of threads.
+double sum(std::size_t n, ChunkSum partial);
+
+}  // namespace zel::parallel

@@ -1,0 +1,378 @@
+#include "zel/core/state.hpp"
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <utility>
+
+#include "index_iteration.hpp"
+#include "zel/core/detail/aligned_buffer.hpp"
+#include "zel/core/fatal.hpp"
+#include "zel/core/parallel.hpp"
+
+namespace zel {
+namespace {
+
+using detail::for_each_pair;
+using detail::for_each_quad;
+
+constexpr std::size_t BYTES_PER_AMPLITUDE = sizeof(std::complex<double>);
+
+/// Hadamard factor: one unit in the last place below the double nearest to 1/sqrt(2)
+/// (0x3FE6A09E667F3BCC rather than ...BCD). The smaller value is part of the fixed arithmetic.
+constexpr double HADAMARD_FACTOR = 0.7071067811865475;
+
+/// Both parts of e^(i pi/4) for the T gate: the double nearest to 1/sqrt(2).
+constexpr double T_PHASE = 0.7071067811865476;
+
+/// Probabilities at or below this contribute nothing to the entropy; log2 is never taken of 0.
+constexpr double ENTROPY_PROBABILITY_FLOOR = 1e-12;
+
+static_assert(sizeof(ZarnikState::Amplitude) == 2 * sizeof(double));
+
+std::size_t buffer_bytes(std::uint64_t dimension) noexcept {
+    return static_cast<std::size_t>(dimension) * BYTES_PER_AMPLITUDE;
+}
+
+// The bit of qubit q, or 0 for qubits beyond a 64-bit index: such a bit reads 0 in every index.
+constexpr std::uint64_t qubit_mask(std::uint64_t q) noexcept {
+    return q < 64 ? std::uint64_t{1} << q : 0;
+}
+
+// 2^q as an index for the bounds report; 2^64 - 1 stands for indexes beyond 64 bits.
+constexpr std::uint64_t reported_index(std::uint64_t q) noexcept {
+    return q < 64 ? std::uint64_t{1} << q : std::numeric_limits<std::uint64_t>::max();
+}
+
+// Sum that saturates instead of wrapping, for reporting partner indexes.
+constexpr std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) noexcept {
+    return a > std::numeric_limits<std::uint64_t>::max() - b ? std::numeric_limits<std::uint64_t>::max()
+                                                            : a + b;
+}
+
+// Real-arithmetic view of the amplitude buffer: re of amplitude k at 2k, im at 2k + 1.
+class Amplitudes {
+public:
+    explicit Amplitudes(ZarnikState::Amplitude* data) noexcept
+        : p_(reinterpret_cast<double*>(data)) {}
+
+    double& re(std::uint64_t k) const noexcept {
+        return p_[2 * k];
+    }
+    double& im(std::uint64_t k) const noexcept {
+        return p_[2 * k + 1];
+    }
+
+private:
+    double* p_;
+};
+
+// Applies a 2x2 update to every pair of a one-qubit gate on qubit t. The update receives the
+// real and imaginary parts of both amplitudes by reference and writes the new values.
+template <class Update>
+void pair_kernel(ZarnikState& state, unsigned t, Update update) {
+    const Amplitudes a(state.amplitudes_mut().data());
+    for_each_pair(0, state.dimension() / 2, t, [&](std::uint64_t i, std::uint64_t j) {
+        update(a.re(i), a.im(i), a.re(j), a.im(j));
+    });
+}
+
+// Visits the amplitudes whose bit t is set, for diagonal gates whose entry for a clear bit is 1.
+template <class Update>
+void upper_half_kernel(ZarnikState& state, unsigned t, Update update) {
+    const Amplitudes a(state.amplitudes_mut().data());
+    for_each_pair(0, state.dimension() / 2, t,
+                  [&](std::uint64_t, std::uint64_t j) { update(a.re(j), a.im(j)); });
+}
+
+// Stops unless `qubits` has at least `needed` entries: len = size, index = first missing entry.
+void require_qubits(std::span<const std::uint64_t> qubits, std::size_t needed) {
+    if (qubits.size() < needed) {
+        fatal_index_out_of_bounds(qubits.size(), qubits.size());
+    }
+}
+
+// Stops when a pair gate's target lies outside the state: the partner of index 0 is 2^t.
+unsigned require_pair_target(const ZarnikState& state, std::uint64_t t) {
+    if (t >= state.num_qubits()) {
+        fatal_index_out_of_bounds(state.dimension(), reported_index(t));
+    }
+    return static_cast<unsigned>(t);
+}
+
+double rotation_angle(const GateType& gate, std::span<const double> params) noexcept {
+    return params.empty() ? gate.angle : params[0];
+}
+
+void apply_rz(ZarnikState& state, std::uint64_t t, double alpha, double beta) {
+    const Amplitudes a(state.amplitudes_mut().data());
+    // amplitude <- (alpha re - p im, p re + alpha im), p = -beta for a clear bit, +beta for a set
+    // one. A target outside the state reads as a clear bit everywhere.
+    const auto rotate = [&](std::uint64_t k, double p) {
+        const double re = a.re(k);
+        const double im = a.im(k);
+        a.re(k) = alpha * re - p * im;
+        a.im(k) = p * re + alpha * im;
+    };
+    if (t >= state.num_qubits()) {
+        for (std::uint64_t k = 0; k < state.dimension(); ++k) {
+            rotate(k, -beta);
+        }
+        return;
+    }
+    for_each_pair(0, state.dimension() / 2, static_cast<unsigned>(t),
+                  [&](std::uint64_t i, std::uint64_t j) {
+                      rotate(i, -beta);
+                      rotate(j, beta);
+                  });
+}
+
+}  // namespace
+
+ZarnikState::ZarnikState(std::uint64_t num_qubits) : num_qubits_(num_qubits) {
+    if (num_qubits > MAX_QUBITS) {
+        fatal_invalid_layout();
+    }
+    dimension_ = std::uint64_t{1} << num_qubits;
+    amplitudes_ = static_cast<Amplitude*>(detail::allocate_zeroed(buffer_bytes(dimension_)));
+    amplitudes_[0] = Amplitude(1.0, 0.0);
+}
+
+ZarnikState::ZarnikState(const ZarnikState& other)
+    : num_qubits_(other.num_qubits_), dimension_(other.dimension_) {
+    if (other.amplitudes_ == nullptr) {
+        return;
+    }
+    amplitudes_ =
+        static_cast<Amplitude*>(detail::allocate_uninitialised(buffer_bytes(dimension_)));
+    std::memcpy(amplitudes_, other.amplitudes_, buffer_bytes(dimension_));
+}
+
+ZarnikState& ZarnikState::operator=(const ZarnikState& other) {
+    if (this == &other) {
+        return *this;
+    }
+    if (dimension_ == other.dimension_ && amplitudes_ != nullptr && other.amplitudes_ != nullptr) {
+        std::memcpy(amplitudes_, other.amplitudes_, buffer_bytes(dimension_));
+        num_qubits_ = other.num_qubits_;
+        return *this;
+    }
+    ZarnikState copy(other);
+    *this = std::move(copy);
+    return *this;
+}
+
+ZarnikState::ZarnikState(ZarnikState&& other) noexcept
+    : num_qubits_(std::exchange(other.num_qubits_, 0)),
+      dimension_(std::exchange(other.dimension_, 0)),
+      amplitudes_(std::exchange(other.amplitudes_, nullptr)) {}
+
+ZarnikState& ZarnikState::operator=(ZarnikState&& other) noexcept {
+    if (this != &other) {
+        detail::release(amplitudes_, buffer_bytes(dimension_));
+        num_qubits_ = std::exchange(other.num_qubits_, 0);
+        dimension_ = std::exchange(other.dimension_, 0);
+        amplitudes_ = std::exchange(other.amplitudes_, nullptr);
+    }
+    return *this;
+}
+
+ZarnikState::~ZarnikState() {
+    detail::release(amplitudes_, buffer_bytes(dimension_));
+}
+
+void ZarnikState::set_computational_basis(std::uint64_t index) {
+    if (index >= dimension_) {
+        fatal_state_index();
+    }
+    Amplitude* data = amplitudes_;
+    parallel::for_each(static_cast<std::size_t>(dimension_), [data](std::size_t begin,
+                                                                    std::size_t end) {
+        std::memset(static_cast<void*>(data + begin), 0, (end - begin) * BYTES_PER_AMPLITUDE);
+    });
+    amplitudes_[index] = Amplitude(1.0, 0.0);
+}
+
+void ZarnikState::apply_gate(const GateType& gate, std::span<const std::uint64_t> qubits,
+                             std::span<const double> params) {
+    const GateKind kind = gate.kind;
+    if (kind == GateKind::I) {
+        return;
+    }
+    const std::size_t arity = gate_info(kind).arity;
+    require_qubits(qubits, arity);
+    const std::uint64_t q0 = qubits[0];
+    const std::uint64_t q1 = arity == 2 ? qubits[1] : 0;
+    const bool q0_inside = q0 < num_qubits_;
+    const bool q1_inside = q1 < num_qubits_;
+    const unsigned t = static_cast<unsigned>(q0);
+
+    switch (kind) {
+        case GateKind::I:
+            return;
+        case GateKind::X:
+            pair_kernel(*this, require_pair_target(*this, q0),
+                        [](double& re0, double& im0, double& re1, double& im1) {
+                            std::swap(re0, re1);
+                            std::swap(im0, im1);
+                        });
+            return;
+        case GateKind::Y:
+            // i <- -i a1 = (im1, -re1); j <- i a0 = (-im0, re0)
+            pair_kernel(*this, require_pair_target(*this, q0),
+                        [](double& re0, double& im0, double& re1, double& im1) {
+                            const double r0 = re0, i0 = im0, r1 = re1, i1 = im1;
+                            re0 = i1;
+                            im0 = -r1;
+                            re1 = -i0;
+                            im1 = r0;
+                        });
+            return;
+        case GateKind::Z:
+            if (q0_inside) {
+                upper_half_kernel(*this, t, [](double& re, double& im) {
+                    re = -re;
+                    im = -im;
+                });
+            }
+            return;
+        case GateKind::H:
+            // The sum or difference is formed first, then scaled by the factor.
+            pair_kernel(*this, require_pair_target(*this, q0),
+                        [](double& re0, double& im0, double& re1, double& im1) {
+                            const double r0 = re0, i0 = im0, r1 = re1, i1 = im1;
+                            re0 = (r0 + r1) * HADAMARD_FACTOR;
+                            im0 = (i0 + i1) * HADAMARD_FACTOR;
+                            re1 = (r0 - r1) * HADAMARD_FACTOR;
+                            im1 = (i0 - i1) * HADAMARD_FACTOR;
+                        });
+            return;
+        case GateKind::S:
+            // diag(1, i): a set bit takes i a = (-im, re).
+            if (q0_inside) {
+                upper_half_kernel(*this, t, [](double& re, double& im) {
+                    const double r = re;
+                    re = -im;
+                    im = r;
+                });
+            }
+            return;
+        case GateKind::SX:
+            // (1/2) [[1+i, 1-i], [1-i, 1+i]]
+            pair_kernel(*this, require_pair_target(*this, q0),
+                        [](double& re0, double& im0, double& re1, double& im1) {
+                            const double r0 = re0, i0 = im0, r1 = re1, i1 = im1;
+                            re0 = 0.5 * ((r0 - i0) + (r1 + i1));
+                            im0 = 0.5 * ((r0 + i0) + (i1 - r1));
+                            re1 = 0.5 * ((r0 + i0) + (r1 - i1));
+                            im1 = 0.5 * ((i0 - r0) + (r1 + i1));
+                        });
+            return;
+        case GateKind::T:
+            // diag(1, e^(i pi/4)) with both parts of the phase equal to T_PHASE.
+            if (q0_inside) {
+                upper_half_kernel(*this, t, [](double& re, double& im) {
+                    const double r = re, i = im;
+                    re = T_PHASE * r - T_PHASE * i;
+                    im = T_PHASE * r + T_PHASE * i;
+                });
+            }
+            return;
+        case GateKind::RX: {
+            const double theta = rotation_angle(gate, params);
+            const unsigned target = require_pair_target(*this, q0);
+            const double alpha = std::cos(theta * 0.5);
+            const double beta = std::sin(theta * 0.5);
+            pair_kernel(*this, target,
+                        [alpha, beta](double& re0, double& im0, double& re1, double& im1) {
+                            const double r0 = re0, i0 = im0, r1 = re1, i1 = im1;
+                            re0 = alpha * r0 + beta * i1;
+                            im0 = alpha * i0 - beta * r1;
+                            re1 = alpha * r1 + beta * i0;
+                            im1 = alpha * i1 - beta * r0;
+                        });
+            return;
+        }
+        case GateKind::RY: {
+            const double theta = rotation_angle(gate, params);
+            const unsigned target = require_pair_target(*this, q0);
+            const double alpha = std::cos(theta * 0.5);
+            const double beta = std::sin(theta * 0.5);
+            pair_kernel(*this, target,
+                        [alpha, beta](double& re0, double& im0, double& re1, double& im1) {
+                            const double r0 = re0, i0 = im0, r1 = re1, i1 = im1;
+                            re0 = alpha * r0 - beta * r1;
+                            im0 = alpha * i0 - beta * i1;
+                            re1 = beta * r0 + alpha * r1;
+                            im1 = beta * i0 + alpha * i1;
+                        });
+            return;
+        }
+        case GateKind::RZ: {
+            const double theta = rotation_angle(gate, params);
+            apply_rz(*this, q0, std::cos(theta * 0.5), std::sin(theta * 0.5));
+            return;
+        }
+        case GateKind::CX:
+        case GateKind::SWAP: {
+            // CX swaps i (control set, target clear) with i + 2^target. SWAP exchanges i (first
+            // qubit set, second clear) with i - 2^q0 + 2^q1. The first partner of the plain
+            // ascending loop, that of i = 2^q0, leaves the state when the second qubit does.
+            if (!q0_inside || q0 == q1) {
+                return;
+            }
+            if (!q1_inside) {
+                const std::uint64_t first_partner =
+                    kind == GateKind::CX ? saturating_add(qubit_mask(q0), reported_index(q1))
+                                         : reported_index(q1);
+                fatal_index_out_of_bounds(dimension_, first_partner);
+            }
+            const std::uint64_t m0 = qubit_mask(q0);
+            const std::uint64_t m1 = qubit_mask(q1);
+            const std::uint64_t from = m0;
+            const std::uint64_t to = kind == GateKind::CX ? m0 | m1 : m1;
+            const Amplitudes a(amplitudes_);
+            const auto low = static_cast<unsigned>(std::min(q0, q1));
+            const auto high = static_cast<unsigned>(std::max(q0, q1));
+            for_each_quad(0, dimension_ / 4, low, high, [&](std::uint64_t base) {
+                std::swap(a.re(base | from), a.re(base | to));
+                std::swap(a.im(base | from), a.im(base | to));
+            });
+            return;
+        }
+        case GateKind::CZ: {
+            if (!q0_inside || !q1_inside || q0 == q1) {
+                return;
+            }
+            const std::uint64_t both = qubit_mask(q0) | qubit_mask(q1);
+            const Amplitudes a(amplitudes_);
+            const auto low = static_cast<unsigned>(std::min(q0, q1));
+            const auto high = static_cast<unsigned>(std::max(q0, q1));
+            for_each_quad(0, dimension_ / 4, low, high, [&](std::uint64_t base) {
+                a.re(base | both) = -a.re(base | both);
+                a.im(base | both) = -a.im(base | both);
+            });
+            return;
+        }
+    }
+}
+
+double ZarnikState::calculate_entropy() const {
+    const Amplitude* data = amplitudes_;
+    return parallel::sum(static_cast<std::size_t>(dimension_),
+                         [data](std::size_t begin, std::size_t end) {
+                             // Starts at +0.0 so that a state without contributions (a basis
+                             // state, whose one term is -1 * log2(1) = -0.0) sums to +0.0.
+                             double partial = 0.0;
+                             for (std::size_t k = begin; k < end; ++k) {
+                                 const double p = data[k].real() * data[k].real() +
+                                                  data[k].imag() * data[k].imag();
+                                 if (p > ENTROPY_PROBABILITY_FLOOR) {
+                                     partial += -p * std::log2(p);
+                                 }
+                             }
+                             return partial;
+                         });
+}
+
+}  // namespace zel
