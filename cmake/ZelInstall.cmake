@@ -1,0 +1,64 @@
+# Installation of the three libraries for use outside this build tree:
+#   <prefix>/include/zel/...               the public headers of every component
+#   <libdir>/libzel_{core,neural,compiler}.a
+#   <libdir>/cmake/zel/                    the CMake package: find_package(zel 0.1 CONFIG)
+#   <libdir>/pkgconfig/zel.pc              the same for pkg-config users
+#   <bindir>/kvt_run                       the program
+
+include(CMakePackageConfigHelpers)
+
+set(ZEL_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/zel
+    CACHE STRING "Where the CMake package files are installed, relative to the prefix")
+
+install(TARGETS zel_core zel_neural zel_compiler
+    EXPORT zelTargets
+    ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+    RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+    INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+
+install(TARGETS kvt_run RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+foreach(component IN ITEMS core neural compiler)
+    install(DIRECTORY ${PROJECT_SOURCE_DIR}/zel-${component}/include/
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
+        FILES_MATCHING PATTERN "*.hpp")
+endforeach()
+
+# Imported targets zel::core, zel::neural and zel::compiler (the EXPORT_NAMEs of the libraries).
+install(EXPORT zelTargets
+    NAMESPACE zel::
+    FILE zelTargets.cmake
+    DESTINATION ${ZEL_INSTALL_CMAKEDIR})
+
+configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/zelConfig.cmake.in
+    ${PROJECT_BINARY_DIR}/zelConfig.cmake
+    INSTALL_DESTINATION ${ZEL_INSTALL_CMAKEDIR})
+
+# Before 1.0 a minor release may change the interface, so a request for 0.1 accepts 0.1.x only.
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/zelConfigVersion.cmake
+    VERSION ${PROJECT_VERSION}
+    COMPATIBILITY SameMinorVersion)
+
+install(FILES ${PROJECT_BINARY_DIR}/zelConfig.cmake ${PROJECT_BINARY_DIR}/zelConfigVersion.cmake
+    DESTINATION ${ZEL_INSTALL_CMAKEDIR})
+
+# pkg-config file. Its prefix is found relative to the file itself (${pcfiledir}), so the
+# installed tree stays valid for `cmake --install --prefix <dir>` and when moved as a whole.
+if(IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}")
+    set(ZEL_PC_PREFIX "${CMAKE_INSTALL_PREFIX}")
+    set(ZEL_PC_LIBDIR "${CMAKE_INSTALL_LIBDIR}")
+else()
+    string(REGEX REPLACE "[^/]+" ".." zel_pc_up "${CMAKE_INSTALL_LIBDIR}/pkgconfig")
+    set(ZEL_PC_PREFIX "\${pcfiledir}/${zel_pc_up}")
+    set(ZEL_PC_LIBDIR "\${prefix}/${CMAKE_INSTALL_LIBDIR}")
+endif()
+if(IS_ABSOLUTE "${CMAKE_INSTALL_INCLUDEDIR}")
+    set(ZEL_PC_INCLUDEDIR "${CMAKE_INSTALL_INCLUDEDIR}")
+else()
+    set(ZEL_PC_INCLUDEDIR "\${prefix}/${CMAKE_INSTALL_INCLUDEDIR}")
+endif()
+# The OpenMP flag that the libraries' public OpenMP dependency carries (-fopenmp for g++).
+string(REPLACE ";" " " ZEL_PC_OPENMP_FLAGS "${OpenMP_CXX_FLAGS}")
+configure_file(${CMAKE_CURRENT_LIST_DIR}/zel.pc.in ${PROJECT_BINARY_DIR}/zel.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/zel.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
