@@ -327,6 +327,12 @@ TEST(BrainSpsa, StepPropertiesHoldForEverySignDraw) {
             brain.iteration = k;
             const NeuralZarnikBrain brain_before = brain;
             ZarnikGraph graph = original;
+            // One draw per slot in flat order: +1 below 2^63, -1 otherwise.
+            random::reseed(seed);
+            std::vector<double> drawn(theta.size());
+            for (double& sign : drawn) {
+                sign = random::next_u64() < (std::uint64_t{1} << 63) ? 1.0 : -1.0;
+            }
             std::vector<std::vector<double>> probes;
             random::reseed(seed);
             brain.optimize_parameters(graph, RecordingEnergy{&probes, plus_above_minus});
@@ -344,6 +350,8 @@ TEST(BrainSpsa, StepPropertiesHoldForEverySignDraw) {
                 EXPECT_DOUBLE_EQ(probes[1][s], theta[s] - delta[s] * g.c) << "slot " << s;
                 EXPECT_DOUBLE_EQ(after[s], theta[s] - delta[s] * step) << "slot " << s;
             }
+            // The first probe is theta + c_k delta: E plus comes before E minus.
+            EXPECT_EQ(delta, drawn);
             deltas.push_back(delta);
 
             // Structure kept; rotation angles follow params[0]; other angles untouched.
