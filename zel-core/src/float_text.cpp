@@ -61,7 +61,28 @@ std::string format_float_plain(double value) {
     if (const auto special = non_finite_text(value); !special.empty()) {
         return std::string(special);
     }
-    return shortest(value, std::chars_format::fixed);
+    // From 2^53 on every double is a whole number, and fixed notation would spell out its exact
+    // binary value (1e23 as 99999999999999991611392). The text wanted is the shortest round-trip
+    // digits followed by as many zeros as the exponent asks for (100000000000000000000000).
+    constexpr double WHOLE_NUMBERS_FROM = 0x1p53;
+    if (std::fabs(value) < WHOLE_NUMBERS_FROM) {
+        return shortest(value, std::chars_format::fixed);
+    }
+    const std::string scientific = shortest(value, std::chars_format::scientific);
+    const std::size_t e = scientific.find('e');
+    std::string text;
+    for (std::size_t k = 0; k < e; ++k) {
+        if (scientific[k] != '.') {
+            text += scientific[k];
+        }
+    }
+    const std::size_t first_digit = value < 0 ? 1 : 0;
+    std::size_t exponent = 0;
+    const char* digits = scientific.data() + e + (scientific[e + 1] == '+' ? 2 : 1);
+    std::from_chars(digits, scientific.data() + scientific.size(), exponent);
+    // The mantissa holds exponent + 1 integer digits at most, since the value is whole.
+    text.append(exponent + 1 - (text.size() - first_digit), '0');
+    return text;
 }
 
 std::string format_fixed(double value, int decimals) {
