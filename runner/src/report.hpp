@@ -5,6 +5,8 @@
 #include <chrono>
 #include <string>
 
+#include "zel/core/simulator.hpp"
+
 namespace kvt {
 
 /// Elapsed time as "2s", "2.5s", "12.345678ms", "1.5µs" or "999ns": the largest unit of s, ms,
@@ -12,5 +14,10 @@ namespace kvt {
 /// fraction with trailing zeros removed (and no point when they are zero). Negative durations
 /// print as "0ns".
 std::string format_duration(std::chrono::nanoseconds elapsed);
+
+/// Prints the final report of a search: whether it converged (or stopped at its iteration
+/// bound), the final energy, the gate count, the elapsed time and the fixed gate-reduction line,
+/// between two rules.
+void print_report(const zel::LoopResult& result, std::chrono::nanoseconds elapsed);
 
 }  // namespace kvt

@@ -4,14 +4,14 @@
 #include <string>
 #include <utility>
 
-#include "report.hpp"
 #include "zel/compiler/qasm.hpp"
 #include "zel/core/console.hpp"
-#include "zel/core/float_text.hpp"
 #include "zel/core/observable.hpp"
 #include "zel/core/simulator.hpp"
 #include "zel/core/state.hpp"
 #include "zel/neural/brain.hpp"
+
+#include "report.hpp"
 
 namespace kvt {
 namespace {
@@ -19,23 +19,6 @@ namespace {
 using zel::console::print;
 
 constexpr std::string_view RULE = "==================================================\n";
-constexpr std::string_view THIN_RULE = "--------------------------------------------------\n";
-
-void print_report(const zel::LoopResult& result, std::chrono::nanoseconds elapsed) {
-    if (result.converged) {
-        print("\n\u2705 CONVERG\u00CANCIA ALCAN\u00C7ADA!\n");
-    } else {
-        print("\n\u26A0\uFE0F CONVERG\u00CANCIA N\u00C3O ALCAN\u00C7ADA (limite de " +
-              std::to_string(zel::MAX_ITERATIONS) + " itera\u00E7\u00F5es atingido)\n");
-    }
-    print(THIN_RULE);
-    print("\u269B\uFE0F Energia Final (E0): " + zel::format_fixed(result.energy, 6) + " Ha\n");
-    print("\u2699\uFE0F Total de Portas no Circuito Final: " +
-          std::to_string(result.circuit.gate_count()) + "\n");
-    print("\u23F1\uFE0F Tempo de Execu\u00E7\u00E3o: " + format_duration(elapsed) + "\n");
-    print("\U0001F4C9 Redu\u00E7\u00E3o de Portas vs VQE Est\u00E1tico: ~40%\n");
-    print(THIN_RULE);
-}
 
 }  // namespace
 

@@ -363,9 +363,9 @@ TEST(BrainSpsa, StepPropertiesHoldForEverySignDraw) {
                 EXPECT_EQ(now.qubits, was.qubits);
                 EXPECT_EQ(now.params.size(), was.params.size());
                 if (is_rotation(now.gate.kind)) {
-                    // Every slot written into a rotation also becomes its angle, so with one
-                    // parameter the angle follows it and with several the last slot wins.
-                    EXPECT_EQ(now.gate.angle, now.params.back()) << "operation " << i;
+                    // The angle follows params[0], the value the kernels rotate by, however
+                    // many parameters the rotation carries.
+                    EXPECT_EQ(now.gate.angle, now.params.front()) << "operation " << i;
                 } else {
                     EXPECT_EQ(now.gate.angle, was.gate.angle) << "operation " << i;
                 }

@@ -40,7 +40,9 @@ void write_parameters(ZarnikGraph& graph, const ParameterSlots& slots,
         }
         Operation& op = graph.operations[i];
         op.params[j] = values[s];
-        if (is_rotation(op.gate.kind)) {
+        // The kernels rotate by params[0], so only that slot may set the angle; letting later
+        // slots of a rotation overwrite it would export a different gate than the one simulated.
+        if (j == 0 && is_rotation(op.gate.kind)) {
             op.gate.angle = values[s];
         }
     }

@@ -48,8 +48,8 @@ ParameterSlots collect_parameters(const ZarnikGraph& graph);
 /// below 2^63, -1.0 otherwise.
 std::vector<double> draw_signs(std::size_t count);
 
-/// Writes `values` back into the slots; a rotation whose parameter is written also gets it as
-/// its angle. Slots that no longer fit the circuit are skipped.
+/// Writes `values` back into the slots; a rotation whose first parameter is written also gets it
+/// as its angle. Slots that no longer fit the circuit are skipped.
 void write_parameters(ZarnikGraph& graph, const ParameterSlots& slots,
                       std::span<const double> values);
 
