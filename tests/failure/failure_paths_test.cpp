@@ -1,0 +1,432 @@
+// The catalogue of every fatal stop of the system: one table row per input that must end the
+// process, with the exact diagnostic on standard error and how the process ends. In-process rows
+// run as death tests; rows marked KvtRun start the kvt_run executable with its standard output
+// arranged as the row says. docs/failures.md carries the same table.
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <fcntl.h>
+#include <functional>
+#include <limits>
+#include <signal.h>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "zel/compiler/qasm.hpp"
+#include "zel/core/circuit.hpp"
+#include "zel/core/console.hpp"
+#include "zel/core/fatal.hpp"
+#include "zel/core/observable.hpp"
+#include "zel/core/parallel.hpp"
+#include "zel/core/state.hpp"
+
+#if defined(__SANITIZE_ADDRESS__)
+// Under AddressSanitizer a failed heap request must come back as a null pointer, as it does
+// without it, so that the allocation rows see the system's own diagnostic.
+extern "C" const char* __asan_default_options() {
+    return "allocator_may_return_null=1";
+}
+#endif
+
+namespace {
+
+using zel::GateKind;
+using zel::GateType;
+using zel::Pauli;
+using zel::PauliSum;
+using zel::ZarnikGraph;
+using zel::ZarnikState;
+
+constexpr std::uint64_t U64_MAX = std::numeric_limits<std::uint64_t>::max();
+constexpr std::uint64_t TWO_TO_63 = std::uint64_t{1} << 63;
+
+/// Address-space limit of the allocation rows' child: below what the process already has mapped
+/// (with or without a sanitizer runtime), so every new mapping and every heap growth fails.
+constexpr rlim_t LOWERED_ADDRESS_SPACE = rlim_t{1} << 20;
+
+enum class Ending {
+    Status101,    ///< exit status 101
+    AbortSignal,  ///< killed by SIGABRT
+    Status0,      ///< normal completion
+};
+
+/// How kvt_run's standard output is arranged for a KvtRun row.
+enum class Stdout {
+    BrokenPipe,  ///< a pipe whose read end is closed before the start
+    FullDevice,  ///< /dev/full: every write fails with ENOSPC
+    Closed,      ///< descriptor 1 closed at the start
+    AllClosed,   ///< descriptors 0, 1 and 2 closed at the start
+};
+
+struct FailurePath {
+    std::string name;
+    std::string message;  ///< the diagnostic without its line feed; "" when none is written
+    Ending ending;
+    std::function<void()> trigger;  ///< in-process rows; empty for KvtRun rows
+    Stdout kvt_stdout = Stdout::Closed;
+};
+
+// --- Triggers -------------------------------------------------------------------------------
+
+std::function<void()> gate(std::uint64_t num_qubits, GateType type,
+                           std::vector<std::uint64_t> qubits) {
+    return [=] {
+        ZarnikState state(num_qubits);
+        const std::vector<double> params;
+        state.apply_gate(type, qubits, params);
+    };
+}
+
+std::function<void()> observable(std::uint64_t num_qubits, PauliSum sum) {
+    return [=] {
+        const ZarnikState state(num_qubits);
+        static_cast<void>(sum.expectation_value(state));
+    };
+}
+
+std::function<void()> export_one(GateType type, std::vector<std::uint64_t> qubits) {
+    return [=] {
+        ZarnikGraph circuit(2);
+        circuit.add_gate_with_params(GateType::of(GateKind::H), {0}, {});
+        circuit.add_gate_with_params(type, qubits, {});
+        static_cast<void>(zel::to_open_qasm(circuit));
+    };
+}
+
+std::function<void()> new_state(std::uint64_t num_qubits) {
+    return [=] {
+        ZarnikState state(num_qubits);
+    };
+}
+
+std::function<void()> new_state_under_lowered_limit(std::uint64_t num_qubits) {
+    return [=] {
+        const rlimit limit{LOWERED_ADDRESS_SPACE, LOWERED_ADDRESS_SPACE};
+        if (::setrlimit(RLIMIT_AS, &limit) != 0) {
+            zel::fatal("setrlimit failed");
+        }
+        ZarnikState state(num_qubits);
+    };
+}
+
+std::function<void()> basis(std::uint64_t num_qubits, std::uint64_t index) {
+    return [=] {
+        ZarnikState state(num_qubits);
+        state.set_computational_basis(index);
+    };
+}
+
+std::function<void()> remove_from(std::size_t gate_count, std::uint64_t index) {
+    return [=] {
+        ZarnikGraph circuit(2);
+        for (std::size_t k = 0; k < gate_count; ++k) {
+            circuit.add_gate_with_params(GateType::of(GateKind::CX), {0, 1}, {});
+        }
+        circuit.remove_operation(index);
+    };
+}
+
+// Points standard output at `fd` (closing `fd`), then prints as the transcript does.
+void print_through(int fd) {
+    zel::console::prepare_process();
+    ::dup2(fd, STDOUT_FILENO);
+    ::close(fd);
+    zel::console::print("[+] ZarnikState alocado com 2 qubits (Alinhamento 64-bytes).\n");
+}
+
+void print_to_broken_pipe() {
+    int ends[2];
+    if (::pipe(ends) != 0) {
+        zel::fatal("pipe failed");
+    }
+    ::close(ends[0]);
+    print_through(ends[1]);
+}
+
+void print_to_full_device() {
+    print_through(::open("/dev/full", O_WRONLY));
+}
+
+// A bounds report raised by a pool worker rather than the calling thread.
+void stop_on_pool_worker() {
+    zel::parallel::set_thread_count(2);
+    const std::size_t n = 2 * zel::parallel::GRAIN;
+    zel::parallel::for_each(n, [](std::size_t begin, std::size_t end) {
+        if (begin != 0) {
+            zel::fatal_index_out_of_bounds(end, begin);
+        }
+    });
+}
+
+std::string bounds(std::uint64_t len, std::uint64_t index) {
+    return "index out of bounds: the len is " + std::to_string(len) + " but the index is " +
+           std::to_string(index);
+}
+
+PauliSum sum_of(std::vector<std::vector<zel::PauliFactor>> terms) {
+    PauliSum sum;
+    for (auto& factors : terms) {
+        sum.terms.push_back(zel::PauliTerm{1.0, std::move(factors)});
+    }
+    return sum;
+}
+
+// --- The table ------------------------------------------------------------------------------
+
+std::vector<FailurePath> failure_paths() {
+    std::vector<FailurePath> rows;
+    const auto stop = [&](std::string name, std::string message, std::function<void()> trigger) {
+        rows.push_back(
+            {std::move(name), std::move(message), Ending::Status101, std::move(trigger)});
+    };
+    const auto kvt = [&](std::string name, std::string message, Ending ending, Stdout out) {
+        rows.push_back({std::move(name), std::move(message), ending, {}, out});
+    };
+
+    // State layout: every count whose buffer (16 * 2^n bytes) reaches 2^63 bytes.
+    for (const std::uint64_t n :
+         {std::uint64_t{59}, std::uint64_t{63}, std::uint64_t{64}, U64_MAX}) {
+        stop("Layout_" + std::to_string(n) + "_qubits", "Invalid layout: LayoutError",
+             new_state(n));
+    }
+
+    // State index.
+    stop("StateIndex_4_of_2_qubits", "Index out of bounds for state vector", basis(2, 4));
+    stop("StateIndex_1_of_0_qubits", "Index out of bounds for state vector", basis(0, 1));
+    stop("StateIndex_max_of_8_qubits", "Index out of bounds for state vector", basis(8, U64_MAX));
+
+    // Kernels. Missing entries: every kind but I (which reads nothing).
+    for (const zel::GateInfo& info : zel::GATE_TABLE) {
+        if (info.kind == GateKind::I) {
+            continue;
+        }
+        const std::string name(info.name);
+        stop("Gate_" + name + "_no_qubits", bounds(0, 0), gate(2, GateType::of(info.kind), {}));
+        if (info.arity == 2) {
+            stop("Gate_" + name + "_one_qubit", bounds(1, 1),
+                 gate(2, GateType::of(info.kind), {0}));
+        }
+    }
+    // Pair kernels with the target outside the state: the partner of index 0 is 2^t.
+    for (const GateKind kind :
+         {GateKind::X, GateKind::Y, GateKind::H, GateKind::SX, GateKind::RX, GateKind::RY}) {
+        const std::string name(zel::gate_info(kind).name);
+        const GateType type{kind, 0.5};
+        stop("Gate_" + name + "_target_2_of_2", bounds(4, 4), gate(2, type, {2}));
+        stop("Gate_" + name + "_target_63_of_2", bounds(4, TWO_TO_63), gate(2, type, {63}));
+        stop("Gate_" + name + "_target_64_of_2", bounds(4, U64_MAX), gate(2, type, {64}));
+        stop("Gate_" + name + "_target_0_of_0", bounds(1, 1), gate(0, type, {0}));
+    }
+    // CX: the first index with the control set, 2^u, pairs with 2^u + 2^t.
+    const GateType cx = GateType::of(GateKind::CX);
+    stop("Gate_CX_0_2_of_2", bounds(4, 5), gate(2, cx, {0, 2}));
+    stop("Gate_CX_1_5_of_2", bounds(4, 34), gate(2, cx, {1, 5}));
+    stop("Gate_CX_1_63_of_2", bounds(4, TWO_TO_63 + 2), gate(2, cx, {1, 63}));
+    stop("Gate_CX_1_64_of_2", bounds(4, U64_MAX), gate(2, cx, {1, 64}));
+    stop("Gate_CX_0_max_of_2", bounds(4, U64_MAX), gate(2, cx, {0, U64_MAX}));
+    // SWAP: the first index with qubits[0] set, 2^q0, pairs with 2^q1.
+    const GateType swap = GateType::of(GateKind::SWAP);
+    stop("Gate_SWAP_0_2_of_2", bounds(4, 4), gate(2, swap, {0, 2}));
+    stop("Gate_SWAP_1_5_of_2", bounds(4, 32), gate(2, swap, {1, 5}));
+    stop("Gate_SWAP_1_63_of_2", bounds(4, TWO_TO_63), gate(2, swap, {1, 63}));
+    stop("Gate_SWAP_1_64_of_2", bounds(4, U64_MAX), gate(2, swap, {1, 64}));
+
+    // Observable: the partner of index 0 in the first term that flips a bit outside the state.
+    stop("Observable_X2_of_2", bounds(4, 4), observable(2, sum_of({{{2, Pauli::X}}})));
+    stop("Observable_X0_Y3_of_2", bounds(4, 9),
+         observable(2, sum_of({{{0, Pauli::X}, {3, Pauli::Y}}})));
+    stop("Observable_Y63_of_2", bounds(4, TWO_TO_63), observable(2, sum_of({{{63, Pauli::Y}}})));
+    stop("Observable_X64_of_2", bounds(4, U64_MAX), observable(2, sum_of({{{64, Pauli::X}}})));
+    stop("Observable_X0_of_0", bounds(1, 1), observable(0, sum_of({{{0, Pauli::X}}})));
+    stop("Observable_first_offending_term", bounds(4, 8),
+         observable(2, sum_of({{{5, Pauli::Z}}, {{3, Pauli::X}}, {{2, Pauli::X}}})));
+
+    // Exporter: element 0 of every kind, element 1 of the two-qubit kinds.
+    for (const zel::GateInfo& info : zel::GATE_TABLE) {
+        const std::string name(info.name);
+        stop("Export_" + name + "_no_qubits", bounds(0, 0),
+             export_one(GateType::of(info.kind), {}));
+        if (info.arity == 2) {
+            stop("Export_" + name + "_one_qubit", bounds(1, 1),
+                 export_one(GateType::of(info.kind), {1}));
+        }
+    }
+
+    // Circuit: removing a position at or beyond the gate count.
+    stop("Remove_0_of_0", bounds(0, 0), remove_from(0, 0));
+    stop("Remove_3_of_3", bounds(3, 3), remove_from(3, 3));
+    stop("Remove_max_of_1", bounds(1, U64_MAX), remove_from(1, U64_MAX));
+
+    // A stop raised on a pool worker ends the process the same way.
+    stop("Bounds_report_on_pool_worker", bounds(2 * zel::parallel::GRAIN, zel::parallel::GRAIN),
+         stop_on_pool_worker);
+
+    // Console, in process and through the executable.
+    stop("Print_broken_pipe", "failed printing to stdout: Broken pipe", print_to_broken_pipe);
+    stop("Print_full_device", "failed printing to stdout: No space left on device",
+         print_to_full_device);
+    kvt("KvtRun_broken_pipe", "failed printing to stdout: Broken pipe", Ending::Status101,
+        Stdout::BrokenPipe);
+    kvt("KvtRun_full_device", "failed printing to stdout: No space left on device",
+        Ending::Status101, Stdout::FullDevice);
+    kvt("KvtRun_stdout_closed", "", Ending::Status0, Stdout::Closed);
+    kvt("KvtRun_all_standard_streams_closed", "", Ending::Status0, Stdout::AllClosed);
+
+    // Memory: a request that cannot be met under a lowered address-space limit aborts.
+    rows.push_back({"Allocation_40_qubits", "memory allocation of 17592186044416 bytes failed",
+                    Ending::AbortSignal, new_state_under_lowered_limit(40)});
+    rows.push_back({"Allocation_58_qubits", "memory allocation of 4611686018427387904 bytes failed",
+                    Ending::AbortSignal, new_state_under_lowered_limit(58)});
+    rows.push_back({"Allocation_16_qubits", "memory allocation of 1048576 bytes failed",
+                    Ending::AbortSignal, new_state_under_lowered_limit(16)});
+    return rows;
+}
+
+// --- Running a row --------------------------------------------------------------------------
+
+// The diagnostic exactly: the message and one line feed, nothing before or after.
+std::string exact_line_regex(const std::string& message) {
+    std::string regex = "^";
+    for (const char ch : message) {
+        if (std::string_view("\\^$.|?*+()[]{}").find(ch) != std::string_view::npos) {
+            regex += '\\';
+        }
+        regex += ch;
+    }
+    return regex + "\n$";
+}
+
+struct ChildResult {
+    int status = 0;
+    std::string stderr_text;
+};
+
+// Starts kvt_run with standard output arranged as `out` and standard error captured.
+ChildResult run_kvt(Stdout out) {
+    int err[2];
+    int pipe_out[2] = {-1, -1};
+    if (::pipe(err) != 0 || (out == Stdout::BrokenPipe && ::pipe(pipe_out) != 0)) {
+        ADD_FAILURE() << "pipe failed";
+        return {};
+    }
+    if (out == Stdout::BrokenPipe) {
+        // No reader is left anywhere: the child's first write fails with EPIPE.
+        ::close(pipe_out[0]);
+    }
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(err[1], STDERR_FILENO);
+        ::close(err[0]);
+        ::close(err[1]);
+        switch (out) {
+            case Stdout::BrokenPipe:
+                ::dup2(pipe_out[1], STDOUT_FILENO);
+                ::close(pipe_out[1]);
+                break;
+            case Stdout::FullDevice: {
+                const int full = ::open("/dev/full", O_WRONLY);
+                ::dup2(full, STDOUT_FILENO);
+                ::close(full);
+                break;
+            }
+            case Stdout::Closed:
+                ::close(STDOUT_FILENO);
+                break;
+            case Stdout::AllClosed:
+                ::close(STDIN_FILENO);
+                ::close(STDOUT_FILENO);
+                ::close(STDERR_FILENO);
+                break;
+        }
+        ::execl(KVT_RUN_PATH, "kvt_run", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(err[1]);
+    if (out == Stdout::BrokenPipe) {
+        ::close(pipe_out[1]);
+    }
+    ChildResult result;
+    char buffer[4096];
+    ssize_t n = 0;
+    while ((n = ::read(err[0], buffer, sizeof buffer)) != 0) {
+        if (n > 0) {
+            result.stderr_text.append(buffer, static_cast<std::size_t>(n));
+        } else if (errno != EINTR) {
+            break;
+        }
+    }
+    ::close(err[0]);
+    while (::waitpid(pid, &result.status, 0) < 0 && errno == EINTR) {
+    }
+    return result;
+}
+
+class FailurePathTest : public ::testing::TestWithParam<FailurePath> {};
+
+TEST_P(FailurePathTest, EndsTheProcessAsCatalogued) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const FailurePath& row = GetParam();
+    if (!row.trigger) {
+        const ChildResult child = run_kvt(row.kvt_stdout);
+        const std::string expected = row.message.empty() ? "" : row.message + "\n";
+        switch (row.ending) {
+            case Ending::Status101:
+                ASSERT_TRUE(WIFEXITED(child.status));
+                EXPECT_EQ(WEXITSTATUS(child.status), zel::FATAL_EXIT_STATUS);
+                break;
+            case Ending::Status0:
+                ASSERT_TRUE(WIFEXITED(child.status));
+                EXPECT_EQ(WEXITSTATUS(child.status), 0);
+                break;
+            case Ending::AbortSignal:
+                ASSERT_TRUE(WIFSIGNALED(child.status));
+                EXPECT_EQ(WTERMSIG(child.status), SIGABRT);
+                break;
+        }
+        if (row.kvt_stdout != Stdout::AllClosed) {
+            EXPECT_EQ(child.stderr_text, expected);
+        }
+        return;
+    }
+    const std::string regex = exact_line_regex(row.message);
+    switch (row.ending) {
+        case Ending::Status101:
+            EXPECT_EXIT(row.trigger(), ::testing::ExitedWithCode(zel::FATAL_EXIT_STATUS), regex);
+            break;
+        case Ending::AbortSignal:
+            EXPECT_EXIT(row.trigger(), ::testing::KilledBySignal(SIGABRT), regex);
+            break;
+        case Ending::Status0:
+            EXPECT_EXIT(row.trigger(), ::testing::ExitedWithCode(0), "^$");
+            break;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Catalogue, FailurePathTest, ::testing::ValuesIn(failure_paths()),
+                         [](const ::testing::TestParamInfo<FailurePath>& info) {
+                             return info.param.name;
+                         });
+
+// The table holds every message of the system at least once.
+TEST(FailureCatalogue, CoversEveryMessage) {
+    const std::vector<FailurePath> rows = failure_paths();
+    for (const std::string prefix :
+         {"Invalid layout: LayoutError", "Index out of bounds for state vector",
+          "index out of bounds: the len is ",
+          "failed printing to stdout: ", "memory allocation of "}) {
+        bool found = false;
+        for (const FailurePath& row : rows) {
+            found = found || row.message.rfind(prefix, 0) == 0;
+        }
+        EXPECT_TRUE(found) << prefix;
+    }
+}
+
+}  // namespace
