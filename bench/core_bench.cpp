@@ -1,0 +1,388 @@
+// Benchmarks of the core kernels over qubit counts and target positions, with one thread and with
+// the whole pool. Every memory-bound benchmark reports the bytes its kernel must read and write
+// (SetBytesProcessed), and the bandwidth probe at the end measures what this machine can move for
+// a buffer of the same size, so each kernel reads as a fraction of the probe (bench/report.py).
+//
+// Argument names: n = qubit count; q = target position (0: qubit 0, 1: qubit n/2, 2: qubit n-1;
+// for two-qubit gates the pair {0, 1}, {n/2 - 1, n/2} or {n-2, n-1}); rev = 1 swaps the two
+// qubits of the pair; threads = 1 for one worker, 0 for the pool's default (all CPUs).
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <complex>
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+
+#include "zel/core/circuit.hpp"
+#include "zel/core/observable.hpp"
+#include "zel/core/parallel.hpp"
+#include "zel/core/simulator.hpp"
+#include "zel/core/state.hpp"
+
+namespace {
+
+using zel::GateKind;
+using zel::ZarnikState;
+
+constexpr std::uint64_t SEED = 20261208;
+constexpr std::int64_t ALL_THREADS = 0;
+constexpr std::size_t BYTES_PER_AMPLITUDE = sizeof(ZarnikState::Amplitude);
+const std::vector<std::int64_t> QUBIT_COUNTS = {2, 10, 16, 20, 22, 24, 26};
+const std::vector<std::int64_t> POSITIONS = {0, 1, 2};
+const std::vector<std::int64_t> THREADS = {1, ALL_THREADS};
+
+// Selects the pool size for one benchmark and restores the default when it ends.
+class ThreadScope {
+  public:
+    explicit ThreadScope(std::int64_t threads) {
+        zel::parallel::set_thread_count(static_cast<std::size_t>(threads));
+    }
+    ~ThreadScope() {
+        zel::parallel::set_thread_count(0);
+    }
+    ThreadScope(const ThreadScope&) = delete;
+    ThreadScope& operator=(const ThreadScope&) = delete;
+};
+
+// A state with seeded pseudo-random amplitudes whose squared norm is close to 1.
+ZarnikState random_state(std::uint64_t n) {
+    ZarnikState state(n);
+    std::uint64_t x = SEED | 1U;
+    const double scale = std::sqrt(1.5 / static_cast<double>(state.dimension()));
+    const auto next = [&x, scale] {
+        x ^= x << 13;
+        x ^= x >> 7;
+        x ^= x << 17;
+        return (static_cast<double>(x >> 11) * 0x1p-52 - 1.0) * scale;
+    };
+    for (ZarnikState::Amplitude& a : state.amplitudes_mut()) {
+        const double re = next();
+        a = {re, next()};
+    }
+    return state;
+}
+
+std::int64_t dimension_of(const benchmark::State& bench) {
+    return std::int64_t{1} << bench.range(0);
+}
+
+std::uint64_t single_target(std::uint64_t n, std::int64_t position) {
+    switch (position) {
+        case 0:
+            return 0;
+        case 1:
+            return n / 2;
+        default:
+            return n - 1;
+    }
+}
+
+std::vector<std::uint64_t> pair_targets(std::uint64_t n, std::int64_t position, bool reversed) {
+    std::uint64_t low = 0;
+    if (position == 1) {
+        low = n / 2 - 1;
+    } else if (position == 2) {
+        low = n - 2;
+    }
+    return reversed ? std::vector<std::uint64_t>{low + 1, low}
+                    : std::vector<std::uint64_t>{low, low + 1};
+}
+
+// Bytes a kernel of `kind` must read and write on 2^n amplitudes: pair kinds and RZ read and
+// write everything; the phase kinds Z, S and T touch the half with the target bit set; CX and
+// SWAP exchange half of the amplitudes, CZ negates a quarter.
+std::int64_t gate_bytes(GateKind kind, std::int64_t dimension) {
+    const std::int64_t all = dimension * static_cast<std::int64_t>(BYTES_PER_AMPLITUDE);
+    switch (kind) {
+        case GateKind::I:
+            return 0;
+        case GateKind::X:
+        case GateKind::Y:
+        case GateKind::H:
+        case GateKind::SX:
+        case GateKind::RX:
+        case GateKind::RY:
+        case GateKind::RZ:
+            return 2 * all;
+        case GateKind::Z:
+        case GateKind::S:
+        case GateKind::T:
+        case GateKind::CX:
+        case GateKind::SWAP:
+            return all;
+        case GateKind::CZ:
+            return all / 2;
+    }
+    return 0;
+}
+
+void gate_benchmark(benchmark::State& bench, GateKind kind) {
+    const auto n = static_cast<std::uint64_t>(bench.range(0));
+    const zel::GateInfo& info = zel::gate_info(kind);
+    const ThreadScope scope(bench.range(info.arity == 2 ? 3 : 2));
+    ZarnikState state = random_state(n);
+    const std::vector<std::uint64_t> qubits =
+        info.arity == 2 ? pair_targets(n, bench.range(1), bench.range(2) != 0)
+                        : std::vector<std::uint64_t>{single_target(n, bench.range(1))};
+    // Angle pi: a rotation that keeps the amplitudes' magnitudes, so repeated runs stay finite.
+    const zel::GateType gate{kind, info.has_angle ? 3.141592653589793 : 0.0};
+    for (auto _ : bench) {
+        state.apply_gate(gate, qubits, {});
+        benchmark::ClobberMemory();
+    }
+    bench.SetBytesProcessed(bench.iterations() * gate_bytes(kind, dimension_of(bench)));
+}
+
+// Seeded random Pauli sum: `count` terms of 1 to 4 factors on distinct qubits of the register.
+zel::PauliSum random_sum(std::uint64_t n, std::size_t count) {
+    std::mt19937_64 rng(SEED);
+    zel::PauliSum sum;
+    for (std::size_t t = 0; t < count; ++t) {
+        zel::PauliTerm term;
+        term.coefficient = std::uniform_real_distribution<double>(-1.0, 1.0)(rng);
+        const std::uint64_t factors =
+            std::min<std::uint64_t>(n, std::uniform_int_distribution<std::uint64_t>(1, 4)(rng));
+        std::set<std::uint64_t> used;
+        while (used.size() < factors) {
+            used.insert(std::uniform_int_distribution<std::uint64_t>(0, n - 1)(rng));
+        }
+        for (const std::uint64_t q : used) {
+            const auto kind =
+                static_cast<zel::Pauli>(std::uniform_int_distribution<int>(1, 3)(rng));
+            term.paulis.push_back({q, kind});
+        }
+        sum.terms.push_back(std::move(term));
+    }
+    return sum;
+}
+
+// Passes over the state the evaluation needs: one per distinct X/Y flip mask, plus one for all
+// diagonal terms together.
+std::int64_t passes_of(const zel::PauliSum& sum) {
+    std::set<std::uint64_t> flips;
+    for (const zel::PauliTerm& term : sum.terms) {
+        std::uint64_t flip = 0;
+        for (const zel::PauliFactor& factor : term.paulis) {
+            if (factor.kind == zel::Pauli::X || factor.kind == zel::Pauli::Y) {
+                flip ^= std::uint64_t{1} << factor.qubit;
+            }
+        }
+        flips.insert(flip);
+    }
+    return static_cast<std::int64_t>(flips.size());
+}
+
+void expectation_benchmark(benchmark::State& bench, const zel::PauliSum& sum, std::int64_t passes) {
+    const ThreadScope scope(bench.range(1));
+    const ZarnikState state = random_state(static_cast<std::uint64_t>(bench.range(0)));
+    for (auto _ : bench) {
+        benchmark::DoNotOptimize(sum.expectation_value(state));
+    }
+    bench.SetBytesProcessed(bench.iterations() * passes * dimension_of(bench) *
+                            static_cast<std::int64_t>(BYTES_PER_AMPLITUDE));
+    bench.counters["passes"] = static_cast<double>(passes);
+}
+
+void bm_expectation_h2(benchmark::State& bench) {
+    const zel::PauliSum sum = zel::PauliSum::h2_hamiltonian();
+    expectation_benchmark(bench, sum, 1);
+}
+
+void bm_expectation_random(benchmark::State& bench) {
+    const zel::PauliSum sum = random_sum(static_cast<std::uint64_t>(bench.range(0)), 40);
+    expectation_benchmark(bench, sum, passes_of(sum));
+}
+
+void bm_entropy(benchmark::State& bench) {
+    const ThreadScope scope(bench.range(1));
+    const ZarnikState state = random_state(static_cast<std::uint64_t>(bench.range(0)));
+    for (auto _ : bench) {
+        benchmark::DoNotOptimize(state.calculate_entropy());
+    }
+    bench.SetBytesProcessed(bench.iterations() * dimension_of(bench) *
+                            static_cast<std::int64_t>(BYTES_PER_AMPLITUDE));
+}
+
+// A fresh copy per iteration, as every evaluation makes: allocation, first touch and the copy.
+void bm_state_copy(benchmark::State& bench) {
+    const ThreadScope scope(bench.range(1));
+    const ZarnikState state = random_state(static_cast<std::uint64_t>(bench.range(0)));
+    for (auto _ : bench) {
+        ZarnikState copy = state;
+        benchmark::DoNotOptimize(copy.amplitudes().data());
+    }
+    bench.SetBytesProcessed(bench.iterations() * 2 * dimension_of(bench) *
+                            static_cast<std::int64_t>(BYTES_PER_AMPLITUDE));
+}
+
+void bm_set_basis(benchmark::State& bench) {
+    const ThreadScope scope(bench.range(1));
+    ZarnikState state(static_cast<std::uint64_t>(bench.range(0)));
+    for (auto _ : bench) {
+        state.set_computational_basis(1);
+        benchmark::ClobberMemory();
+    }
+    bench.SetBytesProcessed(bench.iterations() * dimension_of(bench) *
+                            static_cast<std::int64_t>(BYTES_PER_AMPLITUDE));
+}
+
+// Seeded circuit of `count` gates of every kind on random qubits with random angles.
+zel::ZarnikGraph random_circuit(std::uint64_t n, std::size_t count) {
+    std::mt19937_64 rng(SEED);
+    zel::ZarnikGraph circuit(n);
+    for (std::size_t g = 0; g < count; ++g) {
+        const auto kind = static_cast<GateKind>(
+            std::uniform_int_distribution<std::size_t>(1, zel::GATE_KIND_COUNT - 1)(rng));
+        const zel::GateInfo& info = zel::gate_info(kind);
+        const std::uint64_t q0 = std::uniform_int_distribution<std::uint64_t>(0, n - 1)(rng);
+        std::vector<std::uint64_t> qubits{q0};
+        if (info.arity == 2) {
+            qubits.push_back((q0 + std::uniform_int_distribution<std::uint64_t>(1, n - 1)(rng)) %
+                             n);
+        }
+        std::vector<double> params;
+        double angle = 0.0;
+        if (info.has_angle) {
+            angle = std::uniform_real_distribution<double>(-3.0, 3.0)(rng);
+            params.push_back(angle);
+        }
+        circuit.add_gate_with_params({kind, angle}, std::move(qubits), std::move(params));
+    }
+    return circuit;
+}
+
+void telemetry_benchmark(benchmark::State& bench, std::size_t gates) {
+    const ThreadScope scope(bench.range(1));
+    const auto n = static_cast<std::uint64_t>(bench.range(0));
+    ZarnikState reference(n);
+    reference.set_computational_basis(1);
+    const zel::ZarnikGraph circuit = random_circuit(n, gates);
+    const zel::PauliSum hamiltonian = zel::PauliSum::h2_hamiltonian();
+    for (auto _ : bench) {
+        benchmark::DoNotOptimize(zel::evaluate_circuit_telemetry(reference, circuit, hamiltonian));
+    }
+}
+
+void bm_telemetry_20_gates(benchmark::State& bench) {
+    telemetry_benchmark(bench, 20);
+}
+
+void bm_telemetry_empty(benchmark::State& bench) {
+    telemetry_benchmark(bench, 0);
+}
+
+// Bandwidth probe: the three access patterns of the kernels, on buffers of the state's size,
+// split over the pool like the kernels (for_each) or summed in fixed chunks like the reductions.
+void bm_probe_copy(benchmark::State& bench) {
+    const ThreadScope scope(bench.range(1));
+    const ZarnikState source = random_state(static_cast<std::uint64_t>(bench.range(0)));
+    ZarnikState target = source;
+    const ZarnikState::Amplitude* from = source.amplitudes().data();
+    ZarnikState::Amplitude* to = target.amplitudes_mut().data();
+    for (auto _ : bench) {
+        zel::parallel::for_each(source.dimension(), [=](std::size_t begin, std::size_t end) {
+            std::memcpy(static_cast<void*>(to + begin), from + begin,
+                        (end - begin) * BYTES_PER_AMPLITUDE);
+        });
+        benchmark::ClobberMemory();
+    }
+    bench.SetBytesProcessed(bench.iterations() * 2 * dimension_of(bench) *
+                            static_cast<std::int64_t>(BYTES_PER_AMPLITUDE));
+}
+
+void bm_probe_scale(benchmark::State& bench) {
+    const ThreadScope scope(bench.range(1));
+    ZarnikState state = random_state(static_cast<std::uint64_t>(bench.range(0)));
+    double* values = reinterpret_cast<double*>(state.amplitudes_mut().data());
+    // -1 keeps the values bounded however many times the pass runs.
+    for (auto _ : bench) {
+        zel::parallel::for_each(2 * state.dimension(), [=](std::size_t begin, std::size_t end) {
+            for (std::size_t k = begin; k < end; ++k) {
+                values[k] *= -1.0;
+            }
+        });
+        benchmark::ClobberMemory();
+    }
+    bench.SetBytesProcessed(bench.iterations() * 2 * dimension_of(bench) *
+                            static_cast<std::int64_t>(BYTES_PER_AMPLITUDE));
+}
+
+void bm_probe_read(benchmark::State& bench) {
+    const ThreadScope scope(bench.range(1));
+    const ZarnikState state = random_state(static_cast<std::uint64_t>(bench.range(0)));
+    const double* values = reinterpret_cast<const double*>(state.amplitudes().data());
+    constexpr std::size_t LANES = 8;
+    for (auto _ : bench) {
+        // Several accumulators so that the sum is limited by memory, not by addition latency.
+        benchmark::DoNotOptimize(
+            zel::parallel::sum(state.dimension(), [=](std::size_t begin, std::size_t end) {
+                double lanes[LANES] = {};
+                for (std::size_t k = 2 * begin; k < 2 * end; k += LANES) {
+                    for (std::size_t l = 0; l < LANES; ++l) {
+                        lanes[l] += values[k + l];
+                    }
+                }
+                double total = 0.0;
+                for (const double lane : lanes) {
+                    total += lane;
+                }
+                return total;
+            }));
+    }
+    bench.SetBytesProcessed(bench.iterations() * dimension_of(bench) *
+                            static_cast<std::int64_t>(BYTES_PER_AMPLITUDE));
+}
+
+void sized(benchmark::internal::Benchmark* bench) {
+    bench->ArgNames({"n", "threads"})->ArgsProduct({QUBIT_COUNTS, THREADS});
+    bench->Unit(benchmark::kMicrosecond)->UseRealTime();
+}
+
+void register_all() {
+    for (const zel::GateInfo& info : zel::GATE_TABLE) {
+        auto* bench = benchmark::RegisterBenchmark(("gate/" + std::string(info.name)).c_str(),
+                                                   gate_benchmark, info.kind);
+        if (info.arity == 2) {
+            bench->ArgNames({"n", "q", "rev", "threads"})
+                ->ArgsProduct({QUBIT_COUNTS, POSITIONS, {0, 1}, THREADS});
+        } else {
+            bench->ArgNames({"n", "q", "threads"})->ArgsProduct({QUBIT_COUNTS, POSITIONS, THREADS});
+        }
+        bench->Unit(benchmark::kMicrosecond)->UseRealTime();
+    }
+    sized(benchmark::RegisterBenchmark("expectation/h2", bm_expectation_h2));
+    sized(benchmark::RegisterBenchmark("expectation/random40", bm_expectation_random));
+    sized(benchmark::RegisterBenchmark("entropy", bm_entropy));
+    sized(benchmark::RegisterBenchmark("state/copy", bm_state_copy));
+    sized(benchmark::RegisterBenchmark("state/set_basis", bm_set_basis));
+    for (auto* bench : {benchmark::RegisterBenchmark("telemetry/20_gates", bm_telemetry_20_gates),
+                        benchmark::RegisterBenchmark("telemetry/empty", bm_telemetry_empty)}) {
+        bench->ArgNames({"n", "threads"})
+            ->ArgsProduct({{2, 12, 20}, THREADS})
+            ->Unit(benchmark::kNanosecond)
+            ->UseRealTime();
+    }
+    sized(benchmark::RegisterBenchmark("probe/copy", bm_probe_copy));
+    sized(benchmark::RegisterBenchmark("probe/scale", bm_probe_scale));
+    sized(benchmark::RegisterBenchmark("probe/read", bm_probe_read));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    register_all();
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
