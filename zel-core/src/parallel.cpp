@@ -1,14 +1,15 @@
 #include "zel/core/parallel.hpp"
 
-#include <omp.h>
-#include <sched.h>
-
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
+#include <omp.h>
 #include <vector>
+
+#include <sched.h>
 
 namespace zel::parallel {
 namespace {
@@ -70,7 +71,7 @@ void for_each(std::size_t n, ChunkBody body) {
     // One contiguous block per worker: the static split keeps each worker on the same pages
     // from call to call.
     const std::size_t blocks = threads;
-#pragma omp parallel for schedule(static) num_threads(static_cast<int>(threads))
+#pragma omp parallel for schedule(static) num_threads(static_cast <int>(threads))
     for (std::size_t b = 0; b < blocks; ++b) {
         const std::size_t begin = n / blocks * b + std::min(b, n % blocks);
         const std::size_t end = begin + n / blocks + (b < n % blocks ? 1 : 0);
@@ -89,7 +90,7 @@ double sum(std::size_t n, ChunkSum partial) {
         return total;
     }
     std::vector<double> partials(chunks);
-#pragma omp parallel for schedule(static) num_threads(static_cast<int>(threads))
+#pragma omp parallel for schedule(static) num_threads(static_cast <int>(threads))
     for (std::size_t k = 0; k < chunks; ++k) {
         partials[k] = partial(k * SUM_CHUNK, std::min(n, (k + 1) * SUM_CHUNK));
     }
@@ -97,6 +98,33 @@ double sum(std::size_t n, ChunkSum partial) {
         total += value;
     }
     return total;
+}
+
+void sum_many(std::size_t n, std::span<double> totals, ChunkSums partial) {
+    const std::size_t width = totals.size();
+    const std::size_t chunks = (n + SUM_CHUNK - 1) / SUM_CHUNK;
+    const std::size_t threads = thread_count();
+    std::fill(totals.begin(), totals.end(), -0.0);
+    if (n < GRAIN || threads < 2) {
+        std::array<double, MAX_SUMS> values;
+        for (std::size_t k = 0; k < chunks; ++k) {
+            partial(k * SUM_CHUNK, std::min(n, (k + 1) * SUM_CHUNK), values.data());
+            for (std::size_t j = 0; j < width; ++j) {
+                totals[j] += values[j];
+            }
+        }
+        return;
+    }
+    std::vector<double> partials(chunks * width);
+#pragma omp parallel for schedule(static) num_threads(static_cast <int>(threads))
+    for (std::size_t k = 0; k < chunks; ++k) {
+        partial(k * SUM_CHUNK, std::min(n, (k + 1) * SUM_CHUNK), partials.data() + k * width);
+    }
+    for (std::size_t k = 0; k < chunks; ++k) {
+        for (std::size_t j = 0; j < width; ++j) {
+            totals[j] += partials[k * width + j];
+        }
+    }
 }
 
 }  // namespace zel::parallel

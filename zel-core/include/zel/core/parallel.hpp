@@ -10,6 +10,7 @@
 /// thread without entering the pool.
 
 #include <cstddef>
+#include <span>
 
 #include "zel/core/detail/function_ref.hpp"
 
@@ -21,10 +22,16 @@ using ChunkBody = detail::FunctionRef<void(std::size_t begin, std::size_t end)>;
 /// Partial sum of the indexes [begin, end).
 using ChunkSum = detail::FunctionRef<double(std::size_t begin, std::size_t end)>;
 
+/// Several partial sums of the indexes [begin, end) at once, written to `out` (one value per
+/// sum, as many as the caller asked `sum_many` for).
+using ChunkSums = detail::FunctionRef<void(std::size_t begin, std::size_t end, double* out)>;
+
 /// Ranges with fewer elements than this run serially on the calling thread. Entering a pool
-/// region costs about a microsecond on this kind of machine, and a pass over 2^16 amplitudes
-/// (1 MiB) takes tens of microseconds, so below this size the pool cannot pay for itself.
-inline constexpr std::size_t GRAIN = std::size_t{1} << 16;
+/// region costs a few microseconds on this kind of machine (and far more when the VM stalls
+/// the workers), and two threads gain only 1.2-1.4x on a memory-bound pass, so a pass must
+/// take well over 10 us before the pool pays; that is about 2^17 elements (2 MiB of
+/// amplitudes) for the cheapest kernels.
+inline constexpr std::size_t GRAIN = std::size_t{1} << 17;
 
 /// Length of the fixed chunks of `sum`. Chunk boundaries depend only on the range length, never
 /// on the number of threads, so sums are bitwise identical for any pool size.
@@ -45,5 +52,14 @@ void for_each(std::size_t n, ChunkBody body);
 /// ascending k starting from -0.0 (so an empty range gives -0.0). The result does not depend on
 /// the number of threads.
 double sum(std::size_t n, ChunkSum partial);
+
+/// Most sums one `sum_many` call can form.
+inline constexpr std::size_t MAX_SUMS = 64;
+
+/// `totals.size()` (at most MAX_SUMS) sums at once over the same fixed chunks as `sum`: for each
+/// chunk, `partial` writes one partial value per sum, and the partials of each sum are added in
+/// ascending chunk order starting from -0.0. The results do not depend on the number of
+/// threads. Below the grain nothing is allocated.
+void sum_many(std::size_t n, std::span<double> totals, ChunkSums partial);
 
 }  // namespace zel::parallel
