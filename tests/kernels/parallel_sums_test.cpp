@@ -1,0 +1,162 @@
+// Expectation values and the entropy: each evaluation path (one pass for terms on qubits 0 and
+// 1, one pass per flip mask otherwise, batches of many terms) agrees with the definition walked
+// factor by factor, and every sum is bitwise the same with one worker and with two on states
+// large enough to cross the pool's grain.
+
+#include <cmath>
+#include <complex>
+#include <cstdint>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "zel/core/observable.hpp"
+#include "zel/core/parallel.hpp"
+#include "zel/core/state.hpp"
+
+#include "support/reference.hpp"
+
+namespace zel::test {
+namespace {
+
+constexpr std::uint64_t LARGE_QUBITS = 19;
+
+class ParallelSums : public ::testing::Test {
+  protected:
+    void TearDown() override {
+        parallel::set_thread_count(0);
+    }
+};
+
+// <psi|H|psi> from the definition: for every term and index k, walk the factors to the partner m
+// and the phase f, and add Re(conj(psi[m]) f psi[k]).
+double defined_expectation(const PauliSum& sum, const Vector& psi) {
+    double total = 0.0;
+    for (const PauliTerm& term : sum.terms) {
+        double inner = 0.0;
+        for (std::size_t k = 0; k < psi.size(); ++k) {
+            std::size_t m = k;
+            Complex f = 1.0;
+            for (const PauliFactor& factor : term.paulis) {
+                const bool set = bit(k, factor.qubit) != 0;
+                switch (factor.kind) {
+                    case Pauli::I:
+                        break;
+                    case Pauli::X:
+                        m ^= std::size_t{1} << factor.qubit;
+                        break;
+                    case Pauli::Y:
+                        m ^= std::size_t{1} << factor.qubit;
+                        f *= set ? Complex(0.0, -1.0) : Complex(0.0, 1.0);
+                        break;
+                    case Pauli::Z:
+                        f *= set ? -1.0 : 1.0;
+                        break;
+                }
+            }
+            inner += (std::conj(psi[m]) * f * psi[k]).real();
+        }
+        total += term.coefficient * inner;
+    }
+    return total;
+}
+
+// `count` seeded terms of 1 to 4 factors (every kind, I included) on distinct qubits below
+// `span`.
+PauliSum random_sum(std::mt19937_64& rng, std::uint64_t span, std::size_t count) {
+    PauliSum sum;
+    for (std::size_t t = 0; t < count; ++t) {
+        PauliTerm term;
+        term.coefficient = std::uniform_real_distribution<double>(-1.0, 1.0)(rng);
+        const auto factors =
+            std::min<std::uint64_t>(span, std::uniform_int_distribution<std::uint64_t>(1, 4)(rng));
+        std::set<std::uint64_t> qubits;
+        while (qubits.size() < factors) {
+            qubits.insert(std::uniform_int_distribution<std::uint64_t>(0, span - 1)(rng));
+        }
+        for (const std::uint64_t q : qubits) {
+            term.paulis.push_back(
+                {q, static_cast<Pauli>(std::uniform_int_distribution<int>(0, 3)(rng))});
+        }
+        sum.terms.push_back(std::move(term));
+    }
+    return sum;
+}
+
+struct SumCase {
+    std::string name;
+    std::uint64_t qubits;  // of the state
+    std::uint64_t span;    // factors act on qubits below this
+    std::size_t terms;
+};
+
+// Paths: terms on qubits 0 and 1 only (one pass, also on a one-qubit span); terms anywhere (one
+// pass per flip mask); more terms than one batch holds; a one-qubit state.
+const std::vector<SumCase> SUM_CASES = {
+    {"quad terms, 2 qubits", 2, 2, 12},    {"quad terms, 7 qubits", 7, 2, 12},
+    {"qubit-0 terms, 5 qubits", 5, 1, 6},  {"general terms, 3 qubits", 3, 3, 20},
+    {"general terms, 8 qubits", 8, 8, 40}, {"many terms, 6 qubits", 6, 6, 150},
+    {"one-qubit state", 1, 1, 5},
+};
+
+TEST_F(ParallelSums, ExpectationMatchesTheDefinitionOnEveryPath) {
+    std::mt19937_64 rng(SEED);
+    for (const SumCase& c : SUM_CASES) {
+        SCOPED_TRACE(c.name);
+        const PauliSum sum = random_sum(rng, c.span, c.terms);
+        const Vector psi = random_state(c.qubits, rng);
+        const double expected = defined_expectation(sum, psi);
+        EXPECT_NEAR(sum.expectation_value(make_state(psi)), expected, TOLERANCE);
+    }
+}
+
+TEST_F(ParallelSums, H2MatchesTheDefinitionOnLargerStates) {
+    std::mt19937_64 rng(SEED);
+    const PauliSum h2 = PauliSum::h2_hamiltonian();
+    for (const std::uint64_t n : {2, 3, 10}) {
+        const Vector psi = random_state(n, rng);
+        EXPECT_NEAR(h2.expectation_value(make_state(psi)), defined_expectation(h2, psi), TOLERANCE)
+            << n << " qubits";
+    }
+}
+
+TEST_F(ParallelSums, SumsAreBitwiseTheSameWithOneAndTwoWorkers) {
+    std::mt19937_64 rng(SEED);
+    const Vector psi = random_state(LARGE_QUBITS, rng);
+    const ZarnikState state = make_state(psi);
+    const std::vector<std::pair<std::string, PauliSum>> sums = {
+        {"H2", PauliSum::h2_hamiltonian()},
+        {"general", random_sum(rng, LARGE_QUBITS, 24)},
+    };
+    for (const auto& [name, sum] : sums) {
+        parallel::set_thread_count(1);
+        const double serial = sum.expectation_value(state);
+        parallel::set_thread_count(2);
+        const double pooled = sum.expectation_value(state);
+        EXPECT_EQ(bits_of(pooled), bits_of(serial)) << name;
+        EXPECT_NEAR(serial, defined_expectation(sum, psi), TOLERANCE) << name;
+    }
+    parallel::set_thread_count(1);
+    const double serial = state.calculate_entropy();
+    parallel::set_thread_count(2);
+    EXPECT_EQ(bits_of(state.calculate_entropy()), bits_of(serial)) << "entropy";
+}
+
+TEST_F(ParallelSums, EntropyMatchesTheDefinition) {
+    std::mt19937_64 rng(SEED);
+    for (const std::uint64_t n : {1, 2, 5, 12}) {
+        const Vector psi = random_state(n, rng);
+        double expected = 0.0;
+        for (const Complex& a : psi) {
+            const double p = std::norm(a);
+            expected += p > 1e-12 ? -p * std::log2(p) : 0.0;
+        }
+        EXPECT_NEAR(make_state(psi).calculate_entropy(), expected, TOLERANCE) << n << " qubits";
+    }
+}
+
+}  // namespace
+}  // namespace zel::test
