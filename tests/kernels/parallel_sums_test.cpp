@@ -158,5 +158,26 @@ TEST_F(ParallelSums, EntropyMatchesTheDefinition) {
     }
 }
 
+// One amplitude sqrt(p) per state over p from just above the floor to 1: the entropy's log2 stays
+// within a few units in the last place of the library's, and is exact on powers of two.
+TEST_F(ParallelSums, EntropyTermMatchesTheLibraryLog2) {
+    constexpr int STEPS = 4000;
+    for (int step = 0; step <= STEPS; ++step) {
+        const double p = std::pow(10.0, -11.9 * step / STEPS);
+        ZarnikState state(1);
+        state.amplitudes_mut()[0] = Complex(std::sqrt(p), 0.0);
+        const double probability = std::norm(state.amplitudes()[0]);
+        const double expected = -probability * std::log2(probability);
+        EXPECT_NEAR(state.calculate_entropy(), expected, 1e-15 * std::abs(expected) + 1e-300)
+            << std::hexfloat << "p = " << probability;
+    }
+    for (int e = 0; e <= 19; ++e) {  // p = 2^-38 is the last above the floor
+        ZarnikState state(1);
+        state.amplitudes_mut()[0] = Complex(std::ldexp(1.0, -e), 0.0);
+        // p = 2^(-2e): -p log2 p = 2e * 2^(-2e), exactly.
+        EXPECT_EQ(state.calculate_entropy(), 2.0 * e * std::ldexp(1.0, -2 * e)) << "2^-" << 2 * e;
+    }
+}
+
 }  // namespace
 }  // namespace zel::test

@@ -1,14 +1,16 @@
 #include "zel/core/state.hpp"
 
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <utility>
 
-#include "index_iteration.hpp"
 #include "zel/core/detail/aligned_buffer.hpp"
 #include "zel/core/fatal.hpp"
 #include "zel/core/parallel.hpp"
+
+#include "index_iteration.hpp"
 
 namespace zel {
 namespace {
@@ -28,7 +30,72 @@ constexpr double T_PHASE = 0.7071067811865476;
 /// Probabilities at or below this contribute nothing to the entropy; log2 is never taken of 0.
 constexpr double ENTROPY_PROBABILITY_FLOOR = 1e-12;
 
+/// Independent partial sums per chunk of the entropy.
+constexpr std::size_t ENTROPY_LANES = 4;
+
+/// States of at least this many amplitudes take the vectorised entropy loop; smaller ones (one
+/// chunk of the sum) a scalar loop that skips negligible probabilities.
+constexpr std::uint64_t ENTROPY_VECTOR_FROM = 64;
+static_assert(ENTROPY_VECTOR_FROM <= parallel::SUM_CHUNK);
+
 static_assert(sizeof(ZarnikState::Amplitude) == 2 * sizeof(double));
+
+// log2 of a positive, finite double, written so that a loop of calls vectorises (glibc's
+// scalar log2 is otherwise the whole cost of the entropy). p = 2^k * m with m in
+// [sqrt(1/2), sqrt(2)), found by integer arithmetic on the bits; ln(m) by the classic kernel
+// ln(1 + f) = f - (f^2/2 - s (f^2/2 + R(s^2))), s = f / (2 + f), with R the degree-14 even
+// minimax polynomial of fdlibm's log (error below 2^-58 on this interval). Exact for powers of
+// two (log2(1) is +0.0); within a few units in the last place elsewhere. Any input yields a
+// finite value or NaN without trapping, so callers may evaluate it before testing p.
+inline double log2_positive(double p) noexcept {
+    constexpr std::uint64_t SQRT_HALF_BITS = 0x3FE6A09E667F3BCD;
+    constexpr std::uint64_t EXPONENT_FIELD = 0xFFF0000000000000;
+    // Offset binary: adding 2^63 turns the signed exponent k into k + 2048 >= 0.
+    constexpr std::uint64_t OFFSET = std::uint64_t{1} << 63;
+    // A double 2^52 + j holds the small integer j in its low mantissa bits.
+    constexpr std::uint64_t TWO_52_BITS = 0x4330000000000000;
+    constexpr double TWO_52_PLUS_OFFSET = 4503599627370496.0 + 2048.0;
+    constexpr double INV_LN2 = 1.4426950408889634;
+    constexpr double LG1 = 6.666666666666735130e-01;
+    constexpr double LG2 = 3.999999999940941908e-01;
+    constexpr double LG3 = 2.857142874366239149e-01;
+    constexpr double LG4 = 2.222219843214978396e-01;
+    constexpr double LG5 = 1.818357216161805012e-01;
+    constexpr double LG6 = 1.531383769920937332e-01;
+    constexpr double LG7 = 1.479819860511658591e-01;
+    const auto bits = std::bit_cast<std::uint64_t>(p);
+    const std::uint64_t shifted = bits - SQRT_HALF_BITS;
+    const double k =
+        std::bit_cast<double>(TWO_52_BITS | ((shifted + OFFSET) >> 52)) - TWO_52_PLUS_OFFSET;
+    const double f = std::bit_cast<double>(bits - (shifted & EXPONENT_FIELD)) - 1.0;
+    const double s = f / (2.0 + f);
+    const double z = s * s;
+    const double w = z * z;
+    // Even and odd coefficients in two chains, for instruction-level parallelism.
+    const double even = w * (LG2 + w * (LG4 + w * LG6));
+    const double odd = z * (LG1 + w * (LG3 + w * (LG5 + w * LG7)));
+    const double half_f_squared = 0.5 * f * f;
+    const double ln_m = f - (half_f_squared - s * (half_f_squared + (odd + even)));
+    return k + ln_m * INV_LN2;
+}
+
+// Contribution -p log2(p) of one amplitude to the entropy: the term when FLOOR < p <= inf, else
+// +0.0 (NaN contributes nothing, as with a plain `p > FLOOR` test). A floating-point compare
+// would keep the loop from vectorising (GCC does not if-convert it under -ftrapping-math), so
+// the range test runs on the bit pattern, which orders non-negative doubles like their values:
+// the top bit of FLOOR - bits is set exactly when bits > FLOOR. The term itself is computed
+// for every p (log2_positive is harmless on any input) and masked.
+inline double entropy_term(double re, double im) noexcept {
+    constexpr auto FLOOR_BITS = std::bit_cast<std::uint64_t>(ENTROPY_PROBABILITY_FLOOR);
+    constexpr std::uint64_t INFINITY_BITS = 0x7FF0000000000000;
+    const double p = re * re + im * im;
+    const auto bits = std::bit_cast<std::uint64_t>(p);
+    const std::uint64_t above_floor = (FLOOR_BITS - bits) >> 63;
+    const std::uint64_t at_most_infinity = 1 - ((INFINITY_BITS - bits) >> 63);
+    const std::uint64_t keep = 0 - (above_floor & at_most_infinity);
+    const double term = -p * log2_positive(p);
+    return std::bit_cast<double>(std::bit_cast<std::uint64_t>(term) & keep);
+}
 
 std::size_t buffer_bytes(std::uint64_t dimension) noexcept {
     return static_cast<std::size_t>(dimension) * BYTES_PER_AMPLITUDE;
@@ -46,15 +113,17 @@ constexpr std::uint64_t reported_index(std::uint64_t q) noexcept {
 
 // Sum that saturates instead of wrapping, for reporting partner indexes.
 constexpr std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) noexcept {
-    return a > std::numeric_limits<std::uint64_t>::max() - b ? std::numeric_limits<std::uint64_t>::max()
-                                                            : a + b;
+    return a > std::numeric_limits<std::uint64_t>::max() - b
+               ? std::numeric_limits<std::uint64_t>::max()
+               : a + b;
 }
 
 // Real-arithmetic view of the amplitude buffer: re of amplitude k at 2k, im at 2k + 1.
 class Amplitudes {
-public:
+  public:
     explicit Amplitudes(ZarnikState::Amplitude* data) noexcept
-        : p_(reinterpret_cast<double*>(data)) {}
+        : p_(reinterpret_cast<double*>(data)) {
+    }
 
     double& re(std::uint64_t k) const noexcept {
         return p_[2 * k];
@@ -63,26 +132,80 @@ public:
         return p_[2 * k + 1];
     }
 
-private:
+  private:
     double* p_;
 };
 
+// Runs body(begin, end) over [0, count): on the pool from the grain on, else directly on the
+// calling thread. Deciding here keeps small states free of the pool's indirect call. The
+// kernels below are kept out of line so that apply_gate stays a small dispatcher whose entry
+// and exit cost little at two qubits, where a call does only a few loads and stores.
+template <class Body>
+void split(std::uint64_t count, const Body& body) {
+    if (count < parallel::GRAIN || parallel::thread_count() < 2) {
+        body(std::uint64_t{0}, count);
+        return;
+    }
+    parallel::for_each(static_cast<std::size_t>(count),
+                       [&body](std::size_t begin, std::size_t end) {
+                           body(std::uint64_t{begin}, std::uint64_t{end});
+                       });
+}
+
 // Applies a 2x2 update to every pair of a one-qubit gate on qubit t. The update receives the
-// real and imaginary parts of both amplitudes by reference and writes the new values.
+// real and imaginary parts of both amplitudes by reference and writes the new values. Workers
+// take disjoint ranges of compressed indexes, so every pair is computed exactly as serially.
 template <class Update>
-void pair_kernel(ZarnikState& state, unsigned t, Update update) {
+[[gnu::noinline]] void pair_kernel(ZarnikState& state, unsigned t, Update update) {
     const Amplitudes a(state.amplitudes_mut().data());
-    for_each_pair(0, state.dimension() / 2, t, [&](std::uint64_t i, std::uint64_t j) {
-        update(a.re(i), a.im(i), a.re(j), a.im(j));
+    split(state.dimension() / 2, [&](std::uint64_t begin, std::uint64_t end) {
+        for_each_pair(begin, end, t, [&](std::uint64_t i, std::uint64_t j) {
+            update(a.re(i), a.im(i), a.re(j), a.im(j));
+        });
+    });
+}
+
+// X: a permutation, so whole amplitudes move, 16 bytes at a time.
+[[gnu::noinline]] void swap_pair_kernel(ZarnikState& state, unsigned t) {
+    ZarnikState::Amplitude* psi = state.amplitudes_mut().data();
+    split(state.dimension() / 2, [&](std::uint64_t begin, std::uint64_t end) {
+        for_each_pair(begin, end, t, [psi](std::uint64_t i, std::uint64_t j) {
+            std::swap(psi[i], psi[j]);
+        });
     });
 }
 
 // Visits the amplitudes whose bit t is set, for diagonal gates whose entry for a clear bit is 1.
 template <class Update>
-void upper_half_kernel(ZarnikState& state, unsigned t, Update update) {
+[[gnu::noinline]] void upper_half_kernel(ZarnikState& state, unsigned t, Update update) {
     const Amplitudes a(state.amplitudes_mut().data());
-    for_each_pair(0, state.dimension() / 2, t,
-                  [&](std::uint64_t, std::uint64_t j) { update(a.re(j), a.im(j)); });
+    split(state.dimension() / 2, [&](std::uint64_t begin, std::uint64_t end) {
+        for_each_pair(begin, end, t, [&](std::uint64_t, std::uint64_t j) {
+            update(a.re(j), a.im(j));
+        });
+    });
+}
+
+// Calls body(base) for every quad of two distinct qubits below the state's qubit count.
+template <class Body>
+[[gnu::noinline]] void quad_kernel(ZarnikState& state, std::uint64_t q0, std::uint64_t q1,
+                                   const Body& body) {
+    const auto low = static_cast<unsigned>(std::min(q0, q1));
+    const auto high = static_cast<unsigned>(std::max(q0, q1));
+    split(state.dimension() / 4, [&](std::uint64_t begin, std::uint64_t end) {
+        for_each_quad(begin, end, low, high, body);
+    });
+}
+
+// Bulk copy of `count` amplitudes. Large buffers are copied in one block per worker, so that a
+// fresh buffer's pages are first touched by the threads of the pool and the copy uses the
+// bandwidth of every core.
+void copy_amplitudes(ZarnikState::Amplitude* to, const ZarnikState::Amplitude* from,
+                     std::uint64_t count) {
+    split(count, [to, from](std::uint64_t begin, std::uint64_t end) {
+        std::memcpy(static_cast<void*>(to + begin), from + begin,
+                    static_cast<std::size_t>(end - begin) * BYTES_PER_AMPLITUDE);
+    });
 }
 
 // Stops unless `qubits` has at least `needed` entries: len = size, index = first missing entry.
@@ -104,7 +227,7 @@ double rotation_angle(const GateType& gate, std::span<const double> params) noex
     return params.empty() ? gate.angle : params[0];
 }
 
-void apply_rz(ZarnikState& state, std::uint64_t t, double alpha, double beta) {
+[[gnu::noinline]] void apply_rz(ZarnikState& state, std::uint64_t t, double alpha, double beta) {
     const Amplitudes a(state.amplitudes_mut().data());
     // amplitude <- (alpha re - p im, p re + alpha im), p = -beta for a clear bit, +beta for a set
     // one. A target outside the state reads as a clear bit everywhere.
@@ -115,16 +238,19 @@ void apply_rz(ZarnikState& state, std::uint64_t t, double alpha, double beta) {
         a.im(k) = p * re + alpha * im;
     };
     if (t >= state.num_qubits()) {
-        for (std::uint64_t k = 0; k < state.dimension(); ++k) {
-            rotate(k, -beta);
-        }
+        split(state.dimension(), [&](std::uint64_t begin, std::uint64_t end) {
+            for (std::uint64_t k = begin; k < end; ++k) {
+                rotate(k, -beta);
+            }
+        });
         return;
     }
-    for_each_pair(0, state.dimension() / 2, static_cast<unsigned>(t),
-                  [&](std::uint64_t i, std::uint64_t j) {
-                      rotate(i, -beta);
-                      rotate(j, beta);
-                  });
+    split(state.dimension() / 2, [&](std::uint64_t begin, std::uint64_t end) {
+        for_each_pair(begin, end, static_cast<unsigned>(t), [&](std::uint64_t i, std::uint64_t j) {
+            rotate(i, -beta);
+            rotate(j, beta);
+        });
+    });
 }
 
 }  // namespace
@@ -143,9 +269,8 @@ ZarnikState::ZarnikState(const ZarnikState& other)
     if (other.amplitudes_ == nullptr) {
         return;
     }
-    amplitudes_ =
-        static_cast<Amplitude*>(detail::allocate_uninitialised(buffer_bytes(dimension_)));
-    std::memcpy(amplitudes_, other.amplitudes_, buffer_bytes(dimension_));
+    amplitudes_ = static_cast<Amplitude*>(detail::allocate_uninitialised(buffer_bytes(dimension_)));
+    copy_amplitudes(amplitudes_, other.amplitudes_, dimension_);
 }
 
 ZarnikState& ZarnikState::operator=(const ZarnikState& other) {
@@ -153,7 +278,7 @@ ZarnikState& ZarnikState::operator=(const ZarnikState& other) {
         return *this;
     }
     if (dimension_ == other.dimension_ && amplitudes_ != nullptr && other.amplitudes_ != nullptr) {
-        std::memcpy(amplitudes_, other.amplitudes_, buffer_bytes(dimension_));
+        copy_amplitudes(amplitudes_, other.amplitudes_, dimension_);
         num_qubits_ = other.num_qubits_;
         return *this;
     }
@@ -165,7 +290,8 @@ ZarnikState& ZarnikState::operator=(const ZarnikState& other) {
 ZarnikState::ZarnikState(ZarnikState&& other) noexcept
     : num_qubits_(std::exchange(other.num_qubits_, 0)),
       dimension_(std::exchange(other.dimension_, 0)),
-      amplitudes_(std::exchange(other.amplitudes_, nullptr)) {}
+      amplitudes_(std::exchange(other.amplitudes_, nullptr)) {
+}
 
 ZarnikState& ZarnikState::operator=(ZarnikState&& other) noexcept {
     if (this != &other) {
@@ -186,9 +312,9 @@ void ZarnikState::set_computational_basis(std::uint64_t index) {
         fatal_state_index();
     }
     Amplitude* data = amplitudes_;
-    parallel::for_each(static_cast<std::size_t>(dimension_), [data](std::size_t begin,
-                                                                    std::size_t end) {
-        std::memset(static_cast<void*>(data + begin), 0, (end - begin) * BYTES_PER_AMPLITUDE);
+    split(dimension_, [data](std::uint64_t begin, std::uint64_t end) {
+        std::memset(static_cast<void*>(data + begin), 0,
+                    static_cast<std::size_t>(end - begin) * BYTES_PER_AMPLITUDE);
     });
     amplitudes_[index] = Amplitude(1.0, 0.0);
 }
@@ -211,11 +337,7 @@ void ZarnikState::apply_gate(const GateType& gate, std::span<const std::uint64_t
         case GateKind::I:
             return;
         case GateKind::X:
-            pair_kernel(*this, require_pair_target(*this, q0),
-                        [](double& re0, double& im0, double& re1, double& im1) {
-                            std::swap(re0, re1);
-                            std::swap(im0, im1);
-                        });
+            swap_pair_kernel(*this, require_pair_target(*this, q0));
             return;
         case GateKind::Y:
             // i <- -i a1 = (im1, -re1); j <- i a0 = (-im0, re0)
@@ -331,12 +453,9 @@ void ZarnikState::apply_gate(const GateType& gate, std::span<const std::uint64_t
             const std::uint64_t m1 = qubit_mask(q1);
             const std::uint64_t from = m0;
             const std::uint64_t to = kind == GateKind::CX ? m0 | m1 : m1;
-            const Amplitudes a(amplitudes_);
-            const auto low = static_cast<unsigned>(std::min(q0, q1));
-            const auto high = static_cast<unsigned>(std::max(q0, q1));
-            for_each_quad(0, dimension_ / 4, low, high, [&](std::uint64_t base) {
-                std::swap(a.re(base | from), a.re(base | to));
-                std::swap(a.im(base | from), a.im(base | to));
+            Amplitude* psi = amplitudes_;
+            quad_kernel(*this, q0, q1, [psi, from, to](std::uint64_t base) {
+                std::swap(psi[base | from], psi[base | to]);
             });
             return;
         }
@@ -346,9 +465,7 @@ void ZarnikState::apply_gate(const GateType& gate, std::span<const std::uint64_t
             }
             const std::uint64_t both = qubit_mask(q0) | qubit_mask(q1);
             const Amplitudes a(amplitudes_);
-            const auto low = static_cast<unsigned>(std::min(q0, q1));
-            const auto high = static_cast<unsigned>(std::max(q0, q1));
-            for_each_quad(0, dimension_ / 4, low, high, [&](std::uint64_t base) {
+            quad_kernel(*this, q0, q1, [a, both](std::uint64_t base) {
                 a.re(base | both) = -a.re(base | both);
                 a.im(base | both) = -a.im(base | both);
             });
@@ -358,21 +475,40 @@ void ZarnikState::apply_gate(const GateType& gate, std::span<const std::uint64_t
 }
 
 double ZarnikState::calculate_entropy() const {
-    const Amplitude* data = amplitudes_;
-    return parallel::sum(static_cast<std::size_t>(dimension_),
-                         [data](std::size_t begin, std::size_t end) {
-                             // Starts at +0.0 so that a state without contributions (a basis
-                             // state, whose one term is -1 * log2(1) = -0.0) sums to +0.0.
-                             double partial = 0.0;
-                             for (std::size_t k = begin; k < end; ++k) {
-                                 const double p = data[k].real() * data[k].real() +
-                                                  data[k].imag() * data[k].imag();
-                                 if (p > ENTROPY_PROBABILITY_FLOOR) {
-                                     partial += -p * std::log2(p);
-                                 }
-                             }
-                             return partial;
-                         });
+    const double* parts = reinterpret_cast<const double*>(amplitudes_);
+    if (dimension_ < ENTROPY_VECTOR_FROM) {
+        // Small states, such as the two-qubit ones of a run, are mostly zero amplitudes: a
+        // branch skips them cheaply, and the lanes receive exactly the same terms as below.
+        double lanes[ENTROPY_LANES] = {};
+        for (std::uint64_t k = 0; k < dimension_; ++k) {
+            const double p = parts[2 * k] * parts[2 * k] + parts[2 * k + 1] * parts[2 * k + 1];
+            if (p > ENTROPY_PROBABILITY_FLOOR) {
+                lanes[k % ENTROPY_LANES] += -p * log2_positive(p);
+            }
+        }
+        // One chunk, added to the empty sum as parallel::sum does.
+        double total = -0.0;
+        total += (lanes[0] + lanes[1]) + (lanes[2] + lanes[3]);
+        return total;
+    }
+    return parallel::sum(
+        static_cast<std::size_t>(dimension_), [parts](std::size_t begin, std::size_t end) {
+            // Independent lanes in a fixed pattern (lane = (k - begin) mod 4), so that the loop
+            // vectorises and the result depends only on the chunk. Each lane starts at +0.0 so
+            // that a state without contributions (a basis state, whose one term is
+            // -1 * log2(1) = -0.0) sums to +0.0.
+            double lanes[ENTROPY_LANES] = {};
+            std::size_t k = begin;
+            for (; k + ENTROPY_LANES <= end; k += ENTROPY_LANES) {
+                for (std::size_t l = 0; l < ENTROPY_LANES; ++l) {
+                    lanes[l] += entropy_term(parts[2 * (k + l)], parts[2 * (k + l) + 1]);
+                }
+            }
+            for (std::size_t l = 0; k < end; ++k, ++l) {
+                lanes[l] += entropy_term(parts[2 * k], parts[2 * k + 1]);
+            }
+            return (lanes[0] + lanes[1]) + (lanes[2] + lanes[3]);
+        });
 }
 
 }  // namespace zel
