@@ -21,6 +21,14 @@ constexpr std::uint64_t insert_zero_bit(std::uint64_t c, unsigned bit) noexcept 
 /// consecutive indexes so that the inner loop vectorises when 2^t is large.
 template <class Body>
 inline void for_each_pair(std::uint64_t begin, std::uint64_t end, unsigned t, Body&& body) {
+    if (t == 0) {
+        // Runs of one pair each: the pairs are simply (2c, 2c + 1), one loop without the run
+        // bookkeeping.
+        for (std::uint64_t c = begin; c < end; ++c) {
+            body(2 * c, 2 * c + 1);
+        }
+        return;
+    }
     const std::uint64_t m = std::uint64_t{1} << t;
     std::uint64_t c = begin;
     while (c < end) {
@@ -40,6 +48,21 @@ inline void for_each_pair(std::uint64_t begin, std::uint64_t end, unsigned t, Bo
 template <class Body>
 inline void for_each_quad(std::uint64_t begin, std::uint64_t end, unsigned low, unsigned high,
                           Body&& body) {
+    if (low == 0) {
+        // Runs of one base each: take runs up to the next `high` boundary instead, along which
+        // the base steps by 2.
+        const std::uint64_t span = std::uint64_t{1} << (high - 1);
+        std::uint64_t c = begin;
+        while (c < end) {
+            const std::uint64_t run = std::min(span - (c & (span - 1)), end - c);
+            const std::uint64_t base = insert_zero_bit(2 * c, high);
+            for (std::uint64_t k = 0; k < run; ++k) {
+                body(base + 2 * k);
+            }
+            c += run;
+        }
+        return;
+    }
     const std::uint64_t m = std::uint64_t{1} << low;
     std::uint64_t c = begin;
     while (c < end) {
