@@ -15,6 +15,7 @@
 #include <cstring>
 #include <random>
 #include <set>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -95,11 +96,20 @@ std::vector<std::uint64_t> pair_targets(std::uint64_t n, std::int64_t position, 
                     : std::vector<std::uint64_t>{low, low + 1};
 }
 
-// Bytes a kernel of `kind` must read and write on 2^n amplitudes: pair kinds and RZ read and
-// write everything; the phase kinds Z, S and T touch the half with the target bit set; CX and
-// SWAP exchange half of the amplitudes, CZ negates a quarter.
-std::int64_t gate_bytes(GateKind kind, std::int64_t dimension) {
-    const std::int64_t all = dimension * static_cast<std::int64_t>(BYTES_PER_AMPLITUDE);
+// Qubits below this share a 64-byte cache line (four amplitudes of 16 bytes).
+constexpr std::uint64_t QUBITS_IN_A_LINE = 2;
+
+// Bytes a kernel of `kind` must move between memory and cache on 2^n amplitudes: every cache
+// line holding an amplitude it changes, read and written. Pair kinds and RZ change every
+// amplitude; Z, S and T those with the target bit set; CX those with the control bit set; SWAP
+// those whose two bits differ; CZ those with both bits set. A condition on a qubit above the
+// first two halves the lines; one on qubits 0 or 1 selects amplitudes within every line.
+std::int64_t gate_bytes(GateKind kind, std::span<const std::uint64_t> qubits,
+                        std::int64_t dimension) {
+    const std::int64_t all = 2 * dimension * static_cast<std::int64_t>(BYTES_PER_AMPLITUDE);
+    const auto halved_if_high = [](std::int64_t bytes, std::uint64_t q) {
+        return q >= QUBITS_IN_A_LINE ? bytes / 2 : bytes;
+    };
     switch (kind) {
         case GateKind::I:
             return 0;
@@ -110,15 +120,16 @@ std::int64_t gate_bytes(GateKind kind, std::int64_t dimension) {
         case GateKind::RX:
         case GateKind::RY:
         case GateKind::RZ:
-            return 2 * all;
+            return all;
         case GateKind::Z:
         case GateKind::S:
         case GateKind::T:
         case GateKind::CX:
+            return halved_if_high(all, qubits[0]);
         case GateKind::SWAP:
-            return all;
+            return std::min(qubits[0], qubits[1]) >= QUBITS_IN_A_LINE ? all / 2 : all;
         case GateKind::CZ:
-            return all / 2;
+            return halved_if_high(halved_if_high(all, qubits[0]), qubits[1]);
     }
     return 0;
 }
@@ -137,7 +148,7 @@ void gate_benchmark(benchmark::State& bench, GateKind kind) {
         state.apply_gate(gate, qubits, {});
         benchmark::ClobberMemory();
     }
-    bench.SetBytesProcessed(bench.iterations() * gate_bytes(kind, dimension_of(bench)));
+    bench.SetBytesProcessed(bench.iterations() * gate_bytes(kind, qubits, dimension_of(bench)));
 }
 
 // Seeded random Pauli sum: `count` terms of 1 to 4 factors on distinct qubits of the register.
