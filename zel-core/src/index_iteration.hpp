@@ -42,6 +42,19 @@ inline void for_each_pair(std::uint64_t begin, std::uint64_t end, unsigned t, Bo
     }
 }
 
+/// Calls body(i, run) for the runs of consecutive pairs among the compressed pair indexes
+/// [begin, end): the pairs (i + k, i + k + 2^t) for k in [0, run).
+template <class Body>
+inline void for_each_pair_run(std::uint64_t begin, std::uint64_t end, unsigned t, Body&& body) {
+    const std::uint64_t m = std::uint64_t{1} << t;
+    std::uint64_t c = begin;
+    while (c < end) {
+        const std::uint64_t run = std::min(m - (c & (m - 1)), end - c);
+        body(insert_zero_bit(c, t), run);
+        c += run;
+    }
+}
+
 /// Calls body(base) for every compressed index c in [begin, end), where base is c with zero
 /// bits inserted at positions `low` < `high`: the index of the quad's member with both bits
 /// clear.
