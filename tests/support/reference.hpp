@@ -1,0 +1,447 @@
+#pragma once
+
+/// \file
+/// A small dense reference simulator for the tests: full 2^n x 2^n matrices of every gate kind
+/// and of Pauli strings, built from their textbook definitions (not from the kernels' formulas);
+/// the plain ascending loops with the kernels' fixed arithmetic, for bitwise checks; seeded random
+/// states; and the comparison helpers of the suite (one named tolerance that reports the first
+/// bad index, a bitwise comparison, death-test regexes).
+
+#include <array>
+#include <bit>
+#include <cmath>
+#include <complex>
+#include <cstdint>
+#include <numbers>
+#include <random>
+#include <span>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "zel/core/circuit.hpp"
+#include "zel/core/observable.hpp"
+#include "zel/core/state.hpp"
+
+namespace zel::test {
+
+using Complex = std::complex<double>;
+using Vector = std::vector<Complex>;
+
+/// The suite's one tolerance for results whose arithmetic is not fixed, applied per real and
+/// imaginary part (or to a scalar). States are normalised and gates are a handful of roundings
+/// deep, so honest results sit near 1e-16 while every real fault is far above this.
+inline constexpr double TOLERANCE = 1e-12;
+
+/// Seed of the suite's random states; every test draws from its own generator.
+inline constexpr std::uint64_t SEED = 0x5eed2e1c0de;
+
+/// Dense square matrix, row-major.
+struct DenseMatrix {
+    std::size_t dim = 0;
+    std::vector<Complex> entries;
+
+    explicit DenseMatrix(std::size_t d) : dim(d), entries(d * d) {
+    }
+
+    Complex& at(std::size_t row, std::size_t column) {
+        return entries[row * dim + column];
+    }
+    Complex at(std::size_t row, std::size_t column) const {
+        return entries[row * dim + column];
+    }
+};
+
+/// Bit q of `index`.
+inline std::uint64_t bit(std::uint64_t index, std::uint64_t q) {
+    return (index >> q) & 1U;
+}
+
+/// The textbook 2x2 matrix of a one-qubit kind, row-major, acting on (bit clear, bit set).
+inline std::array<Complex, 4> one_qubit_matrix(GateKind kind, double theta) {
+    const Complex i(0.0, 1.0);
+    const double c = std::cos(theta / 2);
+    const double s = std::sin(theta / 2);
+    const double r = std::numbers::sqrt2 / 2;
+    switch (kind) {
+        case GateKind::I:
+            return {1.0, 0.0, 0.0, 1.0};
+        case GateKind::X:
+            return {0.0, 1.0, 1.0, 0.0};
+        case GateKind::Y:
+            return {0.0, -i, i, 0.0};
+        case GateKind::Z:
+            return {1.0, 0.0, 0.0, -1.0};
+        case GateKind::H:
+            return {r, r, r, -r};
+        case GateKind::S:
+            return {1.0, 0.0, 0.0, i};
+        case GateKind::SX:
+            return {0.5 * (1.0 + i), 0.5 * (1.0 - i), 0.5 * (1.0 - i), 0.5 * (1.0 + i)};
+        case GateKind::T:
+            return {1.0, 0.0, 0.0, std::polar(1.0, std::numbers::pi / 4)};
+        case GateKind::RX:
+            return {c, -i * s, -i * s, c};
+        case GateKind::RY:
+            return {c, -s, s, c};
+        case GateKind::RZ:
+            return {std::polar(1.0, -theta / 2), 0.0, 0.0, std::polar(1.0, theta / 2)};
+        case GateKind::CX:
+        case GateKind::CZ:
+        case GateKind::SWAP:
+            break;
+    }
+    ADD_FAILURE() << "no 2x2 matrix for a two-qubit kind";
+    return {};
+}
+
+/// The full matrix of `kind` on n qubits with the given qubit indexes (in range, distinct).
+/// Column c holds the image of basis state |c>.
+inline DenseMatrix gate_matrix(GateKind kind, double theta, std::span<const std::uint64_t> qubits,
+                               std::uint64_t n) {
+    const std::size_t dim = std::size_t{1} << n;
+    DenseMatrix m(dim);
+    for (std::size_t c = 0; c < dim; ++c) {
+        switch (kind) {
+            case GateKind::CX: {
+                const std::size_t row = bit(c, qubits[0]) ? c ^ (std::size_t{1} << qubits[1]) : c;
+                m.at(row, c) = 1.0;
+                break;
+            }
+            case GateKind::CZ:
+                m.at(c, c) = bit(c, qubits[0]) && bit(c, qubits[1]) ? -1.0 : 1.0;
+                break;
+            case GateKind::SWAP: {
+                std::size_t row =
+                    c & ~((std::size_t{1} << qubits[0]) | (std::size_t{1} << qubits[1]));
+                row |= bit(c, qubits[0]) << qubits[1];
+                row |= bit(c, qubits[1]) << qubits[0];
+                m.at(row, c) = 1.0;
+                break;
+            }
+            case GateKind::I:
+            case GateKind::X:
+            case GateKind::Y:
+            case GateKind::Z:
+            case GateKind::H:
+            case GateKind::S:
+            case GateKind::SX:
+            case GateKind::T:
+            case GateKind::RX:
+            case GateKind::RY:
+            case GateKind::RZ: {
+                const auto u = one_qubit_matrix(kind, theta);
+                const std::uint64_t t = qubits[0];
+                const std::size_t b = bit(c, t);
+                const std::size_t clear = c & ~(std::size_t{1} << t);
+                m.at(clear, c) = u[0 * 2 + b];
+                m.at(clear | (std::size_t{1} << t), c) = u[1 * 2 + b];
+                break;
+            }
+        }
+    }
+    return m;
+}
+
+/// Matrix-vector product.
+inline Vector multiply(const DenseMatrix& m, const Vector& v) {
+    Vector out(m.dim);
+    for (std::size_t r = 0; r < m.dim; ++r) {
+        Complex acc = 0.0;
+        for (std::size_t c = 0; c < m.dim; ++c) {
+            acc += m.at(r, c) * v[c];
+        }
+        out[r] = acc;
+    }
+    return out;
+}
+
+/// The gate kind with the same 2x2 matrix as a Pauli kind.
+inline GateKind pauli_gate(Pauli kind) {
+    switch (kind) {
+        case Pauli::I:
+            return GateKind::I;
+        case Pauli::X:
+            return GateKind::X;
+        case Pauli::Y:
+            return GateKind::Y;
+        case Pauli::Z:
+            return GateKind::Z;
+    }
+    return GateKind::I;
+}
+
+/// The dense matrix of a Pauli string on n qubits (qubits of its factors below n).
+inline DenseMatrix pauli_matrix(const PauliTerm& term, std::uint64_t n) {
+    const std::size_t dim = std::size_t{1} << n;
+    DenseMatrix m(dim);
+    for (std::size_t c = 0; c < dim; ++c) {
+        // Apply the factors one by one to |c>; single-qubit Paulis keep a basis state a basis
+        // state up to a phase.
+        std::size_t row = c;
+        Complex phase = 1.0;
+        for (const PauliFactor& f : term.paulis) {
+            const auto u = one_qubit_matrix(pauli_gate(f.kind), 0.0);
+            const std::size_t b = bit(row, f.qubit);
+            const std::size_t out_bit = f.kind == Pauli::X || f.kind == Pauli::Y ? 1 - b : b;
+            phase *= u[out_bit * 2 + b];
+            row ^= (out_bit ^ b) << f.qubit;
+        }
+        m.at(row, c) = phase;
+    }
+    return m;
+}
+
+/// <v|M|v>, real part.
+inline double expectation(const DenseMatrix& m, const Vector& v) {
+    const Vector mv = multiply(m, v);
+    Complex acc = 0.0;
+    for (std::size_t k = 0; k < v.size(); ++k) {
+        acc += std::conj(v[k]) * mv[k];
+    }
+    return acc.real();
+}
+
+/// The dense expectation value of a whole Pauli sum.
+inline double expectation(const PauliSum& sum, const Vector& v, std::uint64_t n) {
+    double total = 0.0;
+    for (const PauliTerm& term : sum.terms) {
+        total += term.coefficient * expectation(pauli_matrix(term, n), v);
+    }
+    return total;
+}
+
+/// A random normalised state of n qubits, every part drawn uniformly from [-1, 1).
+inline Vector random_state(std::uint64_t n, std::mt19937_64& rng) {
+    std::uniform_real_distribution<double> part(-1.0, 1.0);
+    Vector v(std::size_t{1} << n);
+    double norm = 0.0;
+    for (Complex& a : v) {
+        a = Complex(part(rng), part(rng));
+        norm += std::norm(a);
+    }
+    const double scale = 1.0 / std::sqrt(norm);
+    for (Complex& a : v) {
+        a *= scale;
+    }
+    return v;
+}
+
+/// A state holding exactly the amplitudes `v` (length a power of two).
+inline ZarnikState make_state(const Vector& v) {
+    ZarnikState state(static_cast<std::uint64_t>(std::countr_zero(v.size())));
+    std::copy(v.begin(), v.end(), state.amplitudes_mut().begin());
+    return state;
+}
+
+/// The amplitudes of `state`, copied.
+inline Vector amplitudes_of(const ZarnikState& state) {
+    return Vector(state.amplitudes().begin(), state.amplitudes().end());
+}
+
+/// Hadamard factor of the kernels: one ulp below the double nearest 1/sqrt(2).
+inline constexpr double HADAMARD_FACTOR = 0.7071067811865475;
+
+/// The plain ascending loops with the fixed per-part formulas, for the kinds whose
+/// arithmetic is fixed (X, Y, Z, H, S, RX, RY, RZ, CX, CZ, SWAP): every index in ascending order,
+/// no index tricks. Qubits must be in range and distinct; rotations take `theta` as given. The
+/// kernels must match this bit for bit.
+inline Vector plain_loop_reference(GateKind kind, double theta,
+                                   std::span<const std::uint64_t> qubits, Vector v) {
+    using Pair = std::pair<Complex, Complex>;
+    const double alpha = std::cos(theta * 0.5);
+    const double beta = std::sin(theta * 0.5);
+    const double h = HADAMARD_FACTOR;
+    const std::uint64_t t = qubits[0];
+    // Pair loop: every k with bit t clear, a0 = v[k], a1 = v[k + 2^t], both read before writing.
+    const auto pairs = [&](auto update) {
+        for (std::size_t k = 0; k < v.size(); ++k) {
+            if (!bit(k, t)) {
+                const std::size_t j = k + (std::size_t{1} << t);
+                std::tie(v[k], v[j]) = update(v[k].real(), v[k].imag(), v[j].real(), v[j].imag());
+            }
+        }
+    };
+    // Diagonal loop: every k, given its parts and bit t.
+    const auto diagonal = [&](auto update) {
+        for (std::size_t k = 0; k < v.size(); ++k) {
+            v[k] = update(v[k].real(), v[k].imag(), bit(k, t) != 0);
+        }
+    };
+    // Two-qubit swaps: every k with bit qubits[0] set and bit qubits[1] clear, with `partner`.
+    const auto swaps = [&](auto partner) {
+        for (std::size_t k = 0; k < v.size(); ++k) {
+            if (bit(k, qubits[0]) && !bit(k, qubits[1])) {
+                std::swap(v[k], v[partner(k)]);
+            }
+        }
+    };
+    const std::size_t m0 = std::size_t{1} << qubits[0];
+    const std::size_t m1 = qubits.size() > 1 ? std::size_t{1} << qubits[1] : 0;
+    switch (kind) {
+        case GateKind::X:
+            pairs([](double r0, double i0, double r1, double i1) {
+                return Pair{{r1, i1}, {r0, i0}};
+            });
+            break;
+        case GateKind::Y:
+            pairs([](double r0, double i0, double r1, double i1) {
+                return Pair{{i1, -r1}, {-i0, r0}};
+            });
+            break;
+        case GateKind::H:
+            pairs([h](double r0, double i0, double r1, double i1) {
+                return Pair{{(r0 + r1) * h, (i0 + i1) * h}, {(r0 - r1) * h, (i0 - i1) * h}};
+            });
+            break;
+        case GateKind::RX:
+            pairs([=](double r0, double i0, double r1, double i1) {
+                return Pair{{alpha * r0 + beta * i1, alpha * i0 - beta * r1},
+                            {alpha * r1 + beta * i0, alpha * i1 - beta * r0}};
+            });
+            break;
+        case GateKind::RY:
+            pairs([=](double r0, double i0, double r1, double i1) {
+                return Pair{{alpha * r0 - beta * r1, alpha * i0 - beta * i1},
+                            {beta * r0 + alpha * r1, beta * i0 + alpha * i1}};
+            });
+            break;
+        case GateKind::Z:
+            diagonal([](double re, double im, bool set) {
+                return set ? Complex(-re, -im) : Complex(re, im);
+            });
+            break;
+        case GateKind::S:
+            diagonal([](double re, double im, bool set) {
+                return set ? Complex(-im, re) : Complex(re, im);
+            });
+            break;
+        case GateKind::RZ:
+            diagonal([=](double re, double im, bool set) {
+                const double p = set ? beta : -beta;
+                return Complex(alpha * re - p * im, p * re + alpha * im);
+            });
+            break;
+        case GateKind::CX:
+            swaps([m1](std::size_t k) {
+                return k + m1;
+            });
+            break;
+        case GateKind::SWAP:
+            swaps([m0, m1](std::size_t k) {
+                return k - m0 + m1;
+            });
+            break;
+        case GateKind::CZ:
+            for (std::size_t k = 0; k < v.size(); ++k) {
+                if ((k & (m0 | m1)) == (m0 | m1)) {
+                    v[k] = Complex(-v[k].real(), -v[k].imag());
+                }
+            }
+            break;
+        case GateKind::I:
+        case GateKind::SX:
+        case GateKind::T:
+            ADD_FAILURE() << "no fixed arithmetic for kind " << gate_info(kind).name;
+            break;
+    }
+    return v;
+}
+
+/// Every part of `actual` within TOLERANCE of `expected`; names the first bad index.
+inline ::testing::AssertionResult near_spans(std::span<const Complex> actual,
+                                             std::span<const Complex> expected, double tolerance) {
+    if (actual.size() != expected.size()) {
+        return ::testing::AssertionFailure()
+               << "length " << actual.size() << ", expected " << expected.size();
+    }
+    for (std::size_t k = 0; k < actual.size(); ++k) {
+        if (!(std::abs(actual[k].real() - expected[k].real()) <= tolerance &&
+              std::abs(actual[k].imag() - expected[k].imag()) <= tolerance)) {
+            return ::testing::AssertionFailure()
+                   << "first bad index " << k << ": got " << actual[k] << ", expected "
+                   << expected[k] << " (tolerance " << tolerance << ")";
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
+inline ::testing::AssertionResult near_amplitudes(const ZarnikState& actual, const Vector& expected,
+                                                  double tolerance = TOLERANCE) {
+    return near_spans(actual.amplitudes(), expected, tolerance);
+}
+
+inline ::testing::AssertionResult near_amplitudes(const Vector& actual, const Vector& expected,
+                                                  double tolerance = TOLERANCE) {
+    return near_spans(actual, expected, tolerance);
+}
+
+/// The 64-bit pattern of a double.
+inline std::uint64_t bits_of(double value) {
+    return std::bit_cast<std::uint64_t>(value);
+}
+
+/// Every part of `actual` bitwise equal to `expected` (so -0.0 differs from +0.0); names the
+/// first bad index.
+inline ::testing::AssertionResult bitwise_equal_spans(std::span<const Complex> actual,
+                                                      std::span<const Complex> expected) {
+    if (actual.size() != expected.size()) {
+        return ::testing::AssertionFailure()
+               << "length " << actual.size() << ", expected " << expected.size();
+    }
+    for (std::size_t k = 0; k < actual.size(); ++k) {
+        if (bits_of(actual[k].real()) != bits_of(expected[k].real()) ||
+            bits_of(actual[k].imag()) != bits_of(expected[k].imag())) {
+            return ::testing::AssertionFailure()
+                   << std::hexfloat << "first differing index " << k << ": got " << actual[k]
+                   << ", expected " << expected[k];
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
+inline ::testing::AssertionResult bitwise_equal(const ZarnikState& actual, const Vector& expected) {
+    return bitwise_equal_spans(actual.amplitudes(), expected);
+}
+
+inline ::testing::AssertionResult bitwise_equal(const Vector& actual, const Vector& expected) {
+    return bitwise_equal_spans(actual, expected);
+}
+
+/// Every amplitude of `actual` equal in value to `expected` (+0.0 == -0.0), for hand-written
+/// expectations whose sign of zero is not the point; names the first bad index.
+inline ::testing::AssertionResult equal_values(const ZarnikState& actual, const Vector& expected) {
+    if (actual.dimension() != expected.size()) {
+        return ::testing::AssertionFailure()
+               << "length " << actual.dimension() << ", expected " << expected.size();
+    }
+    for (std::size_t k = 0; k < expected.size(); ++k) {
+        if (actual.amplitudes()[k] != expected[k]) {
+            return ::testing::AssertionFailure()
+                   << std::hexfloat << "first bad index " << k << ": got " << actual.amplitudes()[k]
+                   << ", expected " << expected[k];
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
+/// Regex for a death test: stderr is exactly `message` and one line feed.
+inline std::string exact_line(const std::string& message) {
+    return "^" + message + "\n$";
+}
+
+/// Regex for the bounds report with the given length and index.
+inline std::string bounds_report(std::uint64_t len, std::uint64_t index) {
+    return exact_line("index out of bounds: the len is " + std::to_string(len) +
+                      " but the index is " + std::to_string(index));
+}
+
+/// Death tests fork while the pool may have threads: run them in the re-executing style.
+inline void threadsafe_death_tests() {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+}
+
+}  // namespace zel::test
