@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <functional>
 #include <limits>
+#include <ostream>
 #include <signal.h>
 #include <string>
 #include <sys/resource.h>
@@ -72,6 +73,11 @@ struct FailurePath {
     std::function<void()> trigger;  ///< in-process rows; empty for KvtRun rows
     Stdout kvt_stdout = Stdout::Closed;
 };
+
+// Failure reports show the row rather than dumping its bytes.
+void PrintTo(const FailurePath& row, std::ostream* os) {
+    *os << row.name << ": \"" << row.message << "\"";
+}
 
 // --- Triggers -------------------------------------------------------------------------------
 

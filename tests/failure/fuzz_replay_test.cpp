@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,11 @@ struct Input {
     std::string name;
     std::filesystem::path path;
 };
+
+// Failure reports name the file rather than dumping the parameter's bytes.
+void PrintTo(const Input& input, std::ostream* os) {
+    *os << input.path;
+}
 
 std::vector<Input> inputs() {
     std::vector<Input> found;
