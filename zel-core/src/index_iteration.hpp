@@ -89,4 +89,19 @@ inline void for_each_quad(std::uint64_t begin, std::uint64_t end, unsigned low, 
     }
 }
 
+/// Calls body(base, run) for the runs of consecutive quads among the compressed indexes
+/// [begin, end) of qubits `low` < `high`: the quads whose both-clear members are base + k for
+/// k in [0, run).
+template <class Body>
+inline void for_each_quad_run(std::uint64_t begin, std::uint64_t end, unsigned low, unsigned high,
+                              Body&& body) {
+    const std::uint64_t m = std::uint64_t{1} << low;
+    std::uint64_t c = begin;
+    while (c < end) {
+        const std::uint64_t run = std::min(m - (c & (m - 1)), end - c);
+        body(insert_zero_bit(insert_zero_bit(c, low), high), run);
+        c += run;
+    }
+}
+
 }  // namespace zel::detail

@@ -2,6 +2,7 @@
 
 #include <bit>
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 #include <limits>
 #include <utility>
@@ -152,13 +153,15 @@ void split(std::uint64_t count, const Body& body) {
                        });
 }
 
-// Pairs on qubits from this one up lie at least 512 MiB apart. Streaming both halves at once
-// then ran 7x slower than a middle qubit on this machine (H on the top qubit of 2^26
-// amplitudes: 630 ms against 86 ms), while at 128 MiB apart (top qubit of 2^24) there was no
-// penalty. Such kernels copy a block of the upper half into a buffer that stays in the
-// first-level cache, update the pairs against it and write it back: about 4x faster there, but
-// 1.8x slower than the direct loop when applied from 16 MiB apart, hence the high threshold.
-constexpr unsigned BLOCKED_FROM_QUBIT = 25;
+// Amplitudes 2^24 or more apart (256 MiB) are far apart for this machine: a kernel that streams
+// two regions that far apart at once ran 4-7x slower than one over nearby pairs (H on the top
+// qubit of 2^26 amplitudes, 512 MiB apart: 630 ms against 86 ms on a middle qubit; CX and SWAP
+// on qubits 24 and 25: 6x), while 128 MiB apart (top qubit of 2^24) showed no penalty. Such
+// kernels copy a block of the upper region into a buffer that stays in the first-level cache,
+// work against it and write it back: about 4x faster there, but 1.8x slower than the direct
+// loop on nearby pairs, hence the threshold.
+constexpr unsigned BLOCKED_FROM_QUBIT = 24;
+constexpr std::uint64_t FAR_APART = std::uint64_t{1} << BLOCKED_FROM_QUBIT;
 
 // Amplitudes per block of the upper half: 16 KiB, half of a first-level data cache.
 constexpr std::uint64_t PAIR_BLOCK = 1024;
@@ -206,16 +209,34 @@ template <class Update>
     });
 }
 
+// Exchanges the ranges [a, a + count) and [b, b + count) of amplitudes in blocks through a
+// cache-resident buffer: for ranges far apart, three bursts per block instead of two
+// interleaved streams.
+void swap_blocks(ZarnikState::Amplitude* a, ZarnikState::Amplitude* b, std::uint64_t count) {
+    alignas(64) std::byte buffer[PAIR_BLOCK * BYTES_PER_AMPLITUDE];
+    for (std::uint64_t offset = 0; offset < count; offset += PAIR_BLOCK) {
+        const std::size_t bytes =
+            static_cast<std::size_t>(std::min(PAIR_BLOCK, count - offset)) * BYTES_PER_AMPLITUDE;
+        void* x = a + offset;
+        void* y = b + offset;
+        std::memcpy(buffer, x, bytes);
+        std::memcpy(x, y, bytes);
+        std::memcpy(y, buffer, bytes);
+    }
+}
+
 // X: a permutation, so whole amplitudes move, 16 bytes at a time.
 [[gnu::noinline]] void swap_pair_kernel(ZarnikState& state, unsigned t) {
+    ZarnikState::Amplitude* psi = state.amplitudes_mut().data();
     if (t >= BLOCKED_FROM_QUBIT) {
-        pair_kernel(state, t, [](double& re0, double& im0, double& re1, double& im1) {
-            std::swap(re0, re1);
-            std::swap(im0, im1);
+        const std::uint64_t m = std::uint64_t{1} << t;
+        split(state.dimension() / 2, [&](std::uint64_t begin, std::uint64_t end) {
+            detail::for_each_pair_run(begin, end, t, [&](std::uint64_t i, std::uint64_t run) {
+                swap_blocks(psi + i, psi + i + m, run);
+            });
         });
         return;
     }
-    ZarnikState::Amplitude* psi = state.amplitudes_mut().data();
     split(state.dimension() / 2, [&](std::uint64_t begin, std::uint64_t end) {
         for_each_pair(begin, end, t, [psi](std::uint64_t i, std::uint64_t j) {
             std::swap(psi[i], psi[j]);
@@ -241,6 +262,29 @@ template <class Body>
     const auto high = static_cast<unsigned>(std::max(q0, q1));
     split(state.dimension() / 4, [&](std::uint64_t begin, std::uint64_t end) {
         for_each_quad(begin, end, low, high, body);
+    });
+}
+
+// CX and SWAP: exchanges amplitude base | from with base | to for every quad of q0 and q1.
+// When the two lie far apart and the runs of consecutive quads are long, whole blocks are
+// exchanged through a cache-resident buffer (a swap either way, so bitwise the same).
+[[gnu::noinline]] void swap_kernel(ZarnikState& state, std::uint64_t q0, std::uint64_t q1,
+                                   std::uint64_t from, std::uint64_t to) {
+    ZarnikState::Amplitude* psi = state.amplitudes_mut().data();
+    const auto low = static_cast<unsigned>(std::min(q0, q1));
+    const auto high = static_cast<unsigned>(std::max(q0, q1));
+    const std::uint64_t distance = from < to ? to - from : from - to;
+    if (distance < FAR_APART || (std::uint64_t{1} << low) < PAIR_BLOCK) {
+        quad_kernel(state, q0, q1, [psi, from, to](std::uint64_t base) {
+            std::swap(psi[base | from], psi[base | to]);
+        });
+        return;
+    }
+    split(state.dimension() / 4, [&](std::uint64_t begin, std::uint64_t end) {
+        detail::for_each_quad_run(begin, end, low, high,
+                                  [&](std::uint64_t base, std::uint64_t run) {
+                                      swap_blocks(psi + (base | from), psi + (base | to), run);
+                                  });
     });
 }
 
@@ -274,6 +318,10 @@ double rotation_angle(const GateType& gate, std::span<const double> params) noex
     return params.empty() ? gate.angle : params[0];
 }
 
+// RZ on qubits from this one up runs as one sequential pass (runs of at least 16 amplitudes);
+// below, pairs are adjacent enough that the pair loop is as good.
+constexpr std::uint64_t RZ_SEQUENTIAL_FROM_QUBIT = 4;
+
 [[gnu::noinline]] void apply_rz(ZarnikState& state, std::uint64_t t, double alpha, double beta) {
     const Amplitudes a(state.amplitudes_mut().data());
     // amplitude <- (alpha re - p im, p re + alpha im), p = -beta for a clear bit, +beta for a set
@@ -292,11 +340,28 @@ double rotation_angle(const GateType& gate, std::span<const double> params) noex
         });
         return;
     }
-    split(state.dimension() / 2, [&](std::uint64_t begin, std::uint64_t end) {
-        for_each_pair(begin, end, static_cast<unsigned>(t), [&](std::uint64_t i, std::uint64_t j) {
-            rotate(i, -beta);
-            rotate(j, beta);
+    if (t < RZ_SEQUENTIAL_FROM_QUBIT) {
+        split(state.dimension() / 2, [&](std::uint64_t begin, std::uint64_t end) {
+            for_each_pair(begin, end, static_cast<unsigned>(t),
+                          [&](std::uint64_t i, std::uint64_t j) {
+                              rotate(i, -beta);
+                              rotate(j, beta);
+                          });
         });
+        return;
+    }
+    // A diagonal gate needs no partner: one ascending pass, in runs of 2^t amplitudes that share
+    // their bit t, reads the state as one stream wherever the target lies.
+    const std::uint64_t m = std::uint64_t{1} << t;
+    split(state.dimension(), [&](std::uint64_t begin, std::uint64_t end) {
+        std::uint64_t k = begin;
+        while (k < end) {
+            const std::uint64_t run_end = std::min(end, (k | (m - 1)) + 1);
+            const double p = (k & m) != 0 ? beta : -beta;
+            for (; k < run_end; ++k) {
+                rotate(k, p);
+            }
+        }
     });
 }
 
@@ -500,10 +565,7 @@ void ZarnikState::apply_gate(const GateType& gate, std::span<const std::uint64_t
             const std::uint64_t m1 = qubit_mask(q1);
             const std::uint64_t from = m0;
             const std::uint64_t to = kind == GateKind::CX ? m0 | m1 : m1;
-            Amplitude* psi = amplitudes_;
-            quad_kernel(*this, q0, q1, [psi, from, to](std::uint64_t base) {
-                std::swap(psi[base | from], psi[base | to]);
-            });
+            swap_kernel(*this, q0, q1, from, to);
             return;
         }
         case GateKind::CZ: {
