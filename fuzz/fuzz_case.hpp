@@ -517,8 +517,162 @@ inline double used_angle(const Operation& op) {
     return op.params.empty() ? op.gate.angle : op.params[0];
 }
 
+using Amplitudes = std::vector<ZarnikState::Amplitude>;
+
+/// The plain form of every kernel: one ascending pass over all 2^n indexes, written from the
+/// gate's matrix without any of the kernels' index arithmetic. `op` must not be one that stops.
+inline void reference_apply(Amplitudes& psi, std::uint64_t n, const Operation& op) {
+    using A = ZarnikState::Amplitude;
+    const GateKind kind = op.gate.kind;
+    if (kind == GateKind::I) {
+        return;
+    }
+    const std::uint64_t dimension = psi.size();
+    const std::uint64_t q0 = op.qubits[0];
+    const std::uint64_t m0 = q0 < 64 ? std::uint64_t{1} << q0 : 0;
+    const double theta = used_angle(op);
+    const double alpha = std::cos(theta * 0.5);
+    const double beta = std::sin(theta * 0.5);
+    const auto pairs = [&](auto update) {
+        for (std::uint64_t i = 0; i < dimension; ++i) {
+            if ((i & m0) == 0) {
+                const A a0 = psi[i];
+                const A a1 = psi[i | m0];
+                update(a0.real(), a0.imag(), a1.real(), a1.imag(), psi[i], psi[i | m0]);
+            }
+        }
+    };
+    // Diagonal kinds: amplitude k times `clear` or `set` by bit q0 of k (0 beyond the state).
+    const auto diagonal = [&](auto clear, auto set) {
+        for (std::uint64_t k = 0; k < dimension; ++k) {
+            psi[k] = q0 < n && (k & m0) != 0 ? set(psi[k]) : clear(psi[k]);
+        }
+    };
+    const auto same = [](A a) {
+        return a;
+    };
+    constexpr double C = 0.7071067811865476;  // both parts of e^(i pi/4)
+    switch (kind) {
+        case GateKind::I:
+            return;
+        case GateKind::X:
+            pairs([](double r0, double i0, double r1, double i1, A& x, A& y) {
+                x = A(r1, i1);
+                y = A(r0, i0);
+            });
+            return;
+        case GateKind::Y:
+            pairs([](double r0, double i0, double r1, double i1, A& x, A& y) {
+                x = A(i1, -r1);
+                y = A(-i0, r0);
+            });
+            return;
+        case GateKind::H:
+            pairs([](double r0, double i0, double r1, double i1, A& x, A& y) {
+                x = A((r0 + r1) * HADAMARD_FACTOR, (i0 + i1) * HADAMARD_FACTOR);
+                y = A((r0 - r1) * HADAMARD_FACTOR, (i0 - i1) * HADAMARD_FACTOR);
+            });
+            return;
+        case GateKind::SX:
+            // (1/2) [[1+i, 1-i], [1-i, 1+i]]
+            pairs([](double r0, double i0, double r1, double i1, A& x, A& y) {
+                x = A(0.5 * (r0 - i0 + r1 + i1), 0.5 * (r0 + i0 - r1 + i1));
+                y = A(0.5 * (r0 + i0 + r1 - i1), 0.5 * (-r0 + i0 + r1 + i1));
+            });
+            return;
+        case GateKind::RX:
+            pairs([=](double r0, double i0, double r1, double i1, A& x, A& y) {
+                x = A(alpha * r0 + beta * i1, alpha * i0 - beta * r1);
+                y = A(alpha * r1 + beta * i0, alpha * i1 - beta * r0);
+            });
+            return;
+        case GateKind::RY:
+            pairs([=](double r0, double i0, double r1, double i1, A& x, A& y) {
+                x = A(alpha * r0 - beta * r1, alpha * i0 - beta * i1);
+                y = A(beta * r0 + alpha * r1, beta * i0 + alpha * i1);
+            });
+            return;
+        case GateKind::Z:
+            diagonal(same, [](A a) {
+                return A(-a.real(), -a.imag());
+            });
+            return;
+        case GateKind::S:
+            diagonal(same, [](A a) {
+                return A(-a.imag(), a.real());
+            });
+            return;
+        case GateKind::T:
+            diagonal(same, [](A a) {
+                return A(C * a.real() - C * a.imag(), C * a.real() + C * a.imag());
+            });
+            return;
+        case GateKind::RZ: {
+            const auto rotate = [=](double p) {
+                return [=](A a) {
+                    return A(alpha * a.real() - p * a.imag(), p * a.real() + alpha * a.imag());
+                };
+            };
+            diagonal(rotate(-beta), rotate(beta));
+            return;
+        }
+        case GateKind::CX:
+        case GateKind::CZ:
+        case GateKind::SWAP: {
+            const std::uint64_t q1 = op.qubits[1];
+            if (q0 >= n || q1 >= n || q0 == q1) {
+                return;
+            }
+            const std::uint64_t m1 = std::uint64_t{1} << q1;
+            for (std::uint64_t i = 0; i < dimension; ++i) {
+                if (kind == GateKind::CZ && (i & m0) != 0 && (i & m1) != 0) {
+                    psi[i] = A(-psi[i].real(), -psi[i].imag());
+                } else if (kind != GateKind::CZ && (i & m0) != 0 && (i & m1) == 0) {
+                    // CX: control q0 set, target q1 clear, partner with q1 set; SWAP: partner
+                    // with q0 clear and q1 set.
+                    std::swap(psi[i], psi[kind == GateKind::CX ? i | m1 : (i ^ m0) | m1]);
+                }
+            }
+            return;
+        }
+    }
+}
+
+/// Whether the kernels' result for `kind` is fixed to the last bit (everything but SX and T,
+/// whose products may be grouped differently).
+inline bool bitwise_kind(GateKind kind) {
+    return kind != GateKind::SX && kind != GateKind::T;
+}
+
+/// Largest difference allowed between a kernel and the reference for SX and T: a few units in
+/// the last place of amplitudes of magnitude at most 1.
+inline constexpr double REGROUPING_TOLERANCE = 1e-15;
+
+// Equal to the last bit, or both NaN (whose sign and payload carry nothing), or, for the
+// regrouped kinds, within REGROUPING_TOLERANCE.
+inline bool same_part(double kernel, double reference, bool regrouped) {
+    return same_bits(kernel, reference) || (std::isnan(kernel) && std::isnan(reference)) ||
+           (regrouped && std::fabs(kernel - reference) <= REGROUPING_TOLERANCE);
+}
+
+inline std::string compare_with_reference(const ZarnikState& state, const Amplitudes& reference,
+                                          const Operation& op, std::size_t position) {
+    const auto amplitudes = state.amplitudes();
+    const bool regrouped = !bitwise_kind(op.gate.kind);
+    for (std::size_t k = 0; k < reference.size(); ++k) {
+        if (!same_part(amplitudes[k].real(), reference[k].real(), regrouped) ||
+            !same_part(amplitudes[k].imag(), reference[k].imag(), regrouped)) {
+            return "operation " + std::to_string(position) + " (" + debug_text(op.gate) +
+                   ") differs from the reference at amplitude " + std::to_string(k);
+        }
+    }
+    return "";
+}
+
 /// Runs every stage before `stop` (all of them when there is none) and checks what the system
-/// promises: operations that must change nothing leave the state bitwise as it was; for finite
+/// promises: every operation matches the plain reference kernel (bitwise, SX and T within
+/// REGROUPING_TOLERANCE); operations that must change nothing leave the state bitwise as it was;
+/// for finite
 /// angles the squared norm stays within TOLERANCE of (2 h^2)^(number of H gates), the energy
 /// within the sum of the absolute weights times the squared norm, and the entropy in [0, n];
 /// the evaluation functions agree bitwise with the stage-by-stage run; the export has the
@@ -534,12 +688,21 @@ inline std::string run_checked(const Case& c, const std::optional<Stop>& stop) {
     const auto n = static_cast<double>(c.num_qubits);
 
     ZarnikState state(c.num_qubits);
+    Amplitudes reference(state.amplitudes().begin(), state.amplitudes().end());
     double expected_norm = 1.0;
     bool finite = true;
     for (std::size_t k = 0; k < gate_end; ++k) {
         const Operation& op = operations[k];
         const ZarnikState before = state;
         state.apply_gate(op.gate, op.qubits, op.params);
+        reference_apply(reference, c.num_qubits, op);
+        if (std::string problem = compare_with_reference(state, reference, op, k);
+            !problem.empty()) {
+            return problem;
+        }
+        // Each operation is judged from the same input: SX and T may leave the two a few units
+        // in the last place apart.
+        reference.assign(state.amplitudes().begin(), state.amplitudes().end());
         if (gate_changes_nothing(op, c.num_qubits) &&
             !bitwise_equal(before.amplitudes(), state.amplitudes())) {
             return "operation " + std::to_string(k) + " (" + debug_text(op.gate) +
