@@ -75,9 +75,9 @@ struct FailurePath {
     Stdout kvt_stdout = Stdout::Closed;
 };
 
-// Failure reports show the row rather than dumping its bytes.
+// Failure reports and test lists name the row rather than dumping its bytes.
 void PrintTo(const FailurePath& row, std::ostream* os) {
-    *os << row.name << ": \"" << row.message << "\"";
+    *os << row.name;
 }
 
 // --- Triggers -------------------------------------------------------------------------------
