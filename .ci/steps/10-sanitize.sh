@@ -7,8 +7,13 @@ cd "$(dirname "$0")/../.."
 build=${ZEL_CI_BUILD_ROOT:-build}/ci-asan
 start=$SECONDS
 
+# Warnings stay errors, except two that g++ 12 reports falsely once the address sanitizer's
+# instrumentation is in the code: maybe-uninitialized inside std::regex's std::function (GCC bug
+# 105562) and mismatched-new-delete for a test's own replacement operator new/delete built on
+# malloc/free. Both still print; the plain build of 40-valgrind.sh keeps them errors.
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEL_SANITIZE=address,undefined \
-    -DZEL_WERROR=ON -DZEL_BUILD_BENCHMARKS=OFF -DZEL_BUILD_EXAMPLES=OFF >/dev/null
+    -DZEL_WERROR=ON -DZEL_BUILD_TESTS=ON -DZEL_BUILD_BENCHMARKS=OFF -DZEL_BUILD_EXAMPLES=OFF \
+    -DCMAKE_CXX_FLAGS="-Wno-error=maybe-uninitialized -Wno-error=mismatched-new-delete" >/dev/null
 cmake --build "$build" --parallel 2
 
 export ASAN_OPTIONS=halt_on_error=1:abort_on_error=0:detect_leaks=1:detect_stack_use_after_return=1:strict_string_checks=1

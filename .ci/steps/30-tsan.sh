@@ -13,7 +13,7 @@ build=${ZEL_CI_BUILD_ROOT:-build}/ci-tsan
 start=$SECONDS
 
 CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEL_SANITIZE=thread \
-    -DZEL_WERROR=ON -DZEL_BUILD_BENCHMARKS=OFF -DZEL_BUILD_EXAMPLES=OFF >/dev/null
+    -DZEL_WERROR=ON -DZEL_BUILD_TESTS=ON -DZEL_BUILD_BENCHMARKS=OFF -DZEL_BUILD_EXAMPLES=OFF >/dev/null
 cmake --build "$build" --parallel 2 --target pool_contract_test
 test_binary=$build/tests/failure/pool_contract_test
 

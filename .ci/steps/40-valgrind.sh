@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # packages: valgrind
-# kvt_run under valgrind memcheck: any memory error, and any block left allocated at exit, fails.
+# The plain build of everything (libraries, kvt_run, tests, examples) with warnings as errors,
+# then kvt_run under valgrind memcheck: any memory error, and any block left allocated at exit,
+# fails.
 #
 # memcheck tracks the heap (malloc, operator new, aligned_alloc); amplitude buffers of 2 MiB and
 # more are mapped directly with mmap and are outside its view, but kvt_run's two-qubit states all
@@ -10,9 +12,9 @@ cd "$(dirname "$0")/../.."
 build=${ZEL_CI_BUILD_ROOT:-build}/ci-valgrind
 start=$SECONDS
 
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEL_WERROR=ON -DZEL_BUILD_TESTS=OFF \
-    -DZEL_BUILD_BENCHMARKS=OFF -DZEL_BUILD_EXAMPLES=OFF >/dev/null
-cmake --build "$build" --parallel 2 --target kvt_run
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEL_WERROR=ON -DZEL_BUILD_TESTS=ON \
+    -DZEL_BUILD_EXAMPLES=ON -DZEL_BUILD_BENCHMARKS=OFF >/dev/null
+cmake --build "$build" --parallel 2
 
 # libgomp allocates one small block in its load-time constructor and keeps it for the life of the
 # process; it is the runtime's, not a leak of the program.
