@@ -6,6 +6,7 @@ values and entropy against the read-only probe.
 
     python3 bench/report.py results.json                 # markdown table of every result
     python3 bench/report.py results.json --plot out.dat  # also the data behind the plot
+    python3 bench/report.py results.json --targets       # only the summary per target
 
 Only the standard library is used.
 """
@@ -79,15 +80,55 @@ def fraction(results, family, args):
     return result["bytes_per_second"] / probe["bytes_per_second"]
 
 
+ONE_QUBIT = ["X", "Y", "Z", "H", "S", "SX", "T", "RX", "RY", "RZ"]
+TWO_QUBIT = ["CX", "CZ", "SWAP"]
+
+
+def print_targets(results):
+    """Min / median / max fraction per target group, qubit count and thread setting."""
+    groups = [
+        ("one-qubit gates, every position", [f"gate/{k}" for k in ONE_QUBIT]),
+        ("CX, CZ, SWAP, every pair and order", [f"gate/{k}" for k in TWO_QUBIT]),
+        ("H2 expectation", ["expectation/h2"]),
+        ("random 40-term sum", ["expectation/random40"]),
+        ("entropy", ["entropy"]),
+    ]
+    print("| target group | n | threads | min | median | max | worst case |")
+    print("|---|---:|---:|---:|---:|---:|---|")
+    for title, families in groups:
+        for n in ("20", "22", "24", "26"):
+            for threads in ("1", "0"):
+                shares = []
+                for (family, args), _ in results.items():
+                    args = dict(args)
+                    if family in families and args.get("n") == n and args.get("threads") == threads:
+                        share = fraction(results, family, args)
+                        if share is not None:
+                            label = family.split("/")[-1] + "".join(
+                                f" {k}:{v}" for k, v in sorted(args.items()) if k in ("q", "rev"))
+                            shares.append((share, label))
+                if not shares:
+                    continue
+                shares.sort()
+                median = statistics.median(s for s, _ in shares)
+                print(f"| {title} | {n} | {'all' if threads == '0' else '1'} | {shares[0][0]:.0%} | "
+                      f"{median:.0%} | {shares[-1][0]:.0%} | {shares[0][1]} |")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("json")
     parser.add_argument("--plot", help="write 'n fraction...' columns for bench/plot.gp")
+    parser.add_argument("--targets", action="store_true", help="print only the target summary")
     options = parser.parse_args()
     context, results = load(options.json)
+    if options.targets:
+        print_targets(results)
+        return 0
 
     print(f"Host: {context.get('host_name', '?')}, {context.get('num_cpus', '?')} CPUs, "
-          f"{context.get('mhz_per_cpu', '?')} MHz; build: {context.get('library_build_type', '?')}")
+          f"{context.get('mhz_per_cpu', '?')} MHz, load average "
+          f"{', '.join(f'{x:.2f}' for x in context.get('load_avg', []))} at the start")
     print()
     print("| benchmark | time | GB/s | fraction of probe |")
     print("|---|---:|---:|---:|")

@@ -170,8 +170,8 @@ constexpr std::uint64_t PAIR_BLOCK = 1024;
 // one block at a time through a cache-resident copy of the upper amplitudes. The arithmetic per
 // pair is that of the direct loop; only the place where a1 waits changes.
 template <class Update>
-void blocked_pairs(double* parts, std::uint64_t begin, std::uint64_t end, unsigned t,
-                   const Update& update) {
+[[gnu::noinline]] void blocked_pairs(double* parts, std::uint64_t begin, std::uint64_t end,
+                                     unsigned t, const Update& update) {
     const std::uint64_t m = std::uint64_t{1} << t;
     alignas(64) double upper[2 * PAIR_BLOCK];
     detail::for_each_pair_run(begin, end, t, [&](std::uint64_t i, std::uint64_t run) {
@@ -211,8 +211,10 @@ template <class Update>
 
 // Exchanges the ranges [a, a + count) and [b, b + count) of amplitudes in blocks through a
 // cache-resident buffer: for ranges far apart, three bursts per block instead of two
-// interleaved streams.
-void swap_blocks(ZarnikState::Amplitude* a, ZarnikState::Amplitude* b, std::uint64_t count) {
+// interleaved streams. Out of line (like blocked_pairs): inlined, its 16 KiB buffer would make
+// every caller probe its stack pages on entry, a cost that doubled a gate at two qubits.
+[[gnu::noinline]] void swap_blocks(ZarnikState::Amplitude* a, ZarnikState::Amplitude* b,
+                                   std::uint64_t count) {
     alignas(64) std::byte buffer[PAIR_BLOCK * BYTES_PER_AMPLITUDE];
     for (std::uint64_t offset = 0; offset < count; offset += PAIR_BLOCK) {
         const std::size_t bytes =
@@ -565,6 +567,16 @@ void ZarnikState::apply_gate(const GateType& gate, std::span<const std::uint64_t
             const std::uint64_t m1 = qubit_mask(q1);
             const std::uint64_t from = m0;
             const std::uint64_t to = kind == GateKind::CX ? m0 | m1 : m1;
+            if (dimension_ / 4 < parallel::GRAIN) {
+                // Small states (every state of a run): the loop inline, no further call.
+                Amplitude* psi = amplitudes_;
+                for_each_quad(0, dimension_ / 4, static_cast<unsigned>(std::min(q0, q1)),
+                              static_cast<unsigned>(std::max(q0, q1)),
+                              [psi, from, to](std::uint64_t base) {
+                                  std::swap(psi[base | from], psi[base | to]);
+                              });
+                return;
+            }
             swap_kernel(*this, q0, q1, from, to);
             return;
         }
