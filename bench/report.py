@@ -120,6 +120,8 @@ def main():
     parser.add_argument("json")
     parser.add_argument("--plot", help="write 'n fraction...' columns for bench/plot.gp")
     parser.add_argument("--targets", action="store_true", help="print only the target summary")
+    parser.add_argument("--plot-threads", default="1", choices=["1", "0"],
+                        help="thread setting of the plotted results: 1, or 0 for all threads")
     options = parser.parse_args()
     context, results = load(options.json)
     if options.targets:
@@ -141,13 +143,14 @@ def main():
               f"{rate:.2f} | {'' if share is None else f'{share:.0%}'} |")
 
     if options.plot:
-        sizes = sorted({int(dict(args)["n"]) for (family, args) in results if "n" in dict(args)})
+        sizes = sorted({int(dict(args)["n"]) for (family, args) in results
+                        if "n" in dict(args) and family.startswith("probe/")})
         with open(options.plot, "w", encoding="utf-8") as out:
-            out.write("# n " + " ".join(f'"{label}"' for label in PLOTTED) + "\n")
+            out.write("n " + " ".join(f'"{label}"' for label in PLOTTED) + "\n")
             for n in sizes:
                 row = [str(n)]
                 for family, fixed in PLOTTED.values():
-                    args = dict(fixed, n=str(n), threads="0")
+                    args = dict(fixed, n=str(n), threads=options.plot_threads)
                     try:
                         share = fraction(results, family, args)
                     except KeyError:
