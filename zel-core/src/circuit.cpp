@@ -32,8 +32,9 @@ void ZarnikGraph::remove_operation(std::uint64_t index) {
 }
 
 bool ZarnikGraph::has_parameters() const noexcept {
-    return std::any_of(operations.begin(), operations.end(),
-                       [](const Operation& op) { return !op.params.empty(); });
+    return std::any_of(operations.begin(), operations.end(), [](const Operation& op) {
+        return !op.params.empty();
+    });
 }
 
 }  // namespace zel

@@ -1,10 +1,9 @@
 #include "zel/core/console.hpp"
 
+#include <cerrno>
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
-
-#include <cerrno>
 
 #include "zel/core/fatal.hpp"
 

@@ -1,11 +1,10 @@
 #include "zel/core/fatal.hpp"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
+#include <unistd.h>
 
 namespace zel {
 namespace {
@@ -13,7 +12,7 @@ namespace {
 // Fixed-capacity text buffer: fatal paths must not allocate (one of them reports that
 // allocation failed) and must produce their diagnostic in a single write.
 class Message {
-public:
+  public:
     Message& operator<<(std::string_view text) noexcept {
         const std::size_t n = text.size() < room() ? text.size() : room();
         std::memcpy(buffer_ + length_, text.data(), n);
@@ -44,7 +43,7 @@ public:
         }
     }
 
-private:
+  private:
     std::size_t room() const noexcept {
         return sizeof buffer_ - length_;
     }

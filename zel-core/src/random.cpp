@@ -1,10 +1,9 @@
 #include "zel/core/random.hpp"
 
-#include <sys/random.h>
-
 #include <cerrno>
 #include <chrono>
 #include <cstddef>
+#include <sys/random.h>
 
 namespace zel::random {
 namespace {
@@ -22,7 +21,7 @@ constexpr std::uint64_t rotl(std::uint64_t x, int k) noexcept {
 }
 
 class Xoshiro256StarStar {
-public:
+  public:
     void seed(std::uint64_t value) noexcept {
         for (auto& word : s_) {
             word = splitmix64(value);
@@ -49,7 +48,7 @@ public:
         return result;
     }
 
-private:
+  private:
     std::uint64_t s_[4] = {};
     bool seeded_ = false;
 };

@@ -120,7 +120,8 @@ struct ZarnikGraph {
     std::vector<Operation> operations;
 
     /// An empty circuit for `num_qubits` qubits.
-    explicit ZarnikGraph(std::uint64_t qubits = 0) noexcept : num_qubits(qubits) {}
+    explicit ZarnikGraph(std::uint64_t qubits = 0) noexcept : num_qubits(qubits) {
+    }
 
     /// Appends the operation {gate, qubits, params}, taking both arrays over as they are.
     void add_gate_with_params(GateType gate, std::vector<std::uint64_t> qubits,

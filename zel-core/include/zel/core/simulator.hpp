@@ -49,13 +49,14 @@ ZarnikGraph with_parameters(const ZarnikGraph& circuit, std::span<const double> 
 /// `evaluate_circuit_energy(state, with_parameters(circuit, values), hamiltonian)`. Calls are
 /// independent and change nothing.
 class EnergyFn {
-public:
+  public:
     EnergyFn(const ZarnikGraph& circuit, const ZarnikState& state, const PauliSum& hamiltonian)
-        : circuit_(circuit), state_(state), hamiltonian_(hamiltonian) {}
+        : circuit_(circuit), state_(state), hamiltonian_(hamiltonian) {
+    }
 
     double operator()(std::span<const double> values) const;
 
-private:
+  private:
     const ZarnikGraph& circuit_;
     const ZarnikState& state_;
     const PauliSum& hamiltonian_;
@@ -88,8 +89,8 @@ void print_progress(std::uint64_t iteration, double energy, double entropy);
 /// applies the action, re-evaluates, and prints a progress line every PROGRESS_INTERVAL
 /// iterations. Takes ownership of the reference state (released on return) and the circuit.
 template <ZarnikStrategy Strategy>
-LoopResult run_zarnik_loop(ZarnikState reference, ZarnikGraph circuit,
-                           const PauliSum& hamiltonian, Strategy& strategy) {
+LoopResult run_zarnik_loop(ZarnikState reference, ZarnikGraph circuit, const PauliSum& hamiltonian,
+                           Strategy& strategy) {
     Telemetry current = evaluate_circuit_telemetry(reference, circuit, hamiltonian);
     detail::print_loop_start(current.energy);
 

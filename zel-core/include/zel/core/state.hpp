@@ -20,7 +20,7 @@ namespace zel {
 /// aligned buffer. Copies are deep; moves transfer the buffer and leave the source empty
 /// (zero amplitudes), fit only for assignment or destruction.
 class ZarnikState {
-public:
+  public:
     using Amplitude = std::complex<double>;
 
     /// Alignment of the amplitude buffer in bytes.
@@ -90,7 +90,7 @@ public:
     /// 1e-12 (others contribute 0). Probabilities are not renormalised. Never negative zero.
     double calculate_entropy() const;
 
-private:
+  private:
     std::uint64_t num_qubits_ = 0;
     std::uint64_t dimension_ = 0;
     Amplitude* amplitudes_ = nullptr;

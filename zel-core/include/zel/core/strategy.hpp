@@ -61,11 +61,12 @@ struct EnergyCallableArchetype {
 /// - `evaluate_and_evolve(graph, energy, entropy)` (strategy mutable) returns the next action
 ///   for the circuit whose latest energy (hartree) and entropy (bits) are given.
 template <class S>
-concept ZarnikStrategy =
-    requires(S& strategy, const S& view, ZarnikGraph& graph, const ZarnikGraph& shown,
-             const EnergyCallableArchetype& energy_fn, double energy, double entropy) {
-        { view.optimize_parameters(graph, energy_fn) } -> std::same_as<void>;
-        { strategy.evaluate_and_evolve(shown, energy, entropy) } -> std::same_as<StrategyAction>;
-    };
+concept ZarnikStrategy = requires(S& strategy, const S& view, ZarnikGraph& graph,
+                                  const ZarnikGraph& shown,
+                                  const EnergyCallableArchetype& energy_fn, double energy,
+                                  double entropy) {
+    { view.optimize_parameters(graph, energy_fn) } -> std::same_as<void>;
+    { strategy.evaluate_and_evolve(shown, energy, entropy) } -> std::same_as<StrategyAction>;
+};
 
 }  // namespace zel

@@ -20,9 +20,9 @@ namespace zel {
 
 /// A callable from a flat parameter vector to an energy in hartree.
 template <class F>
-concept EnergyFunction = std::invocable<const F&, std::span<const double>> &&
-                         std::convertible_to<std::invoke_result_t<const F&, std::span<const double>>,
-                                             double>;
+concept EnergyFunction = std::invocable<const F&, std::span<const double>> && std::convertible_to <
+                         std::invoke_result_t<const F&, std::span<const double>>,
+double > ;
 
 /// Parameter magnitudes at or below this are never pruned (they are taken as exact zeros).
 inline constexpr double MIN_PRUNE_MAGNITUDE = 1e-10;
@@ -91,7 +91,7 @@ struct NeuralZarnikBrain {
     template <EnergyFunction F>
     void optimize_parameters(ZarnikGraph& graph, const F& energy_fn) const;
 
-private:
+  private:
     struct Gains {
         double step;          ///< a_k
         double perturbation;  ///< c_k
