@@ -29,6 +29,8 @@
 #include "zel/core/parallel.hpp"
 #include "zel/core/state.hpp"
 
+#include "support/reference.hpp"
+
 #if defined(__SANITIZE_ADDRESS__)
 // Under AddressSanitizer a failed heap request must come back as a null pointer, as it does
 // without it, so that the allocation rows see the system's own diagnostic.
@@ -301,18 +303,6 @@ std::vector<FailurePath> failure_paths() {
 
 // --- Running a row --------------------------------------------------------------------------
 
-// The diagnostic exactly: the message and one line feed, nothing before or after.
-std::string exact_line_regex(const std::string& message) {
-    std::string regex = "^";
-    for (const char ch : message) {
-        if (std::string_view("\\^$.|?*+()[]{}").find(ch) != std::string_view::npos) {
-            regex += '\\';
-        }
-        regex += ch;
-    }
-    return regex + "\n$";
-}
-
 struct ChildResult {
     int status = 0;
     std::string stderr_text;
@@ -405,7 +395,7 @@ TEST_P(FailurePathTest, EndsTheProcessAsCatalogued) {
         }
         return;
     }
-    const std::string regex = exact_line_regex(row.message);
+    const std::string regex = zel::test::exact_line(row.message);
     switch (row.ending) {
         case Ending::Status101:
             EXPECT_EXIT(row.trigger(), ::testing::ExitedWithCode(zel::FATAL_EXIT_STATUS), regex);

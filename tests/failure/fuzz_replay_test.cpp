@@ -18,6 +18,7 @@
 #include "zel/core/fatal.hpp"
 
 #include "fuzz_case.hpp"
+#include "support/reference.hpp"
 
 namespace {
 
@@ -60,18 +61,6 @@ std::vector<std::uint8_t> read_bytes(const std::filesystem::path& path) {
     return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
-std::string exact_line_regex(const std::string& message) {
-    // Messages of the system hold no regex metacharacters besides those escaped here.
-    std::string regex = "^";
-    for (const char ch : message) {
-        if (std::string_view("\\^$.|?*+()[]{}").find(ch) != std::string_view::npos) {
-            regex += '\\';
-        }
-        regex += ch;
-    }
-    return regex + "\n$";
-}
-
 class FuzzReplayTest : public ::testing::TestWithParam<Input> {};
 
 TEST_P(FuzzReplayTest, KeepsEveryPromise) {
@@ -82,7 +71,7 @@ TEST_P(FuzzReplayTest, KeepsEveryPromise) {
     EXPECT_EQ(zel::fuzz::run_checked(c, stop), "");
     if (stop) {
         EXPECT_EXIT(zel::fuzz::run_all(c), ::testing::ExitedWithCode(zel::FATAL_EXIT_STATUS),
-                    exact_line_regex(stop->message));
+                    zel::test::exact_line(stop->message));
     }
 }
 

@@ -16,6 +16,7 @@
 #include <random>
 #include <span>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -428,9 +429,17 @@ inline ::testing::AssertionResult equal_values(const ZarnikState& actual, const 
     return ::testing::AssertionSuccess();
 }
 
-/// Regex for a death test: stderr is exactly `message` and one line feed.
+/// Regex for a death test: stderr is exactly `message` and one line feed. Regex
+/// metacharacters in the message are escaped.
 inline std::string exact_line(const std::string& message) {
-    return "^" + message + "\n$";
+    std::string regex = "^";
+    for (const char ch : message) {
+        if (std::string_view("\\^$.|?*+()[]{}").find(ch) != std::string_view::npos) {
+            regex += '\\';
+        }
+        regex += ch;
+    }
+    return regex + "\n$";
 }
 
 /// Regex for the bounds report with the given length and index.
