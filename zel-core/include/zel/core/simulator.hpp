@@ -54,6 +54,11 @@ class EnergyFn {
         : circuit_(circuit), state_(state), hamiltonian_(hamiltonian) {
     }
 
+    // It only borrows: temporaries would be gone before the first call.
+    EnergyFn(ZarnikGraph&&, const ZarnikState&, const PauliSum&) = delete;
+    EnergyFn(const ZarnikGraph&, ZarnikState&&, const PauliSum&) = delete;
+    EnergyFn(const ZarnikGraph&, const ZarnikState&, PauliSum&&) = delete;
+
     double operator()(std::span<const double> values) const;
 
   private:
