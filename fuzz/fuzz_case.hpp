@@ -7,9 +7,9 @@
 //
 // A case is processed in stages: every operation in circuit order, then the energy, then the
 // entropy, then the export. `predict_stop` says, from the preconditions alone, whether and where
-// a stage must stop the process and with which message; `run_checked` executes only what comes
-// before that point (the fatal stop would end the fuzzer), and `run_all` executes everything so
-// that a death test can confirm the prediction.
+// a stage must throw and with which message; `run_checked` executes everything up to that point,
+// then the failing step itself, which must throw exactly the predicted report and change
+// nothing.
 
 #include <bit>
 #include <charconv>
@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <exception>
 #include <limits>
 #include <optional>
 #include <span>
@@ -28,6 +29,7 @@
 
 #include "zel/compiler/qasm.hpp"
 #include "zel/core/circuit.hpp"
+#include "zel/core/error.hpp"
 #include "zel/core/observable.hpp"
 #include "zel/core/simulator.hpp"
 #include "zel/core/state.hpp"
@@ -234,7 +236,7 @@ inline Case decode(std::span<const std::uint8_t> data) {
 /// The stages of one case, in the order they run.
 enum class Stage { Gates, Energy, Entropy, Export };
 
-/// A predicted fatal stop: the stage, the operation or term it arises in, and the exact message.
+/// A predicted exception: the stage, the operation or term it arises in, and the exact message.
 struct Stop {
     Stage stage = Stage::Gates;
     std::size_t position = 0;
@@ -253,7 +255,7 @@ inline std::string bounds_message(std::uint64_t len, std::uint64_t index) {
            std::to_string(index);
 }
 
-/// The bounds report `apply_gate` must stop with for `op` on n qubits, if any.
+/// The bounds report `apply_gate` must throw for `op` on n qubits, if any.
 inline std::optional<std::string> gate_stop(const Operation& op, std::uint64_t n) {
     const GateKind kind = op.gate.kind;
     if (kind == GateKind::I) {
@@ -332,7 +334,7 @@ inline bool gate_changes_nothing(const Operation& op, std::uint64_t n) {
     return false;
 }
 
-/// The bounds report `expectation_value` must stop with on n qubits, if any: the first term
+/// The bounds report `expectation_value` must throw on n qubits, if any: the first term
 /// whose X or Y factors flip a bit outside the state, reported with the partner of index 0.
 inline std::optional<Stop> observable_stop(const PauliSum& sum, std::uint64_t n) {
     const std::uint64_t dimension = std::uint64_t{1} << n;
@@ -355,7 +357,7 @@ inline std::optional<Stop> observable_stop(const PauliSum& sum, std::uint64_t n)
     return std::nullopt;
 }
 
-/// The first fatal stop the case must reach, or none when every stage returns.
+/// The first exception the case must reach, or none when every stage returns.
 inline std::optional<Stop> predict_stop(const Case& c) {
     const auto& operations = c.circuit.operations;
     for (std::size_t k = 0; k < operations.size(); ++k) {
@@ -378,15 +380,20 @@ inline std::optional<Stop> predict_stop(const Case& c) {
     return std::nullopt;
 }
 
-/// Executes every stage, whatever the prediction: used where a fatal stop may end the process.
-inline void run_all(const Case& c) {
-    ZarnikState state(c.num_qubits);
-    for (const Operation& op : c.circuit.operations) {
-        state.apply_gate(op.gate, op.qubits, op.params);
+/// "" when `step` throws `IndexOutOfBounds` with exactly `message`, else what went wrong.
+template <class Step>
+std::string expect_report(const Step& step, const std::string& message, const std::string& what) {
+    try {
+        step();
+    } catch (const IndexOutOfBounds& error) {
+        if (error.what() == message) {
+            return "";
+        }
+        return what + " threw \"" + error.what() + "\", expected \"" + message + "\"";
+    } catch (const std::exception& error) {
+        return what + " threw another exception: " + error.what();
     }
-    static_cast<void>(c.observable.expectation_value(state));
-    static_cast<void>(state.calculate_entropy());
-    static_cast<void>(to_open_qasm(c.circuit));
+    return what + " did not throw \"" + message + "\"";
 }
 
 inline double squared_norm(const ZarnikState& state) {
@@ -669,8 +676,9 @@ inline std::string compare_with_reference(const ZarnikState& state, const Amplit
     return "";
 }
 
-/// Runs every stage before `stop` (all of them when there is none) and checks what the system
-/// promises: every operation matches the plain reference kernel (bitwise, SX and T within
+/// Runs every stage before `stop` (all of them when there is none), then the failing step, which
+/// must throw the predicted report and leave the state bitwise as it was, and checks what the
+/// system promises: every operation matches the plain reference kernel (bitwise, SX and T within
 /// REGROUPING_TOLERANCE); operations that must change nothing leave the state bitwise as it was;
 /// for finite
 /// angles the squared norm stays within TOLERANCE of (2 h^2)^(number of H gates), the energy
@@ -721,9 +729,36 @@ inline std::string run_checked(const Case& c, const std::optional<Stop>& stop) {
                std::to_string(expected_norm);
     }
     if (!reaches(Stage::Gates)) {
-        return "";
+        const Operation& op = operations[gate_end];
+        const ZarnikState before = state;
+        std::string problem = expect_report(
+            [&] {
+                state.apply_gate(op.gate, op.qubits, op.params);
+            },
+            stop->message,
+            "operation " + std::to_string(gate_end) + " (" + debug_text(op.gate) + ")");
+        if (problem.empty() && !bitwise_equal(before.amplitudes(), state.amplitudes())) {
+            problem = "operation " + std::to_string(gate_end) + " changed the state, then threw";
+        }
+        if (problem.empty()) {
+            // The evaluation functions meet the same operation first and throw the same.
+            const ZarnikState reference(c.num_qubits);
+            problem = expect_report(
+                [&] {
+                    evaluate_circuit_telemetry(reference, c.circuit, c.observable);
+                },
+                stop->message, "evaluate_circuit_telemetry");
+        }
+        return problem;
     }
 
+    if (!reaches(Stage::Energy)) {
+        return expect_report(
+            [&] {
+                static_cast<void>(c.observable.expectation_value(state));
+            },
+            stop->message, "expectation_value");
+    }
     std::optional<double> energy;
     if (reaches(Stage::Energy)) {
         energy = c.observable.expectation_value(state);
@@ -762,7 +797,11 @@ inline std::string run_checked(const Case& c, const std::optional<Stop>& stop) {
     if (reaches(Stage::Export)) {
         return check_export(c, to_open_qasm(c.circuit));
     }
-    return "";
+    return expect_report(
+        [&] {
+            static_cast<void>(to_open_qasm(c.circuit));
+        },
+        stop->message, "to_open_qasm");
 }
 
 }  // namespace zel::fuzz

@@ -1,7 +1,7 @@
 // libFuzzer entry: decodes the input into a register size, a circuit and a Pauli sum
 // (fuzz_case.hpp), runs everything that must return, and crashes on any broken promise.
-// Inputs whose preconditions fail are predicted and stopped short of the fatal stop, which would
-// otherwise end the fuzzer; the replay test confirms those predictions in death tests.
+// Inputs whose preconditions fail are predicted, and the failing step must throw exactly the
+// predicted report without changing the state.
 
 #include <cstddef>
 #include <cstdint>

@@ -5,14 +5,14 @@
 #include <cstdlib>
 #include <new>
 
-#include "zel/core/fatal.hpp"
+#include "process.hpp"
 
 namespace {
 
 void* allocate(std::size_t bytes) {
     void* p = std::malloc(bytes == 0 ? 1 : bytes);
     if (p == nullptr) {
-        zel::fatal_allocation(bytes);
+        kvt::abort_allocation(bytes);
     }
     return p;
 }
@@ -22,7 +22,7 @@ void* allocate_aligned(std::size_t bytes, std::align_val_t alignment) {
     const std::size_t rounded = ((bytes == 0 ? 1 : bytes) + align - 1) / align * align;
     void* p = std::aligned_alloc(align, rounded);
     if (p == nullptr) {
-        zel::fatal_allocation(bytes);
+        kvt::abort_allocation(bytes);
     }
     return p;
 }

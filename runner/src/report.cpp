@@ -3,8 +3,9 @@
 #include <cstdint>
 #include <string_view>
 
-#include "zel/core/console.hpp"
 #include "zel/core/float_text.hpp"
+
+#include "process.hpp"
 
 namespace kvt {
 namespace {
@@ -47,21 +48,18 @@ std::string format_duration(std::chrono::nanoseconds elapsed) {
 
 void print_report(const zel::LoopResult& result, std::chrono::nanoseconds elapsed) {
     if (result.converged) {
-        zel::console::print("\n\u2705 CONVERG\u00CANCIA ALCAN\u00C7ADA!\n");
+        print("\n\u2705 CONVERG\u00CANCIA ALCAN\u00C7ADA!\n");
     } else {
-        zel::console::print("\n\u26A0\uFE0F CONVERG\u00CANCIA N\u00C3O ALCAN\u00C7ADA (limite de " +
-                            std::to_string(zel::MAX_ITERATIONS) +
-                            " itera\u00E7\u00F5es atingido)\n");
+        print("\n\u26A0\uFE0F CONVERG\u00CANCIA N\u00C3O ALCAN\u00C7ADA (limite de " +
+              std::to_string(zel::MAX_ITERATIONS) + " itera\u00E7\u00F5es atingido)\n");
     }
-    zel::console::print(THIN_RULE);
-    zel::console::print("\u269B\uFE0F Energia Final (E0): " + zel::format_fixed(result.energy, 6) +
-                        " Ha\n");
-    zel::console::print("\u2699\uFE0F Total de Portas no Circuito Final: " +
-                        std::to_string(result.circuit.gate_count()) + "\n");
-    zel::console::print("\u23F1\uFE0F Tempo de Execu\u00E7\u00E3o: " + format_duration(elapsed) +
-                        "\n");
-    zel::console::print("\U0001F4C9 Redu\u00E7\u00E3o de Portas vs VQE Est\u00E1tico: ~40%\n");
-    zel::console::print(THIN_RULE);
+    print(THIN_RULE);
+    print("\u269B\uFE0F Energia Final (E0): " + zel::format_fixed(result.energy, 6) + " Ha\n");
+    print("\u2699\uFE0F Total de Portas no Circuito Final: " +
+          std::to_string(result.circuit.gate_count()) + "\n");
+    print("\u23F1\uFE0F Tempo de Execu\u00E7\u00E3o: " + format_duration(elapsed) + "\n");
+    print("\U0001F4C9 Redu\u00E7\u00E3o de Portas vs VQE Est\u00E1tico: ~40%\n");
+    print(THIN_RULE);
 }
 
 }  // namespace kvt

@@ -5,18 +5,16 @@
 #include <utility>
 
 #include "zel/compiler/qasm.hpp"
-#include "zel/core/console.hpp"
 #include "zel/core/observable.hpp"
 #include "zel/core/simulator.hpp"
 #include "zel/core/state.hpp"
 #include "zel/neural/brain.hpp"
 
+#include "process.hpp"
 #include "report.hpp"
 
 namespace kvt {
 namespace {
-
-using zel::console::print;
 
 constexpr std::string_view RULE = "==================================================\n";
 

@@ -15,6 +15,7 @@
 #include "zel/core/circuit.hpp"
 #include "zel/core/state.hpp"
 
+#include "support/errors.hpp"
 #include "support/reference.hpp"
 
 namespace zel::test {
@@ -350,16 +351,23 @@ std::vector<BoundsCase> bounds_cases() {
     return cases;
 }
 
-TEST(CoreGatesDeathTest, EveryBoundsCaseStopsWithTheReport) {
-    threadsafe_death_tests();
+TEST(CoreGates, EveryBoundsCaseThrowsTheReportAndChangesNothing) {
+    std::mt19937_64 rng(SEED + 21);
     for (const BoundsCase& c : bounds_cases()) {
         SCOPED_TRACE(describe(c.kind, 0.0, c.qubits, 2));
-        EXPECT_EXIT(
-            {
-                ZarnikState state(2);
+        const Vector before = random_state(2, rng);
+        ZarnikState state = make_state(before);
+        EXPECT_TRUE(throws_bounds(
+            [&] {
                 state.apply_gate(GateType{c.kind, 0.25}, c.qubits, std::vector<double>{0.5});
             },
-            ::testing::ExitedWithCode(101), bounds_report(c.len, c.index));
+            c.len, c.index));
+        EXPECT_TRUE(throws_bounds(
+            [&] {
+                check_gate(2, GateType{c.kind, 0.25}, c.qubits);
+            },
+            c.len, c.index));
+        EXPECT_TRUE(bitwise_equal(state, before));
     }
 }
 

@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/errors.hpp"
 #include "support/reference.hpp"
 
 namespace zel::test {
@@ -139,15 +140,22 @@ TEST(CoreState, SetComputationalBasisGivesExactlyThatBasisState) {
     }
 }
 
-TEST(CoreStateDeathTest, SetComputationalBasisBeyondDimensionStops) {
-    threadsafe_death_tests();
-    const std::string message = exact_line("Index out of bounds for state vector");
+TEST(CoreState, SetComputationalBasisBeyondDimensionThrowsAndChangesNothing) {
     const std::vector<std::pair<std::uint64_t, std::uint64_t>> cases = {
         {2, 4}, {2, 5}, {0, 1}, {3, std::numeric_limits<std::uint64_t>::max()}};
+    std::mt19937_64 rng(SEED + 14);
     for (const auto& [n, index] : cases) {
-        EXPECT_EXIT(ZarnikState(n).set_computational_basis(index), ::testing::ExitedWithCode(101),
-                    message)
-            << "n=" << n << " index=" << index;
+        const Vector before = random_state(n, rng);
+        ZarnikState state = make_state(before);
+        try {
+            state.set_computational_basis(index);
+            ADD_FAILURE() << "nothing thrown for n=" << n << " index=" << index;
+        } catch (const StateIndexOutOfBounds& error) {
+            EXPECT_STREQ(error.what(), "Index out of bounds for state vector");
+            EXPECT_EQ(error.index(), index);
+            EXPECT_EQ(error.dimension(), state.dimension());
+        }
+        EXPECT_TRUE(bitwise_equal(state, before)) << "n=" << n << " index=" << index;
     }
 }
 

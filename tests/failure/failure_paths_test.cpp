@@ -1,7 +1,10 @@
-// The catalogue of every fatal stop of the system: one table row per input that must end the
-// process, with the exact diagnostic on standard error and how the process ends. In-process rows
-// run as death tests; rows marked KvtRun start the kvt_run executable with its standard output
-// arranged as the row says. docs/failures.md carries the same table.
+// The catalogue of every failure of the system: one table row per input that breaks a
+// precondition, with its exact message. Each in-process row is checked twice: the libraries
+// throw the row's exception (type, message and fields, with nothing changed before the throw),
+// and kvt_run's guard turns that exception into the diagnostic on standard error and the row's
+// ending (exit status 101, or the abort signal for memory). Rows marked KvtRun start the
+// kvt_run executable with its standard output arranged as the row says. docs/failures.md
+// carries the same table.
 
 #include <cerrno>
 #include <cstddef>
@@ -10,11 +13,15 @@
 #include <functional>
 #include <limits>
 #include <ostream>
+#include <random>
+#include <set>
 #include <signal.h>
+#include <stdexcept>
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -23,12 +30,14 @@
 
 #include "zel/compiler/qasm.hpp"
 #include "zel/core/circuit.hpp"
-#include "zel/core/console.hpp"
-#include "zel/core/fatal.hpp"
+#include "zel/core/error.hpp"
 #include "zel/core/observable.hpp"
+#include "zel/core/output.hpp"
 #include "zel/core/parallel.hpp"
 #include "zel/core/state.hpp"
 
+#include "process.hpp"
+#include "support/errors.hpp"
 #include "support/reference.hpp"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -69,12 +78,17 @@ enum class Stdout {
     AllClosed,   ///< descriptors 0, 1 and 2 closed at the start
 };
 
+using Check = std::function<::testing::AssertionResult(const std::function<void()>&)>;
+
 struct FailurePath {
     std::string name;
     std::string message;  ///< the diagnostic without its line feed; "" when none is written
     Ending ending;
     std::function<void()> trigger;  ///< in-process rows; empty for KvtRun rows
     Stdout kvt_stdout = Stdout::Closed;
+    Check thrown;  ///< what the libraries must throw when `trigger` runs
+    bool isolated =
+        false;  ///< the trigger changes the process (streams, limits): check it in a child
 };
 
 // Failure reports and test lists name the row rather than dumping its bytes.
@@ -84,12 +98,29 @@ void PrintTo(const FailurePath& row, std::ostream* os) {
 
 // --- Triggers -------------------------------------------------------------------------------
 
+// Runs `change` on a state of random amplitudes and rethrows what it throws, unless the throw
+// came after some amplitude changed: then a different exception, which fails the row.
+void on_random_state(std::uint64_t num_qubits, const std::function<void(ZarnikState&)>& change) {
+    std::mt19937_64 rng(zel::test::SEED + num_qubits);
+    ZarnikState state = zel::test::make_state(zel::test::random_state(num_qubits, rng));
+    const ZarnikState before = state;
+    try {
+        change(state);
+    } catch (...) {
+        if (!zel::test::bitwise_equal(state, zel::test::amplitudes_of(before))) {
+            throw std::logic_error("amplitudes changed before the exception");
+        }
+        throw;
+    }
+}
+
 std::function<void()> gate(std::uint64_t num_qubits, GateType type,
                            std::vector<std::uint64_t> qubits) {
     return [=] {
-        ZarnikState state(num_qubits);
-        const std::vector<double> params;
-        state.apply_gate(type, qubits, params);
+        on_random_state(num_qubits, [&](ZarnikState& state) {
+            const std::vector<double> params;
+            state.apply_gate(type, qubits, params);
+        });
     };
 }
 
@@ -119,7 +150,7 @@ std::function<void()> new_state_under_lowered_limit(std::uint64_t num_qubits) {
     return [=] {
         const rlimit limit{LOWERED_ADDRESS_SPACE, LOWERED_ADDRESS_SPACE};
         if (::setrlimit(RLIMIT_AS, &limit) != 0) {
-            zel::fatal("setrlimit failed");
+            throw std::runtime_error("setrlimit failed");
         }
         ZarnikState state(num_qubits);
     };
@@ -127,8 +158,9 @@ std::function<void()> new_state_under_lowered_limit(std::uint64_t num_qubits) {
 
 std::function<void()> basis(std::uint64_t num_qubits, std::uint64_t index) {
     return [=] {
-        ZarnikState state(num_qubits);
-        state.set_computational_basis(index);
+        on_random_state(num_qubits, [&](ZarnikState& state) {
+            state.set_computational_basis(index);
+        });
     };
 }
 
@@ -138,22 +170,30 @@ std::function<void()> remove_from(std::size_t gate_count, std::uint64_t index) {
         for (std::size_t k = 0; k < gate_count; ++k) {
             circuit.add_gate_with_params(GateType::of(GateKind::CX), {0, 1}, {});
         }
-        circuit.remove_operation(index);
+        const ZarnikGraph before = circuit;
+        try {
+            circuit.remove_operation(index);
+        } catch (...) {
+            if (circuit != before) {
+                throw std::logic_error("the circuit changed before the exception");
+            }
+            throw;
+        }
     };
 }
 
 // Points standard output at `fd` (closing `fd`), then prints as the transcript does.
 void print_through(int fd) {
-    zel::console::prepare_process();
+    kvt::prepare_process();
     ::dup2(fd, STDOUT_FILENO);
     ::close(fd);
-    zel::console::print("[+] ZarnikState alocado com 2 qubits (Alinhamento 64-bytes).\n");
+    kvt::print("[+] ZarnikState alocado com 2 qubits (Alinhamento 64-bytes).\n");
 }
 
 void print_to_broken_pipe() {
     int ends[2];
     if (::pipe(ends) != 0) {
-        zel::fatal("pipe failed");
+        throw std::runtime_error("pipe failed");
     }
     ::close(ends[0]);
     print_through(ends[1]);
@@ -165,22 +205,19 @@ void print_to_full_device() {
 
 // A bounds report raised by a pool worker rather than the calling thread. With two workers
 // there is exactly one thread besides the caller, so the report is raised once, whatever the
-// chunking.
+// chunking, and reaches the caller when the region ends.
 void stop_on_pool_worker() {
     zel::parallel::set_thread_count(2);
     const std::size_t n = 2 * zel::parallel::GRAIN;
     const std::thread::id caller = std::this_thread::get_id();
     zel::parallel::for_each(n, [caller, n](std::size_t, std::size_t) {
         if (std::this_thread::get_id() != caller) {
-            zel::fatal_index_out_of_bounds(n, n / 2);
+            throw zel::IndexOutOfBounds(n, n / 2);
         }
     });
 }
 
-std::string bounds(std::uint64_t len, std::uint64_t index) {
-    return "index out of bounds: the len is " + std::to_string(len) + " but the index is " +
-           std::to_string(index);
-}
+using zel::test::bounds_message;
 
 PauliSum sum_of(std::vector<std::vector<zel::PauliFactor>> terms) {
     PauliSum sum;
@@ -192,27 +229,54 @@ PauliSum sum_of(std::vector<std::vector<zel::PauliFactor>> terms) {
 
 // --- The table ------------------------------------------------------------------------------
 
+template <class E>
+Check throws_type(std::string message) {
+    return [message](const std::function<void()>& trigger) {
+        return zel::test::throws_exactly<E>(trigger, message);
+    };
+}
+
 std::vector<FailurePath> failure_paths() {
     std::vector<FailurePath> rows;
-    const auto stop = [&](std::string name, std::string message, std::function<void()> trigger) {
-        rows.push_back(
-            {std::move(name), std::move(message), Ending::Status101, std::move(trigger)});
+    // A row whose exception is an E with `message`.
+    const auto stop_as = [&](Check thrown, std::string name, std::string message,
+                             std::function<void()> trigger) {
+        rows.push_back({std::move(name), std::move(message), Ending::Status101, std::move(trigger),
+                        Stdout::Closed, std::move(thrown)});
+    };
+    const auto stop_layout = [&](std::string name, std::function<void()> trigger) {
+        const std::string message = "Invalid layout: LayoutError";
+        stop_as(throws_type<zel::InvalidLayout>(message), std::move(name), message,
+                std::move(trigger));
+    };
+    const auto stop_state_index = [&](std::string name, std::function<void()> trigger) {
+        const std::string message = "Index out of bounds for state vector";
+        stop_as(throws_type<zel::StateIndexOutOfBounds>(message), std::move(name), message,
+                std::move(trigger));
+    };
+    // The bounds report, checked field by field.
+    const auto stop = [&](std::string name, std::uint64_t len, std::uint64_t index,
+                          std::function<void()> trigger) {
+        stop_as(
+            [len, index](const std::function<void()>& t) {
+                return zel::test::throws_bounds(t, len, index);
+            },
+            std::move(name), bounds_message(len, index), std::move(trigger));
     };
     const auto kvt = [&](std::string name, std::string message, Ending ending, Stdout out) {
-        rows.push_back({std::move(name), std::move(message), ending, {}, out});
+        rows.push_back({std::move(name), std::move(message), ending, {}, out, {}});
     };
 
     // State layout: every count whose buffer (16 * 2^n bytes) reaches 2^63 bytes.
     for (const std::uint64_t n :
          {std::uint64_t{59}, std::uint64_t{63}, std::uint64_t{64}, U64_MAX}) {
-        stop("Layout_" + std::to_string(n) + "_qubits", "Invalid layout: LayoutError",
-             new_state(n));
+        stop_layout("Layout_" + std::to_string(n) + "_qubits", new_state(n));
     }
 
     // State index.
-    stop("StateIndex_4_of_2_qubits", "Index out of bounds for state vector", basis(2, 4));
-    stop("StateIndex_1_of_0_qubits", "Index out of bounds for state vector", basis(0, 1));
-    stop("StateIndex_max_of_8_qubits", "Index out of bounds for state vector", basis(8, U64_MAX));
+    stop_state_index("StateIndex_4_of_2_qubits", basis(2, 4));
+    stop_state_index("StateIndex_1_of_0_qubits", basis(0, 1));
+    stop_state_index("StateIndex_max_of_8_qubits", basis(8, U64_MAX));
 
     // Kernels. Missing entries: every kind but I (which reads nothing).
     for (const zel::GateInfo& info : zel::GATE_TABLE) {
@@ -220,10 +284,9 @@ std::vector<FailurePath> failure_paths() {
             continue;
         }
         const std::string name(info.name);
-        stop("Gate_" + name + "_no_qubits", bounds(0, 0), gate(2, GateType::of(info.kind), {}));
+        stop("Gate_" + name + "_no_qubits", 0, 0, gate(2, GateType::of(info.kind), {}));
         if (info.arity == 2) {
-            stop("Gate_" + name + "_one_qubit", bounds(1, 1),
-                 gate(2, GateType::of(info.kind), {0}));
+            stop("Gate_" + name + "_one_qubit", 1, 1, gate(2, GateType::of(info.kind), {0}));
         }
     }
     // Pair kernels with the target outside the state: the partner of index 0 is 2^t.
@@ -231,59 +294,63 @@ std::vector<FailurePath> failure_paths() {
          {GateKind::X, GateKind::Y, GateKind::H, GateKind::SX, GateKind::RX, GateKind::RY}) {
         const std::string name(zel::gate_info(kind).name);
         const GateType type{kind, 0.5};
-        stop("Gate_" + name + "_target_2_of_2", bounds(4, 4), gate(2, type, {2}));
-        stop("Gate_" + name + "_target_63_of_2", bounds(4, TWO_TO_63), gate(2, type, {63}));
-        stop("Gate_" + name + "_target_64_of_2", bounds(4, U64_MAX), gate(2, type, {64}));
-        stop("Gate_" + name + "_target_0_of_0", bounds(1, 1), gate(0, type, {0}));
+        stop("Gate_" + name + "_target_2_of_2", 4, 4, gate(2, type, {2}));
+        stop("Gate_" + name + "_target_63_of_2", 4, TWO_TO_63, gate(2, type, {63}));
+        stop("Gate_" + name + "_target_64_of_2", 4, U64_MAX, gate(2, type, {64}));
+        stop("Gate_" + name + "_target_0_of_0", 1, 1, gate(0, type, {0}));
     }
     // CX: the first index with the control set, 2^u, pairs with 2^u + 2^t.
     const GateType cx = GateType::of(GateKind::CX);
-    stop("Gate_CX_0_2_of_2", bounds(4, 5), gate(2, cx, {0, 2}));
-    stop("Gate_CX_1_5_of_2", bounds(4, 34), gate(2, cx, {1, 5}));
-    stop("Gate_CX_1_63_of_2", bounds(4, TWO_TO_63 + 2), gate(2, cx, {1, 63}));
-    stop("Gate_CX_1_64_of_2", bounds(4, U64_MAX), gate(2, cx, {1, 64}));
-    stop("Gate_CX_0_max_of_2", bounds(4, U64_MAX), gate(2, cx, {0, U64_MAX}));
+    stop("Gate_CX_0_2_of_2", 4, 5, gate(2, cx, {0, 2}));
+    stop("Gate_CX_1_5_of_2", 4, 34, gate(2, cx, {1, 5}));
+    stop("Gate_CX_1_63_of_2", 4, TWO_TO_63 + 2, gate(2, cx, {1, 63}));
+    stop("Gate_CX_1_64_of_2", 4, U64_MAX, gate(2, cx, {1, 64}));
+    stop("Gate_CX_0_max_of_2", 4, U64_MAX, gate(2, cx, {0, U64_MAX}));
     // SWAP: the first index with qubits[0] set, 2^q0, pairs with 2^q1.
     const GateType swap = GateType::of(GateKind::SWAP);
-    stop("Gate_SWAP_0_2_of_2", bounds(4, 4), gate(2, swap, {0, 2}));
-    stop("Gate_SWAP_1_5_of_2", bounds(4, 32), gate(2, swap, {1, 5}));
-    stop("Gate_SWAP_1_63_of_2", bounds(4, TWO_TO_63), gate(2, swap, {1, 63}));
-    stop("Gate_SWAP_1_64_of_2", bounds(4, U64_MAX), gate(2, swap, {1, 64}));
+    stop("Gate_SWAP_0_2_of_2", 4, 4, gate(2, swap, {0, 2}));
+    stop("Gate_SWAP_1_5_of_2", 4, 32, gate(2, swap, {1, 5}));
+    stop("Gate_SWAP_1_63_of_2", 4, TWO_TO_63, gate(2, swap, {1, 63}));
+    stop("Gate_SWAP_1_64_of_2", 4, U64_MAX, gate(2, swap, {1, 64}));
 
     // Observable: the partner of index 0 in the first term that flips a bit outside the state.
-    stop("Observable_X2_of_2", bounds(4, 4), observable(2, sum_of({{{2, Pauli::X}}})));
-    stop("Observable_X0_Y3_of_2", bounds(4, 9),
-         observable(2, sum_of({{{0, Pauli::X}, {3, Pauli::Y}}})));
-    stop("Observable_Y63_of_2", bounds(4, TWO_TO_63), observable(2, sum_of({{{63, Pauli::Y}}})));
-    stop("Observable_X64_of_2", bounds(4, U64_MAX), observable(2, sum_of({{{64, Pauli::X}}})));
-    stop("Observable_X0_of_0", bounds(1, 1), observable(0, sum_of({{{0, Pauli::X}}})));
-    stop("Observable_first_offending_term", bounds(4, 8),
+    stop("Observable_X2_of_2", 4, 4, observable(2, sum_of({{{2, Pauli::X}}})));
+    stop("Observable_X0_Y3_of_2", 4, 9, observable(2, sum_of({{{0, Pauli::X}, {3, Pauli::Y}}})));
+    stop("Observable_Y63_of_2", 4, TWO_TO_63, observable(2, sum_of({{{63, Pauli::Y}}})));
+    stop("Observable_X64_of_2", 4, U64_MAX, observable(2, sum_of({{{64, Pauli::X}}})));
+    stop("Observable_X0_of_0", 1, 1, observable(0, sum_of({{{0, Pauli::X}}})));
+    stop("Observable_first_offending_term", 4, 8,
          observable(2, sum_of({{{5, Pauli::Z}}, {{3, Pauli::X}}, {{2, Pauli::X}}})));
 
     // Exporter: element 0 of every kind, element 1 of the two-qubit kinds.
     for (const zel::GateInfo& info : zel::GATE_TABLE) {
         const std::string name(info.name);
-        stop("Export_" + name + "_no_qubits", bounds(0, 0),
-             export_one(GateType::of(info.kind), {}));
+        stop("Export_" + name + "_no_qubits", 0, 0, export_one(GateType::of(info.kind), {}));
         if (info.arity == 2) {
-            stop("Export_" + name + "_one_qubit", bounds(1, 1),
-                 export_one(GateType::of(info.kind), {1}));
+            stop("Export_" + name + "_one_qubit", 1, 1, export_one(GateType::of(info.kind), {1}));
         }
     }
 
     // Circuit: removing a position at or beyond the gate count.
-    stop("Remove_0_of_0", bounds(0, 0), remove_from(0, 0));
-    stop("Remove_3_of_3", bounds(3, 3), remove_from(3, 3));
-    stop("Remove_max_of_1", bounds(1, U64_MAX), remove_from(1, U64_MAX));
+    stop("Remove_0_of_0", 0, 0, remove_from(0, 0));
+    stop("Remove_3_of_3", 3, 3, remove_from(3, 3));
+    stop("Remove_max_of_1", 1, U64_MAX, remove_from(1, U64_MAX));
 
     // A stop raised on a pool worker ends the process the same way.
-    stop("Bounds_report_on_pool_worker", bounds(2 * zel::parallel::GRAIN, zel::parallel::GRAIN),
+    stop("Bounds_report_on_pool_worker", 2 * zel::parallel::GRAIN, zel::parallel::GRAIN,
          stop_on_pool_worker);
 
     // Console, in process and through the executable.
-    stop("Print_broken_pipe", "failed printing to stdout: Broken pipe", print_to_broken_pipe);
-    stop("Print_full_device", "failed printing to stdout: No space left on device",
-         print_to_full_device);
+    using Printer = void (*)();
+    for (const auto& [name, message, trigger] :
+         {std::tuple<const char*, const char*, Printer>{
+              "Print_broken_pipe", "failed printing to stdout: Broken pipe", print_to_broken_pipe},
+          std::tuple<const char*, const char*, Printer>{
+              "Print_full_device", "failed printing to stdout: No space left on device",
+              print_to_full_device}}) {
+        stop_as(throws_type<zel::OutputError>(message), name, message, trigger);
+        rows.back().isolated = true;
+    }
     kvt("KvtRun_broken_pipe", "failed printing to stdout: Broken pipe", Ending::Status101,
         Stdout::BrokenPipe);
     kvt("KvtRun_full_device", "failed printing to stdout: No space left on device",
@@ -291,13 +358,28 @@ std::vector<FailurePath> failure_paths() {
     kvt("KvtRun_stdout_closed", "", Ending::Status0, Stdout::Closed);
     kvt("KvtRun_all_standard_streams_closed", "", Ending::Status0, Stdout::AllClosed);
 
-    // Memory: a request that cannot be met under a lowered address-space limit aborts.
-    rows.push_back({"Allocation_40_qubits", "memory allocation of 17592186044416 bytes failed",
-                    Ending::AbortSignal, new_state_under_lowered_limit(40)});
-    rows.push_back({"Allocation_58_qubits", "memory allocation of 4611686018427387904 bytes failed",
-                    Ending::AbortSignal, new_state_under_lowered_limit(58)});
-    rows.push_back({"Allocation_16_qubits", "memory allocation of 1048576 bytes failed",
-                    Ending::AbortSignal, new_state_under_lowered_limit(16)});
+    // Memory: a request that cannot be met under a lowered address-space limit throws
+    // AllocationError with the size, which kvt_run turns into the diagnostic and the abort.
+    for (const auto& [qubits, bytes] : {std::pair<std::uint64_t, std::uint64_t>{40, 17592186044416},
+                                        {58, 4611686018427387904},
+                                        {16, 1048576}}) {
+        const std::string message =
+            "memory allocation of " + std::to_string(bytes) + " bytes failed";
+        rows.push_back({"Allocation_" + std::to_string(qubits) + "_qubits", message,
+                        Ending::AbortSignal, new_state_under_lowered_limit(qubits), Stdout::Closed,
+                        [message, bytes](const std::function<void()>& trigger) {
+                            try {
+                                trigger();
+                            } catch (const zel::AllocationError& error) {
+                                if (error.bytes() == bytes && error.what() == message) {
+                                    return ::testing::AssertionSuccess();
+                                }
+                                return ::testing::AssertionFailure() << error.what();
+                            }
+                            return ::testing::AssertionFailure() << "no AllocationError";
+                        },
+                        true});
+    }
     return rows;
 }
 
@@ -379,7 +461,7 @@ TEST_P(FailurePathTest, EndsTheProcessAsCatalogued) {
         switch (row.ending) {
             case Ending::Status101:
                 ASSERT_TRUE(WIFEXITED(child.status));
-                EXPECT_EQ(WEXITSTATUS(child.status), zel::FATAL_EXIT_STATUS);
+                EXPECT_EQ(WEXITSTATUS(child.status), kvt::FATAL_EXIT_STATUS);
                 break;
             case Ending::Status0:
                 ASSERT_TRUE(WIFEXITED(child.status));
@@ -395,16 +477,38 @@ TEST_P(FailurePathTest, EndsTheProcessAsCatalogued) {
         }
         return;
     }
+    // The libraries throw the row's exception, with nothing changed before the throw.
+    if (row.isolated) {
+        EXPECT_EXIT(
+            {
+                const ::testing::AssertionResult thrown = row.thrown(row.trigger);
+                if (!thrown) {
+                    const std::string why = std::string(thrown.message()) + "\n";
+                    static_cast<void>(::write(STDERR_FILENO, why.data(), why.size()));
+                }
+                std::_Exit(thrown ? 0 : 1);
+            },
+            ::testing::ExitedWithCode(0), "^$");
+    } else {
+        EXPECT_TRUE(row.thrown(row.trigger));
+    }
+    // kvt_run's guard turns it into the diagnostic and the row's ending.
     const std::string regex = zel::test::exact_line(row.message);
+    const auto guarded = [&row] {
+        return kvt::run_guarded([&row] {
+            row.trigger();
+            return 0;
+        });
+    };
     switch (row.ending) {
         case Ending::Status101:
-            EXPECT_EXIT(row.trigger(), ::testing::ExitedWithCode(zel::FATAL_EXIT_STATUS), regex);
+            EXPECT_EXIT(guarded(), ::testing::ExitedWithCode(kvt::FATAL_EXIT_STATUS), regex);
             break;
         case Ending::AbortSignal:
-            EXPECT_EXIT(row.trigger(), ::testing::KilledBySignal(SIGABRT), regex);
+            EXPECT_EXIT(guarded(), ::testing::KilledBySignal(SIGABRT), regex);
             break;
         case Ending::Status0:
-            EXPECT_EXIT(row.trigger(), ::testing::ExitedWithCode(0), "^$");
+            EXPECT_EXIT(guarded(), ::testing::ExitedWithCode(0), "^$");
             break;
     }
 }
@@ -414,19 +518,34 @@ INSTANTIATE_TEST_SUITE_P(Catalogue, FailurePathTest, ::testing::ValuesIn(failure
                              return info.param.name;
                          });
 
-// The table holds every message of the system at least once.
-TEST(FailureCatalogue, CoversEveryMessage) {
-    const std::vector<FailurePath> rows = failure_paths();
-    for (const std::string prefix :
-         {"Invalid layout: LayoutError", "Index out of bounds for state vector",
-          "index out of bounds: the len is ",
-          "failed printing to stdout: ", "memory allocation of "}) {
-        bool found = false;
-        for (const FailurePath& row : rows) {
-            found = found || row.message.rfind(prefix, 0) == 0;
+// The table holds every kind of exception the libraries define at least once, found by
+// catching each row's exception rather than by comparing two lists of texts.
+TEST(FailureCatalogue, CoversEveryExceptionKind) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    std::set<std::string> kinds;
+    for (const FailurePath& row : failure_paths()) {
+        if (!row.trigger || row.isolated) {
+            continue;
         }
-        EXPECT_TRUE(found) << prefix;
+        try {
+            row.trigger();
+        } catch (const zel::IndexOutOfBounds&) {
+            kinds.insert("IndexOutOfBounds");
+        } catch (const zel::StateIndexOutOfBounds&) {
+            kinds.insert("StateIndexOutOfBounds");
+        } catch (const zel::InvalidLayout&) {
+            kinds.insert("InvalidLayout");
+        } catch (const std::exception&) {
+        }
     }
+    // Output and allocation rows change the process; their kinds are named by their checks.
+    for (const FailurePath& row : failure_paths()) {
+        if (row.isolated) {
+            kinds.insert(row.ending == Ending::AbortSignal ? "AllocationError" : "OutputError");
+        }
+    }
+    EXPECT_EQ(kinds, (std::set<std::string>{"AllocationError", "IndexOutOfBounds", "InvalidLayout",
+                                            "OutputError", "StateIndexOutOfBounds"}));
 }
 
 }  // namespace

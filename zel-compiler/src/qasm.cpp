@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "zel/core/fatal.hpp"
+#include "zel/core/error.hpp"
 #include "zel/core/float_text.hpp"
 
 namespace zel {
@@ -12,7 +12,7 @@ namespace {
 // Element `index` of an operation's qubit list, checked against its length.
 std::uint64_t qubit_at(const Operation& op, std::size_t index) {
     if (index >= op.qubits.size()) {
-        fatal_index_out_of_bounds(op.qubits.size(), index);
+        throw IndexOutOfBounds(op.qubits.size(), index);
     }
     return op.qubits[index];
 }

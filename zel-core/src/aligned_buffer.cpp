@@ -8,7 +8,7 @@
 #include <sys/mman.h>
 #include <utility>
 
-#include "zel/core/fatal.hpp"
+#include "zel/core/error.hpp"
 
 namespace zel::detail {
 namespace {
@@ -29,7 +29,7 @@ void* map(std::size_t bytes) {
     const std::size_t padded = bytes + HUGE_PAGE;
     void* raw = ::mmap(nullptr, padded, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (raw == MAP_FAILED) {
-        fatal_allocation(bytes);
+        throw AllocationError(bytes);
     }
     const auto start = reinterpret_cast<std::uintptr_t>(raw);
     const std::uintptr_t aligned = (start + HUGE_PAGE - 1) & ~std::uintptr_t{HUGE_PAGE - 1};
@@ -96,7 +96,7 @@ void* heap(std::size_t bytes) {
     }
     void* buffer = std::aligned_alloc(ALIGNMENT, rounded);
     if (buffer == nullptr) {
-        fatal_allocation(bytes);
+        throw AllocationError(bytes);
     }
     return buffer;
 }

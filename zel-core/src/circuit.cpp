@@ -1,9 +1,11 @@
 #include "zel/core/circuit.hpp"
 
 #include <algorithm>
+#include <bit>
+#include <cmath>
 #include <utility>
 
-#include "zel/core/fatal.hpp"
+#include "zel/core/error.hpp"
 #include "zel/core/float_text.hpp"
 
 namespace zel {
@@ -26,7 +28,7 @@ void ZarnikGraph::add_gate_with_params(GateType gate, std::vector<std::uint64_t>
 
 void ZarnikGraph::remove_operation(std::uint64_t index) {
     if (index >= operations.size()) {
-        fatal_index_out_of_bounds(operations.size(), index);
+        throw IndexOutOfBounds(operations.size(), index);
     }
     operations.erase(operations.begin() + static_cast<std::ptrdiff_t>(index));
 }
@@ -35,6 +37,111 @@ bool ZarnikGraph::has_parameters() const noexcept {
     return std::any_of(operations.begin(), operations.end(), [](const Operation& op) {
         return !op.params.empty();
     });
+}
+
+void ZarnikGraph::add_gate(GateType gate, std::vector<std::uint64_t> qubits) {
+    std::vector<double> params;
+    if (is_rotation(gate.kind)) {
+        params.push_back(gate.angle);
+    }
+    add_gate_with_params(gate, std::move(qubits), std::move(params));
+}
+
+void sync_rotation_angle(Operation& op) noexcept {
+    if (!op.params.empty() && is_rotation(op.gate.kind)) {
+        op.gate.angle = op.params[0];
+    }
+}
+
+std::vector<double> parameters(const ZarnikGraph& circuit) {
+    std::vector<double> values;
+    values.reserve(parameter_count(circuit));
+    for (const Operation& op : circuit.operations) {
+        values.insert(values.end(), op.params.begin(), op.params.end());
+    }
+    return values;
+}
+
+std::size_t parameter_count(const ZarnikGraph& circuit) noexcept {
+    std::size_t count = 0;
+    for (const Operation& op : circuit.operations) {
+        count += op.params.size();
+    }
+    return count;
+}
+
+void set_parameters(ZarnikGraph& circuit, std::span<const double> values) noexcept {
+    std::size_t r = 0;
+    for (Operation& op : circuit.operations) {
+        for (double& slot : op.params) {
+            if (r < values.size()) {
+                slot = values[r++];
+            }
+        }
+        sync_rotation_angle(op);
+    }
+}
+
+namespace {
+
+std::string operation_name(const ZarnikGraph& circuit, std::size_t position) {
+    return "operation " + std::to_string(position) + " (" +
+           debug_text(circuit.operations[position].gate) + ")";
+}
+
+}  // namespace
+
+std::vector<ValidationIssue> validate(const ZarnikGraph& circuit, std::uint64_t num_qubits) {
+    std::vector<ValidationIssue> issues;
+    if (circuit.num_qubits != num_qubits) {
+        issues.push_back({Finding::QubitCountMismatch, ValidationIssue::WHOLE_CIRCUIT,
+                          "the circuit declares " + std::to_string(circuit.num_qubits) +
+                              " qubits but runs on " + std::to_string(num_qubits) +
+                              "; the export writes the former"});
+    }
+    for (std::size_t i = 0; i < circuit.operations.size(); ++i) {
+        const Operation& op = circuit.operations[i];
+        const GateInfo& info = gate_info(op.gate.kind);
+        const auto add = [&](Finding finding, const std::string& what) {
+            issues.push_back({finding, i, operation_name(circuit, i) + ": " + what});
+        };
+        if (op.qubits.size() < info.arity) {
+            add(Finding::MissingQubits, "has " + std::to_string(op.qubits.size()) +
+                                            " qubit entries but its kind uses " +
+                                            std::to_string(info.arity));
+        }
+        const std::size_t used = std::min<std::size_t>(op.qubits.size(), info.arity);
+        for (std::size_t k = 0; k < used; ++k) {
+            if (op.qubits[k] >= num_qubits) {
+                add(Finding::QubitOutOfRange, "qubit " + std::to_string(op.qubits[k]) +
+                                                  " is not below the register's " +
+                                                  std::to_string(num_qubits) + " qubits");
+            }
+        }
+        if (used == 2 && op.qubits[0] == op.qubits[1]) {
+            add(Finding::RepeatedQubits,
+                "acts on qubit " + std::to_string(op.qubits[0]) + " twice and changes nothing");
+        }
+        if (!info.has_angle) {
+            continue;
+        }
+        if (!std::isfinite(op.gate.angle)) {
+            add(Finding::NonFiniteAngle, "angle " + format_float_debug(op.gate.angle));
+        }
+        for (std::size_t j = 0; j < op.params.size(); ++j) {
+            if (!std::isfinite(op.params[j])) {
+                add(Finding::NonFiniteAngle,
+                    "parameter " + std::to_string(j) + " is " + format_float_debug(op.params[j]));
+            }
+        }
+        if (!op.params.empty() && std::bit_cast<std::uint64_t>(op.params[0]) !=
+                                      std::bit_cast<std::uint64_t>(op.gate.angle)) {
+            add(Finding::ParameterDiffersFromAngle,
+                "rotates by params[0] = " + format_float_debug(op.params[0]) +
+                    " but exports its angle " + format_float_debug(op.gate.angle));
+        }
+    }
+    return issues;
 }
 
 }  // namespace zel

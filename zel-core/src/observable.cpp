@@ -9,51 +9,18 @@
 #include <memory>
 #include <span>
 
-#include "zel/core/fatal.hpp"
+#include "zel/core/error.hpp"
 #include "zel/core/parallel.hpp"
 
 #include "index_iteration.hpp"
+#include "pauli_mask.hpp"
 
 namespace zel {
 namespace {
 
-// A Pauli string in mask form. P|k> = f(k)|k ^ flip> with
-// f(k) = i^y_count * (-1)^popcount(k & sign): X flips its bit; Y flips it and contributes
-// +i for a clear bit, -i for a set one (i times -1); Z contributes -1 for a set bit. Masks
-// combine by XOR, which reproduces walking the factors one by one.
-// No default member initialisers: arrays of these are stack scratch that mask_term fills.
-struct MaskedTerm {
-    std::uint64_t flip;
-    std::uint64_t sign;
-    unsigned y_count;
-    bool flips_beyond_64_bits;
-};
-
-// Writes the term's masks into `masked` in place (no temporary: a returned copy read back
-// whole stalls on store forwarding, and this runs on every term of every evaluation).
-void mask_term(const PauliTerm& term, MaskedTerm& masked) {
-    masked = MaskedTerm{0, 0, 0, false};
-    for (const PauliFactor& factor : term.paulis) {
-        const std::uint64_t bit = factor.qubit < 64 ? std::uint64_t{1} << factor.qubit : 0;
-        switch (factor.kind) {
-            case Pauli::I:
-                break;
-            case Pauli::X:
-                masked.flip ^= bit;
-                masked.flips_beyond_64_bits |= factor.qubit >= 64;
-                break;
-            case Pauli::Y:
-                masked.flip ^= bit;
-                masked.sign ^= bit;
-                masked.flips_beyond_64_bits |= factor.qubit >= 64;
-                ++masked.y_count;
-                break;
-            case Pauli::Z:
-                masked.sign ^= bit;
-                break;
-        }
-    }
-}
+using detail::check_partner;
+using detail::mask_term;
+using detail::MaskedTerm;
 
 // Lane layout of one block of four amplitudes (qubits 0 and 1 enumerated): double 2r + c is
 // part c (0 real, 1 imaginary) of the amplitude with residue r = index & 3.
@@ -271,17 +238,6 @@ void batch_inner_sums(const ZarnikState& state, std::span<const MaskedTerm> term
     }
     for (std::size_t t = 0; t < terms.size(); ++t) {
         inner[order[t]] = grouped_inner[t];
-    }
-}
-
-// Stops with the bounds report when the term's partner of index 0 (its flip mask) leaves the
-// array, which happens exactly when some flipped qubit does.
-void check_partner(const MaskedTerm& term, std::uint64_t dimension) {
-    if (term.flips_beyond_64_bits) {
-        fatal_index_out_of_bounds(dimension, std::numeric_limits<std::uint64_t>::max());
-    }
-    if (term.flip >= dimension) {
-        fatal_index_out_of_bounds(dimension, term.flip);
     }
 }
 

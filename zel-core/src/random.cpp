@@ -20,39 +20,6 @@ constexpr std::uint64_t rotl(std::uint64_t x, int k) noexcept {
     return (x << k) | (x >> (64 - k));
 }
 
-class Xoshiro256StarStar {
-  public:
-    void seed(std::uint64_t value) noexcept {
-        for (auto& word : s_) {
-            word = splitmix64(value);
-        }
-    }
-
-    bool seeded() const noexcept {
-        return seeded_;
-    }
-
-    void mark_seeded() noexcept {
-        seeded_ = true;
-    }
-
-    std::uint64_t next() noexcept {
-        const std::uint64_t result = rotl(s_[1] * 5, 7) * 9;
-        const std::uint64_t t = s_[1] << 17;
-        s_[2] ^= s_[0];
-        s_[3] ^= s_[1];
-        s_[1] ^= s_[2];
-        s_[0] ^= s_[3];
-        s_[2] ^= t;
-        s_[3] = rotl(s_[3], 45);
-        return result;
-    }
-
-  private:
-    std::uint64_t s_[4] = {};
-    bool seeded_ = false;
-};
-
 // Seed words from getrandom(2); falls back to the clock only if the kernel refuses, which a
 // supported Linux never does.
 std::uint64_t os_seed() noexcept {
@@ -73,23 +40,37 @@ std::uint64_t os_seed() noexcept {
     return value;
 }
 
-Xoshiro256StarStar& generator() noexcept {
-    thread_local Xoshiro256StarStar instance;
-    if (!instance.seeded()) {
-        instance.seed(os_seed());
-        instance.mark_seeded();
-    }
+Generator& thread_generator() noexcept {
+    thread_local Generator instance(os_seed());
     return instance;
 }
 
 }  // namespace
 
+void Generator::seed(std::uint64_t seed) noexcept {
+    for (auto& word : s_) {
+        word = splitmix64(seed);
+    }
+}
+
+std::uint64_t Generator::operator()() noexcept {
+    const std::uint64_t result = rotl(s_[1] * 5, 7) * 9;
+    const std::uint64_t t = s_[1] << 17;
+    s_[2] ^= s_[0];
+    s_[3] ^= s_[1];
+    s_[1] ^= s_[2];
+    s_[0] ^= s_[3];
+    s_[2] ^= t;
+    s_[3] = rotl(s_[3], 45);
+    return result;
+}
+
 std::uint64_t next_u64() noexcept {
-    return generator().next();
+    return thread_generator()();
 }
 
 void reseed(std::uint64_t seed) noexcept {
-    generator().seed(seed);
+    thread_generator().seed(seed);
 }
 
 }  // namespace zel::random

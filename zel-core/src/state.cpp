@@ -8,7 +8,7 @@
 #include <utility>
 
 #include "zel/core/detail/aligned_buffer.hpp"
-#include "zel/core/fatal.hpp"
+#include "zel/core/error.hpp"
 #include "zel/core/parallel.hpp"
 
 #include "index_iteration.hpp"
@@ -301,21 +301,6 @@ void copy_amplitudes(ZarnikState::Amplitude* to, const ZarnikState::Amplitude* f
     });
 }
 
-// Stops unless `qubits` has at least `needed` entries: len = size, index = first missing entry.
-void require_qubits(std::span<const std::uint64_t> qubits, std::size_t needed) {
-    if (qubits.size() < needed) {
-        fatal_index_out_of_bounds(qubits.size(), qubits.size());
-    }
-}
-
-// Stops when a pair gate's target lies outside the state: the partner of index 0 is 2^t.
-unsigned require_pair_target(const ZarnikState& state, std::uint64_t t) {
-    if (t >= state.num_qubits()) {
-        fatal_index_out_of_bounds(state.dimension(), reported_index(t));
-    }
-    return static_cast<unsigned>(t);
-}
-
 double rotation_angle(const GateType& gate, std::span<const double> params) noexcept {
     return params.empty() ? gate.angle : params[0];
 }
@@ -369,9 +354,61 @@ constexpr std::uint64_t RZ_SEQUENTIAL_FROM_QUBIT = 4;
 
 }  // namespace
 
+void check_gate(std::uint64_t num_qubits, const GateType& gate,
+                std::span<const std::uint64_t> qubits) {
+    const GateKind kind = gate.kind;
+    if (kind == GateKind::I) {
+        return;
+    }
+    const std::size_t arity = gate_info(kind).arity;
+    if (qubits.size() < arity) {
+        // len = size, index = the first missing entry.
+        throw IndexOutOfBounds(qubits.size(), qubits.size());
+    }
+    const std::uint64_t dimension = num_qubits <= ZarnikState::MAX_QUBITS
+                                        ? std::uint64_t{1} << num_qubits
+                                        : std::numeric_limits<std::uint64_t>::max();
+    const std::uint64_t q0 = qubits[0];
+    switch (kind) {
+        case GateKind::X:
+        case GateKind::Y:
+        case GateKind::H:
+        case GateKind::SX:
+        case GateKind::RX:
+        case GateKind::RY:
+            // A pair loop whose target lies outside the state: the partner of index 0 is 2^t.
+            if (q0 >= num_qubits) {
+                throw IndexOutOfBounds(dimension, reported_index(q0));
+            }
+            return;
+        case GateKind::CX:
+        case GateKind::SWAP: {
+            // CX swaps i (control set, target clear) with i + 2^target. SWAP exchanges i (first
+            // qubit set, second clear) with i - 2^q0 + 2^q1. The first partner of the plain
+            // ascending loop, that of i = 2^q0, leaves the state when the second qubit does.
+            const std::uint64_t q1 = qubits[1];
+            if (q0 < num_qubits && q0 != q1 && q1 >= num_qubits) {
+                throw IndexOutOfBounds(dimension,
+                                       kind == GateKind::CX
+                                           ? saturating_add(qubit_mask(q0), reported_index(q1))
+                                           : reported_index(q1));
+            }
+            return;
+        }
+        case GateKind::I:
+        case GateKind::Z:
+        case GateKind::S:
+        case GateKind::T:
+        case GateKind::RZ:
+        case GateKind::CZ:
+            // Diagonal kinds read a qubit beyond the state as a 0 bit: nothing to report.
+            return;
+    }
+}
+
 ZarnikState::ZarnikState(std::uint64_t num_qubits) : num_qubits_(num_qubits) {
     if (num_qubits > MAX_QUBITS) {
-        fatal_invalid_layout();
+        throw InvalidLayout(num_qubits);
     }
     dimension_ = std::uint64_t{1} << num_qubits;
     amplitudes_ = static_cast<Amplitude*>(detail::allocate_zeroed(buffer_bytes(dimension_)));
@@ -423,7 +460,7 @@ ZarnikState::~ZarnikState() {
 
 void ZarnikState::set_computational_basis(std::uint64_t index) {
     if (index >= dimension_) {
-        fatal_state_index();
+        throw StateIndexOutOfBounds(index, dimension_);
     }
     Amplitude* data = amplitudes_;
     split(dimension_, [data](std::uint64_t begin, std::uint64_t end) {
@@ -439,8 +476,8 @@ void ZarnikState::apply_gate(const GateType& gate, std::span<const std::uint64_t
     if (kind == GateKind::I) {
         return;
     }
+    check_gate(num_qubits_, gate, qubits);
     const std::size_t arity = gate_info(kind).arity;
-    require_qubits(qubits, arity);
     const std::uint64_t q0 = qubits[0];
     const std::uint64_t q1 = arity == 2 ? qubits[1] : 0;
     const bool q0_inside = q0 < num_qubits_;
@@ -451,18 +488,17 @@ void ZarnikState::apply_gate(const GateType& gate, std::span<const std::uint64_t
         case GateKind::I:
             return;
         case GateKind::X:
-            swap_pair_kernel(*this, require_pair_target(*this, q0));
+            swap_pair_kernel(*this, t);
             return;
         case GateKind::Y:
             // i <- -i a1 = (im1, -re1); j <- i a0 = (-im0, re0)
-            pair_kernel(*this, require_pair_target(*this, q0),
-                        [](double& re0, double& im0, double& re1, double& im1) {
-                            const double r0 = re0, i0 = im0, r1 = re1, i1 = im1;
-                            re0 = i1;
-                            im0 = -r1;
-                            re1 = -i0;
-                            im1 = r0;
-                        });
+            pair_kernel(*this, t, [](double& re0, double& im0, double& re1, double& im1) {
+                const double r0 = re0, i0 = im0, r1 = re1, i1 = im1;
+                re0 = i1;
+                im0 = -r1;
+                re1 = -i0;
+                im1 = r0;
+            });
             return;
         case GateKind::Z:
             if (q0_inside) {
@@ -474,14 +510,13 @@ void ZarnikState::apply_gate(const GateType& gate, std::span<const std::uint64_t
             return;
         case GateKind::H:
             // The sum or difference is formed first, then scaled by the factor.
-            pair_kernel(*this, require_pair_target(*this, q0),
-                        [](double& re0, double& im0, double& re1, double& im1) {
-                            const double r0 = re0, i0 = im0, r1 = re1, i1 = im1;
-                            re0 = (r0 + r1) * HADAMARD_FACTOR;
-                            im0 = (i0 + i1) * HADAMARD_FACTOR;
-                            re1 = (r0 - r1) * HADAMARD_FACTOR;
-                            im1 = (i0 - i1) * HADAMARD_FACTOR;
-                        });
+            pair_kernel(*this, t, [](double& re0, double& im0, double& re1, double& im1) {
+                const double r0 = re0, i0 = im0, r1 = re1, i1 = im1;
+                re0 = (r0 + r1) * HADAMARD_FACTOR;
+                im0 = (i0 + i1) * HADAMARD_FACTOR;
+                re1 = (r0 - r1) * HADAMARD_FACTOR;
+                im1 = (i0 - i1) * HADAMARD_FACTOR;
+            });
             return;
         case GateKind::S:
             // diag(1, i): a set bit takes i a = (-im, re).
@@ -495,14 +530,13 @@ void ZarnikState::apply_gate(const GateType& gate, std::span<const std::uint64_t
             return;
         case GateKind::SX:
             // (1/2) [[1+i, 1-i], [1-i, 1+i]]
-            pair_kernel(*this, require_pair_target(*this, q0),
-                        [](double& re0, double& im0, double& re1, double& im1) {
-                            const double r0 = re0, i0 = im0, r1 = re1, i1 = im1;
-                            re0 = 0.5 * ((r0 - i0) + (r1 + i1));
-                            im0 = 0.5 * ((r0 + i0) + (i1 - r1));
-                            re1 = 0.5 * ((r0 + i0) + (r1 - i1));
-                            im1 = 0.5 * ((i0 - r0) + (r1 + i1));
-                        });
+            pair_kernel(*this, t, [](double& re0, double& im0, double& re1, double& im1) {
+                const double r0 = re0, i0 = im0, r1 = re1, i1 = im1;
+                re0 = 0.5 * ((r0 - i0) + (r1 + i1));
+                im0 = 0.5 * ((r0 + i0) + (i1 - r1));
+                re1 = 0.5 * ((r0 + i0) + (r1 - i1));
+                im1 = 0.5 * ((i0 - r0) + (r1 + i1));
+            });
             return;
         case GateKind::T:
             // diag(1, e^(i pi/4)) with both parts of the phase equal to T_PHASE.
@@ -516,10 +550,9 @@ void ZarnikState::apply_gate(const GateType& gate, std::span<const std::uint64_t
             return;
         case GateKind::RX: {
             const double theta = rotation_angle(gate, params);
-            const unsigned target = require_pair_target(*this, q0);
             const double alpha = std::cos(theta * 0.5);
             const double beta = std::sin(theta * 0.5);
-            pair_kernel(*this, target,
+            pair_kernel(*this, t,
                         [alpha, beta](double& re0, double& im0, double& re1, double& im1) {
                             const double r0 = re0, i0 = im0, r1 = re1, i1 = im1;
                             re0 = alpha * r0 + beta * i1;
@@ -531,10 +564,9 @@ void ZarnikState::apply_gate(const GateType& gate, std::span<const std::uint64_t
         }
         case GateKind::RY: {
             const double theta = rotation_angle(gate, params);
-            const unsigned target = require_pair_target(*this, q0);
             const double alpha = std::cos(theta * 0.5);
             const double beta = std::sin(theta * 0.5);
-            pair_kernel(*this, target,
+            pair_kernel(*this, t,
                         [alpha, beta](double& re0, double& im0, double& re1, double& im1) {
                             const double r0 = re0, i0 = im0, r1 = re1, i1 = im1;
                             re0 = alpha * r0 - beta * r1;
@@ -552,16 +584,10 @@ void ZarnikState::apply_gate(const GateType& gate, std::span<const std::uint64_t
         case GateKind::CX:
         case GateKind::SWAP: {
             // CX swaps i (control set, target clear) with i + 2^target. SWAP exchanges i (first
-            // qubit set, second clear) with i - 2^q0 + 2^q1. The first partner of the plain
-            // ascending loop, that of i = 2^q0, leaves the state when the second qubit does.
+            // qubit set, second clear) with i - 2^q0 + 2^q1. check_gate has refused a second
+            // qubit outside the state when the first is inside.
             if (!q0_inside || q0 == q1) {
                 return;
-            }
-            if (!q1_inside) {
-                const std::uint64_t first_partner =
-                    kind == GateKind::CX ? saturating_add(qubit_mask(q0), reported_index(q1))
-                                         : reported_index(q1);
-                fatal_index_out_of_bounds(dimension_, first_partner);
             }
             const std::uint64_t m0 = qubit_mask(q0);
             const std::uint64_t m1 = qubit_mask(q1);

@@ -2,24 +2,10 @@
 
 #include <cmath>
 
-#include "zel/core/console.hpp"
 #include "zel/core/random.hpp"
 
 namespace zel {
 namespace detail {
-
-ParameterSlots collect_parameters(const ZarnikGraph& graph) {
-    ParameterSlots slots;
-    for (std::size_t i = 0; i < graph.operations.size(); ++i) {
-        const std::vector<double>& params = graph.operations[i].params;
-        for (std::size_t j = 0; j < params.size(); ++j) {
-            slots.theta.push_back(params[j]);
-            slots.operation.push_back(i);
-            slots.position.push_back(j);
-        }
-    }
-    return slots;
-}
 
 std::vector<double> draw_signs(std::size_t count) {
     constexpr std::uint64_t HALF = std::uint64_t{1} << 63;
@@ -28,24 +14,6 @@ std::vector<double> draw_signs(std::size_t count) {
         sign = random::next_u64() < HALF ? 1.0 : -1.0;
     }
     return signs;
-}
-
-void write_parameters(ZarnikGraph& graph, const ParameterSlots& slots,
-                      std::span<const double> values) {
-    for (std::size_t s = 0; s < values.size() && s < slots.operation.size(); ++s) {
-        const std::uint64_t i = slots.operation[s];
-        const std::uint64_t j = slots.position[s];
-        if (i >= graph.operations.size() || j >= graph.operations[i].params.size()) {
-            continue;
-        }
-        Operation& op = graph.operations[i];
-        op.params[j] = values[s];
-        // The kernels rotate by params[0], so only that slot may set the angle; letting later
-        // slots of a rotation overwrite it would export a different gate than the one simulated.
-        if (j == 0 && is_rotation(op.gate.kind)) {
-            op.gate.angle = values[s];
-        }
-    }
 }
 
 }  // namespace detail
@@ -67,12 +35,12 @@ double prune_magnitude(const Operation& op) noexcept {
 }  // namespace
 
 NeuralZarnikBrain::NeuralZarnikBrain(double learning_rate_, double prune_threshold_,
-                                     double target_energy_)
+                                     double target_energy_, OutputSink& output)
     : learning_rate(learning_rate_),
       prune_threshold(prune_threshold_),
       target_energy(target_energy_) {
-    console::print("\n[INFO] \u26A0\uFE0F  Running KVT Community Edition (Basic Strategy).\n");
-    console::print(
+    output.write("\n[INFO] \u26A0\uFE0F  Running KVT Community Edition (Basic Strategy).\n");
+    output.write(
         "[INFO] For advanced molecular convergence (e.g., H2O, LiH), upgrade to KVT Pro.\n\n");
 }
 

@@ -16,7 +16,7 @@ namespace zel {
 /// angles, written with the shortest digits that read back exactly, never with an exponent.
 /// Qubit indexes are written as they are. Every line ends with "\n".
 ///
-/// Stops with "index out of bounds: the len is {} but the index is {}" (the length of the
+/// Throws `IndexOutOfBounds` ("index out of bounds: the len is {} but the index is {}", the length of the
 /// operation's `qubits`, then 0 or 1) for an operation with fewer qubit indexes than its kind
 /// needs.
 std::string to_open_qasm(const ZarnikGraph& circuit);

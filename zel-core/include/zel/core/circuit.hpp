@@ -9,6 +9,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -127,8 +129,13 @@ struct ZarnikGraph {
     void add_gate_with_params(GateType gate, std::vector<std::uint64_t> qubits,
                               std::vector<double> params);
 
+    /// Appends `gate` on `qubits` the way the search loop adds a gate: a rotation (RX, RY, RZ)
+    /// with its angle as its one tunable parameter, any other kind with no parameters.
+    void add_gate(GateType gate, std::vector<std::uint64_t> qubits);
+
     /// Removes the operation at `index`; later operations move one place towards the front.
-    /// Stops the process with the bounds report when `index` is not below the gate count.
+    /// Throws `IndexOutOfBounds` (len = gate count, index = `index`) when `index` is not below
+    /// the gate count; the circuit is then unchanged.
     void remove_operation(std::uint64_t index);
 
     /// Number of operations.
@@ -141,5 +148,54 @@ struct ZarnikGraph {
 
     friend bool operator==(const ZarnikGraph&, const ZarnikGraph&) = default;
 };
+
+/// Makes a rotation's angle agree with its first parameter: for RX, RY and RZ with a non-empty
+/// `params`, sets `gate.angle` to `params[0]` (the value the kernels rotate by). Other
+/// operations are left as they are. Every writer of parameters goes through this rule.
+void sync_rotation_angle(Operation& op) noexcept;
+
+/// The parameter values of `circuit` in flat order: operations in circuit order, each one's
+/// `params` in order. The inverse of `set_parameters` and `with_parameters`.
+std::vector<double> parameters(const ZarnikGraph& circuit);
+
+/// Number of parameter slots of `circuit`, the length of `parameters(circuit)`.
+std::size_t parameter_count(const ZarnikGraph& circuit) noexcept;
+
+/// Writes `values` into the parameter slots of `circuit` in flat order: slot r takes values[r]
+/// while r < values.size(), later slots keep their value, surplus values are ignored. Then every
+/// operation gets `sync_rotation_angle`.
+void set_parameters(ZarnikGraph& circuit, std::span<const double> values) noexcept;
+
+/// What `validate` can find: things the circuit model accepts, and the kernels and the export
+/// handle by fixed rules, that are most likely mistakes.
+enum class Finding {
+    QubitOutOfRange,            ///< an entry the kind uses is not below the register's n
+    MissingQubits,              ///< fewer entries than the kind uses (the kernels throw)
+    RepeatedQubits,             ///< a two-qubit kind on one qubit twice (changes nothing)
+    ParameterDiffersFromAngle,  ///< a rotation's params[0] is not its angle (bit for bit)
+    NonFiniteAngle,             ///< a rotation's angle or parameter is NaN or infinite
+    QubitCountMismatch,         ///< the circuit's num_qubits is not the register's
+};
+
+/// One finding of `validate`.
+struct ValidationIssue {
+    /// Stands in `operation` for findings about the whole circuit.
+    static constexpr std::size_t WHOLE_CIRCUIT = std::numeric_limits<std::size_t>::max();
+
+    Finding finding;
+    std::size_t operation;  ///< Position of the operation, or WHOLE_CIRCUIT.
+    std::string message;    ///< A sentence naming the operation and the values.
+
+    friend bool operator==(const ValidationIssue&, const ValidationIssue&) = default;
+};
+
+/// Lists what `circuit`, run on a register of `num_qubits` qubits, holds that the fixed rules
+/// would accept silently (or reject only when it runs): qubit entries at or beyond
+/// `num_qubits`, missing or repeated entries, rotations whose `params[0]` differs from the
+/// angle (the kernels use `params[0]`, the export the angle), non-finite angles or parameters,
+/// and a `circuit.num_qubits` other than `num_qubits` (the export writes the former, the
+/// simulation uses the latter). Findings come in operation order, the whole-circuit one first.
+/// Changes nothing; an empty list means none of these.
+std::vector<ValidationIssue> validate(const ZarnikGraph& circuit, std::uint64_t num_qubits);
 
 }  // namespace zel

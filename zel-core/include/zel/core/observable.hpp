@@ -5,6 +5,8 @@
 /// their exact expectation values on a state vector.
 
 #include <cstdint>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "zel/core/state.hpp"
@@ -43,7 +45,7 @@ struct PauliSum {
     /// amplitudes (no sampling). The state need not be normalised. A sum without terms gives
     /// -0.0. The result is the same for any number of worker threads.
     ///
-    /// Stops with "index out of bounds: the len is {2^n} but the index is {m}" when an X or Y
+    /// Throws `IndexOutOfBounds` (len 2^n, index m) before any work when an X or Y
     /// factor names a qubit at or beyond the state's qubit count; m is the partner of basis
     /// index 0 in the first such term (2^64 - 1 when it has no 64-bit form). Z and I factors
     /// on such qubits read a 0 bit and change nothing.
@@ -51,5 +53,22 @@ struct PauliSum {
 
     friend bool operator==(const PauliSum&, const PauliSum&) = default;
 };
+
+/// Reads a Pauli sum from text: terms joined by "+" or "-", each an optional real coefficient
+/// (decimal, with optional exponent; 1 when absent), an optional "*", then its factors, e.g.
+/// "0.5 * X0 Z1 - 1.2 YY + 0.3". A factor is a letter I, X, Y or Z followed by its qubit
+/// ("X0", "Z12"); or a term's factors are one string of letters without indexes, written like
+/// a ket: the rightmost letter acts on qubit 0 ("YY" is Y on qubits 1 and 0, "XIZ" is Z on
+/// qubit 0 and X on qubit 2; its I letters add no factor). A term without factors is the
+/// identity. Whitespace between tokens is free. Terms and factors keep their written order.
+///
+/// Throws `ParseError` naming the byte offset of the first bad character ("position 6:
+/// expected '+' or '-' between terms, found 'Q'"); a qubit named twice in one term is an error.
+PauliSum parse_pauli_sum(std::string_view text);
+
+/// A sum as text that `parse_pauli_sum` reads back to the same terms, with indexed factors
+/// ("-1.052373245772859 + 0.39793742484318045 * Z0 ..."); coefficients in the shortest digits
+/// that read back exactly. Coefficients that are NaN or infinite have no such text.
+std::string pauli_text(const PauliSum& sum);
 
 }  // namespace zel

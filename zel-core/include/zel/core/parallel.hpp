@@ -6,8 +6,12 @@
 ///
 /// The pool has one worker per CPU available to the process (affinity respected), unless the
 /// environment sets `RAYON_NUM_THREADS` (or, when that is unset or not a number,
-/// `RAYON_RS_NUM_CPUS`) to a positive number. Ranges shorter than the grain run on the calling
-/// thread without entering the pool.
+/// `RAYON_RS_NUM_CPUS`) to a positive number; any count is clamped to MAX_THREADS. Ranges shorter
+/// than the grain run on the calling thread without entering the pool.
+///
+/// An exception thrown by a body on a worker is caught there and rethrown on the calling thread
+/// once every chunk has finished (the first one raised, when several are); chunks that had not
+/// started by then are skipped.
 
 #include <cstddef>
 #include <span>
@@ -37,11 +41,16 @@ inline constexpr std::size_t GRAIN = std::size_t{1} << 17;
 /// on the number of threads, so sums are bitwise identical for any pool size.
 inline constexpr std::size_t SUM_CHUNK = std::size_t{1} << 13;
 
-/// Number of workers the pool runs parallel work with.
+/// Most workers the pool runs: larger counts, from the environment or from `set_thread_count`,
+/// are clamped to this, so that no setting can ask the system for thousands of threads.
+inline constexpr std::size_t MAX_THREADS = 256;
+
+/// Number of workers the pool runs parallel work with, in [1, MAX_THREADS].
 std::size_t thread_count() noexcept;
 
-/// Sets the number of workers; 0 restores the default from the environment and the CPU count.
-/// Call only from the thread that drives the library, never during parallel work.
+/// Sets the number of workers, clamped to MAX_THREADS; 0 restores the default from the
+/// environment and the CPU count. Call only from the thread that drives the library, never
+/// during parallel work.
 void set_thread_count(std::size_t count) noexcept;
 
 /// Calls `body` over disjoint chunks that together cover [0, n), on the pool when n reaches the
@@ -56,10 +65,10 @@ double sum(std::size_t n, ChunkSum partial);
 /// Most sums one `sum_many` call can form.
 inline constexpr std::size_t MAX_SUMS = 64;
 
-/// `totals.size()` (at most MAX_SUMS) sums at once over the same fixed chunks as `sum`: for each
-/// chunk, `partial` writes one partial value per sum, and the partials of each sum are added in
-/// ascending chunk order starting from -0.0. The results do not depend on the number of
-/// threads. Below the grain nothing is allocated.
+/// `totals.size()` sums at once (at most MAX_SUMS; more throw `InvalidArgument`) over the same
+/// fixed chunks as `sum`: for each chunk, `partial` writes one partial value per sum, and the
+/// partials of each sum are added in ascending chunk order starting from -0.0. The results do not
+/// depend on the number of threads. Below the grain nothing is allocated.
 void sum_many(std::size_t n, std::span<double> totals, ChunkSums partial);
 
 }  // namespace zel::parallel

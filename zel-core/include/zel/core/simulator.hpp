@@ -16,7 +16,9 @@
 #include <vector>
 
 #include "zel/core/circuit.hpp"
+#include "zel/core/detail/loop_lines.hpp"
 #include "zel/core/observable.hpp"
+#include "zel/core/output.hpp"
 #include "zel/core/state.hpp"
 #include "zel/core/strategy.hpp"
 
@@ -28,6 +30,16 @@ struct Telemetry {
     double entropy = 0.0;
 };
 
+/// The state that `circuit` prepares from |0...0> on `num_qubits` qubits: every operation
+/// applied in order. The register size is `num_qubits`, not `circuit.num_qubits` (`validate`
+/// reports when they differ). Throws what the constructor and `apply_gate` throw.
+ZarnikState run_circuit(const ZarnikGraph& circuit, std::uint64_t num_qubits);
+
+/// Applies every operation of `circuit` to `state`, in order. All operations are checked
+/// against the state first (`check_gate`), so a circuit that would fail throws the exception of
+/// its first failing operation before any amplitude changes.
+void apply_circuit(ZarnikState& state, const ZarnikGraph& circuit);
+
 /// Energy of the state that `circuit` prepares from |0...0> on `reference.num_qubits()` qubits:
 /// `hamiltonian.expectation_value` of it. Gate and observable preconditions apply.
 double evaluate_circuit_energy(const ZarnikState& reference, const ZarnikGraph& circuit,
@@ -38,10 +50,9 @@ double evaluate_circuit_energy(const ZarnikState& reference, const ZarnikGraph& 
 Telemetry evaluate_circuit_telemetry(const ZarnikState& reference, const ZarnikGraph& circuit,
                                      const PauliSum& hamiltonian);
 
-/// Copy of `circuit` with `values` written into its parameter slots in flat order (operations in
-/// order, each one's `params` in order): slot r takes values[r] while r < values.size(), later
-/// slots keep their value, surplus values are ignored. Then every RX, RY or RZ with parameters
-/// gets `angle` = `params[0]`.
+/// Copy of `circuit` with `values` written into its parameter slots by `set_parameters` (flat
+/// order; slot r takes values[r] while r < values.size(), later slots keep their value, surplus
+/// values are ignored; then every rotation with parameters gets `angle` = `params[0]`).
 ZarnikGraph with_parameters(const ZarnikGraph& circuit, std::span<const double> values);
 
 /// The optimiser's energy function over a snapshot circuit, a state and a Hamiltonian, all
@@ -73,6 +84,16 @@ inline constexpr std::uint64_t MAX_ITERATIONS = 1000;
 /// The search loop prints a progress line at every iteration that is a multiple of this.
 inline constexpr std::uint64_t PROGRESS_INTERVAL = 50;
 
+/// Settings of `run_zarnik_loop`; the defaults are those of `kvt_run`.
+struct LoopOptions {
+    /// Iterations at most.
+    std::uint64_t max_iterations = MAX_ITERATIONS;
+    /// A progress line at every iteration that is a multiple of this; 0 prints none.
+    std::uint64_t progress_interval = PROGRESS_INTERVAL;
+    /// Where the start, strategy and progress lines go; null is taken as `null_output()`.
+    OutputSink* output = &standard_output();
+};
+
 /// Outcome of `run_zarnik_loop`.
 struct LoopResult {
     ZarnikGraph circuit;     ///< The final circuit.
@@ -80,31 +101,25 @@ struct LoopResult {
     bool converged = false;  ///< Whether the loop ended by a `Converged` action.
 };
 
-namespace detail {
-// The loop's console lines; each is one write to standard output.
-void print_loop_start(double energy);
-void print_adding(const GateType& gate, std::span<const std::uint64_t> qubits);
-void print_removing(std::uint64_t index);
-void print_converged();
-void print_progress(std::uint64_t iteration, double energy, double entropy);
-}  // namespace detail
-
-/// The search: evaluates the circuit, then for at most MAX_ITERATIONS iterations lets
+/// The search: evaluates the circuit, then for at most `options.max_iterations` iterations lets
 /// `strategy` tune the parameters (only when some operation has any), asks it for one action,
-/// applies the action, re-evaluates, and prints a progress line every PROGRESS_INTERVAL
-/// iterations. Takes ownership of the reference state (released on return) and the circuit.
+/// applies the action, re-evaluates, and prints a progress line every
+/// `options.progress_interval` iterations, all lines to `options.output`. Takes ownership of the
+/// reference state (released on return) and the circuit. Whatever the evaluations, the strategy
+/// or the sink throw propagates to the caller.
 template <ZarnikStrategy Strategy>
 LoopResult run_zarnik_loop(ZarnikState reference, ZarnikGraph circuit, const PauliSum& hamiltonian,
-                           Strategy& strategy) {
+                           Strategy& strategy, const LoopOptions& options = {}) {
+    OutputSink& out = options.output != nullptr ? *options.output : null_output();
     Telemetry current = evaluate_circuit_telemetry(reference, circuit, hamiltonian);
-    detail::print_loop_start(current.energy);
+    detail::print_loop_start(out, current.energy);
 
-    for (std::uint64_t i = 0; i < MAX_ITERATIONS; ++i) {
+    for (std::uint64_t i = 0; i < options.max_iterations; ++i) {
         if (circuit.has_parameters()) {
             const ZarnikGraph snapshot = circuit;
             const ZarnikState state_copy = reference;
             const EnergyFn energy_fn(snapshot, state_copy, hamiltonian);
-            std::as_const(strategy).optimize_parameters(circuit, energy_fn);
+            strategy.optimize_parameters(circuit, energy_fn);
             current = evaluate_circuit_telemetry(reference, circuit, hamiltonian);
         }
 
@@ -112,26 +127,22 @@ LoopResult run_zarnik_loop(ZarnikState reference, ZarnikGraph circuit, const Pau
             strategy.evaluate_and_evolve(std::as_const(circuit), current.energy, current.entropy);
 
         if (std::holds_alternative<Converged>(action)) {
-            detail::print_converged();
+            detail::print_converged(out);
             return LoopResult{std::move(circuit), current.energy, true};
         }
         if (auto* add = std::get_if<AddGate>(&action)) {
-            detail::print_adding(add->gate, add->qubits);
-            std::vector<double> params;
-            if (is_rotation(add->gate.kind)) {
-                params.push_back(add->gate.angle);
-            }
-            circuit.add_gate_with_params(add->gate, std::move(add->qubits), std::move(params));
+            detail::print_adding(out, add->gate, add->qubits);
+            circuit.add_gate(add->gate, std::move(add->qubits));
         } else if (const auto* remove = std::get_if<RemoveGate>(&action)) {
             if (remove->index < circuit.gate_count()) {
-                detail::print_removing(remove->index);
+                detail::print_removing(out, remove->index);
                 circuit.remove_operation(remove->index);
             }
         }
 
         current = evaluate_circuit_telemetry(reference, circuit, hamiltonian);
-        if (i % PROGRESS_INTERVAL == 0) {
-            detail::print_progress(i, current.energy, current.entropy);
+        if (options.progress_interval != 0 && i % options.progress_interval == 0) {
+            detail::print_progress(out, i, current.energy, current.entropy);
         }
     }
     return LoopResult{std::move(circuit), current.energy, false};

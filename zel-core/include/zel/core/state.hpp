@@ -16,6 +16,12 @@
 
 namespace zel {
 
+/// Checks `gate` on `qubits` against a register of `num_qubits` qubits exactly as
+/// `ZarnikState::apply_gate` does, without a state: throws the `IndexOutOfBounds` that
+/// `apply_gate` would throw, and returns when it would apply the gate (or change nothing).
+void check_gate(std::uint64_t num_qubits, const GateType& gate,
+                std::span<const std::uint64_t> qubits);
+
 /// Dense state vector of `num_qubits` qubits: 2^n complex amplitudes in an owned, 64-byte
 /// aligned buffer. Copies are deep; moves transfer the buffer and leave the source empty
 /// (zero amplitudes), fit only for assignment or destruction.
@@ -30,12 +36,12 @@ class ZarnikState {
     static constexpr std::uint64_t MAX_QUBITS = 58;
 
     /// The basis state |0...0>: amplitude 0 is 1, all others 0.
-    /// Stops with "Invalid layout: LayoutError" when `num_qubits` > MAX_QUBITS (before any
-    /// allocation), and aborts with "memory allocation of {} bytes failed" when the memory
-    /// cannot be obtained.
+    /// Throws `InvalidLayout` when `num_qubits` > MAX_QUBITS (before any allocation), and
+    /// `AllocationError` (a `std::bad_alloc`) when the 16 * 2^n bytes cannot be obtained.
     explicit ZarnikState(std::uint64_t num_qubits);
 
-    /// A deep copy with a buffer of its own, bitwise equal to `other`.
+    /// A deep copy with a buffer of its own, bitwise equal to `other`. Throws `AllocationError`
+    /// when the buffer cannot be obtained.
     ZarnikState(const ZarnikState& other);
     ZarnikState& operator=(const ZarnikState& other);
     ZarnikState(ZarnikState&& other) noexcept;
@@ -62,8 +68,8 @@ class ZarnikState {
         return {amplitudes_, static_cast<std::size_t>(dimension_)};
     }
 
-    /// Turns the state into basis state |index>. Stops with "Index out of bounds for state
-    /// vector", leaving the amplitudes untouched, when `index` >= dimension().
+    /// Turns the state into basis state |index>. Throws `StateIndexOutOfBounds`, leaving the
+    /// amplitudes untouched, when `index` >= dimension().
     void set_computational_basis(std::uint64_t index);
 
     /// Applies one gate in place.
@@ -73,14 +79,14 @@ class ZarnikState {
     /// `params` is not empty and `gate.angle` otherwise; other kinds ignore `params`. I returns
     /// at once without reading either array.
     ///
-    /// Stops with "index out of bounds: the len is {} but the index is {}" before changing any
-    /// amplitude when: `qubits` is empty (len 0, index 0); a two-qubit kind has one entry (len
-    /// 1, index 1); X, Y, H, SX, RX or RY target a qubit t >= n (len 2^n, index 2^t); CX or
-    /// SWAP have `qubits[0]` in range and `qubits[1]` out of range (len 2^n, index 2^q0 +
-    /// 2^q1 for CX, 2^q1 for SWAP). An index that 2^t cannot express (t >= 64) is reported as
+    /// Throws `IndexOutOfBounds` ("index out of bounds: the len is {} but the index is {}")
+    /// before changing any amplitude when: `qubits` is empty (len 0, index 0); a two-qubit kind has
+    /// one entry (len 1, index 1); X, Y, H, SX, RX or RY target a qubit t >= n (len 2^n, index
+    /// 2^t); CX or SWAP have `qubits[0]` in range and `qubits[1]` out of range (len 2^n, index 2^q0
+    /// + 2^q1 for CX, 2^q1 for SWAP). An index that 2^t cannot express (t >= 64) is reported as
     /// 2^64 - 1.
     ///
-    /// Out-of-range qubits that do not stop: Z, S, T and CZ change nothing; RZ multiplies every
+    /// Out-of-range qubits that do not throw: Z, S, T and CZ change nothing; RZ multiplies every
     /// amplitude by e^(-i theta/2); CX and SWAP with `qubits[0]` out of range change nothing.
     /// CX, CZ and SWAP whose two qubits are equal change nothing.
     void apply_gate(const GateType& gate, std::span<const std::uint64_t> qubits,

@@ -53,19 +53,20 @@ struct EnergyCallableArchetype {
 
 /// A search strategy.
 ///
-/// - `optimize_parameters(graph, energy_fn)` (strategy read-only) tunes the `params` of the
-///   graph's operations in place, keeping each rotation's angle equal to its `params[0]`.
-///   `energy_fn(values)` returns the energy of the graph as it stood on entry with `values`
-///   written into its slots, and leaves the graph untouched. Called only when some operation
-///   has parameters.
+/// - `optimize_parameters(graph, energy_fn)` tunes the `params` of the graph's operations in
+///   place, keeping each rotation's angle equal to its `params[0]` (`set_parameters` does
+///   both). `energy_fn(values)` returns the energy of the graph as it stood on entry with
+///   `values` written into its slots, and leaves the graph untouched. Called only when some
+///   operation has parameters. The loop calls it on the strategy as a mutable object, so an
+///   optimiser that keeps state between steps (momentum, a step count) may be a non-const
+///   member; a `const` member satisfies the concept as well.
 /// - `evaluate_and_evolve(graph, energy, entropy)` (strategy mutable) returns the next action
 ///   for the circuit whose latest energy (hartree) and entropy (bits) are given.
 template <class S>
-concept ZarnikStrategy = requires(S& strategy, const S& view, ZarnikGraph& graph,
-                                  const ZarnikGraph& shown,
+concept ZarnikStrategy = requires(S& strategy, ZarnikGraph& graph, const ZarnikGraph& shown,
                                   const EnergyCallableArchetype& energy_fn, double energy,
                                   double entropy) {
-    { view.optimize_parameters(graph, energy_fn) } -> std::same_as<void>;
+    { strategy.optimize_parameters(graph, energy_fn) } -> std::same_as<void>;
     { strategy.evaluate_and_evolve(shown, energy, entropy) } -> std::same_as<StrategyAction>;
 };
 

@@ -11,18 +11,18 @@
 #include <cstdint>
 #include <limits>
 #include <span>
+#include <type_traits>
 #include <vector>
 
 #include "zel/core/circuit.hpp"
+#include "zel/core/output.hpp"
 #include "zel/core/strategy.hpp"
 
 namespace zel {
 
 /// A callable from a flat parameter vector to an energy in hartree.
 template <class F>
-concept EnergyFunction = std::invocable<const F&, std::span<const double>> && std::convertible_to <
-                         std::invoke_result_t<const F&, std::span<const double>>,
-double > ;
+concept EnergyFunction = std::is_invocable_r_v<double, const F&, std::span<const double>>;
 
 /// Parameter magnitudes at or below this are never pruned (they are taken as exact zeros).
 inline constexpr double MIN_PRUNE_MAGNITUDE = 1e-10;
@@ -35,23 +35,9 @@ inline constexpr std::uint64_t STAGNATION_LIMIT = 6;
 
 namespace detail {
 
-/// The parameter slots of a circuit in flat order and where each came from.
-struct ParameterSlots {
-    std::vector<double> theta;
-    std::vector<std::uint64_t> operation;  ///< Position of the slot's operation.
-    std::vector<std::uint64_t> position;   ///< Position of the slot within that `params`.
-};
-
-ParameterSlots collect_parameters(const ZarnikGraph& graph);
-
 /// One fair random sign per slot from the calling thread's random source: +1.0 for a draw
 /// below 2^63, -1.0 otherwise.
 std::vector<double> draw_signs(std::size_t count);
-
-/// Writes `values` back into the slots; a rotation whose first parameter is written also gets it
-/// as its angle. Slots that no longer fit the circuit are skipped.
-void write_parameters(ZarnikGraph& graph, const ParameterSlots& slots,
-                      std::span<const double> values);
 
 }  // namespace detail
 
@@ -71,9 +57,10 @@ struct NeuralZarnikBrain {
     double spsa_gamma = 0.101;           ///< Exponent of the perturbation size.
     std::uint64_t iteration = 0;         ///< Number of `evaluate_and_evolve` calls so far.
 
-    /// A fresh strategy. Prints the two-line community-edition notice to standard output first,
-    /// on every construction.
-    NeuralZarnikBrain(double learning_rate, double prune_threshold, double target_energy);
+    /// A fresh strategy. Writes the two-line community-edition notice to `output` first, on
+    /// every construction (pass `null_output()` for none).
+    NeuralZarnikBrain(double learning_rate, double prune_threshold, double target_energy,
+                      OutputSink& output = standard_output());
 
     /// The decision for the circuit `graph` whose latest energy is `energy`; `entropy` is not
     /// consulted. In order: count the call; converge when energy <= target; prune the first
@@ -101,21 +88,21 @@ struct NeuralZarnikBrain {
 
 template <EnergyFunction F>
 void NeuralZarnikBrain::optimize_parameters(ZarnikGraph& graph, const F& energy_fn) const {
-    const detail::ParameterSlots slots = detail::collect_parameters(graph);
-    if (slots.theta.empty()) {
+    const std::vector<double> theta = parameters(graph);
+    if (theta.empty()) {
         return;
     }
     const Gains g = gains();
-    const std::vector<double> delta = detail::draw_signs(slots.theta.size());
-    const std::size_t n = slots.theta.size();
+    const std::vector<double> delta = detail::draw_signs(theta.size());
+    const std::size_t n = theta.size();
 
     std::vector<double> probe(n);
     for (std::size_t s = 0; s < n; ++s) {
-        probe[s] = delta[s] * g.perturbation + slots.theta[s];
+        probe[s] = delta[s] * g.perturbation + theta[s];
     }
     const double energy_plus = energy_fn(std::span<const double>(probe));
     for (std::size_t s = 0; s < n; ++s) {
-        probe[s] = slots.theta[s] - delta[s] * g.perturbation;
+        probe[s] = theta[s] - delta[s] * g.perturbation;
     }
     const double energy_minus = energy_fn(std::span<const double>(probe));
 
@@ -126,9 +113,11 @@ void NeuralZarnikBrain::optimize_parameters(ZarnikGraph& graph, const F& energy_
         return;
     }
     for (std::size_t s = 0; s < n; ++s) {
-        probe[s] = slots.theta[s] - delta[s] * step;
+        probe[s] = theta[s] - delta[s] * step;
     }
-    detail::write_parameters(graph, slots, probe);
+    // One value per slot, written in the order they were read; rotations take params[0] as
+    // their angle.
+    set_parameters(graph, probe);
 }
 
 static_assert(ZarnikStrategy<NeuralZarnikBrain>);
