@@ -15,6 +15,7 @@
 
 #include "zel/core/circuit.hpp"
 #include "zel/core/observable.hpp"
+#include "zel/core/output.hpp"
 #include "zel/core/simulator.hpp"
 #include "zel/core/state.hpp"
 #include "zel/core/strategy.hpp"
@@ -30,10 +31,7 @@ struct ShiftRuleStrategy {
     /// derivative of the energy is exactly (E(theta + pi/2) - E(theta - pi/2)) / 2.
     template <class EnergyFunction>
     void optimize_parameters(zel::ZarnikGraph& graph, const EnergyFunction& energy_fn) const {
-        std::vector<double> theta;
-        for (const zel::Operation& op : graph.operations) {
-            theta.insert(theta.end(), op.params.begin(), op.params.end());
-        }
+        std::vector<double> theta = zel::parameters(graph);
         const double shift = std::numbers::pi / 2;
         std::vector<double> gradient(theta.size());
         std::vector<double> probe = theta;
@@ -45,18 +43,12 @@ struct ShiftRuleStrategy {
             probe[s] = theta[s];
             gradient[s] = 0.5 * (plus - minus);
         }
-        // Write the new values back in the same flat order, keeping each rotation's angle equal
-        // to its parameter.
-        std::size_t s = 0;
-        for (zel::Operation& op : graph.operations) {
-            for (double& param : op.params) {
-                param = theta[s] - step_size * gradient[s];
-                ++s;
-            }
-            if (!op.params.empty() && zel::is_rotation(op.gate.kind)) {
-                op.gate.angle = op.params[0];
-            }
+        // Write the new values back in the same flat order; set_parameters keeps each
+        // rotation's angle equal to its first parameter.
+        for (std::size_t s = 0; s < theta.size(); ++s) {
+            theta[s] -= step_size * gradient[s];
         }
+        zel::set_parameters(graph, theta);
     }
 
     /// Converged at the target; otherwise one more gate of the ansatz, then no change.
@@ -90,8 +82,10 @@ int main() {
     ShiftRuleStrategy strategy{-1.91536};
 
     // The loop takes the reference state and the circuit by value and hands the circuit back.
-    zel::LoopResult result =
-        zel::run_zarnik_loop(zel::ZarnikState(2), zel::ZarnikGraph(2), hamiltonian, strategy);
+    // Its lines go through std::cout here, in order with this program's own output.
+    zel::StreamOutput to_cout(std::cout);
+    zel::LoopResult result = zel::run_zarnik_loop(zel::ZarnikState(2), zel::ZarnikGraph(2),
+                                                  hamiltonian, strategy, {.output = &to_cout});
 
     std::cout << (result.converged ? "converged" : "iteration limit reached") << " after "
               << strategy.calls << " decisions: energy " << result.energy << " Ha, "

@@ -1,10 +1,12 @@
-// The circuit model: the gate table, append, removal, deep copies and debug texts.
+// The circuit model: the gate table, append, removal, deep copies, debug texts, the flat
+// parameter order and validation.
 
 #include "zel/core/circuit.hpp"
 
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -151,6 +153,105 @@ TEST(CoreCircuit, DebugTextOfEveryKindAndAngleForm) {
     for (const auto& [gate, text] : cases) {
         EXPECT_EQ(debug_text(gate), text);
     }
+}
+
+// The flat parameter order is the one with_parameters and the optimisers use: operations in
+// order, each one's params in order; writing back syncs every rotation's angle to params[0].
+TEST(CoreCircuitParameters, ReadAndWriteInFlatOrder) {
+    ZarnikGraph circuit(2);
+    circuit.add_gate(GateType::rx(0.5), {0});
+    circuit.add_gate(GateType::of(GateKind::CX), {0, 1});
+    circuit.add_gate_with_params(GateType::ry(9.0), {1}, {0.25, 0.75});
+    circuit.add_gate_with_params(GateType::of(GateKind::H), {1}, {-2.0});
+    EXPECT_EQ(circuit.operations[0].params, (std::vector<double>{0.5}));
+    EXPECT_TRUE(circuit.operations[1].params.empty());
+    EXPECT_EQ(parameters(circuit), (std::vector<double>{0.5, 0.25, 0.75, -2.0}));
+    EXPECT_EQ(parameter_count(circuit), 4u);
+
+    struct Row {
+        std::vector<double> values;
+        std::vector<double> expected;
+    };
+    for (const Row& row : {Row{{}, {0.5, 0.25, 0.75, -2.0}}, Row{{1.0, 2.0}, {1.0, 2.0, 0.75, -2.0}},
+                           Row{{1, 2, 3, 4, 5, 6}, {1, 2, 3, 4}}}) {
+        ZarnikGraph copy = circuit;
+        set_parameters(copy, row.values);
+        EXPECT_EQ(parameters(copy), row.expected);
+        // Rotations take params[0] as their angle, the RY whose angle was 9 included.
+        EXPECT_EQ(copy.operations[0].gate.angle, row.expected[0]);
+        EXPECT_EQ(copy.operations[2].gate.angle, row.expected[1]);
+        EXPECT_EQ(copy.operations[3].gate.angle, 0.0);
+    }
+}
+
+TEST(CoreCircuitValidate, ListsWhatTheFixedRulesAcceptSilently) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    struct Row {
+        std::string name;
+        std::uint64_t circuit_qubits;
+        std::vector<Operation> operations;
+        std::uint64_t register_qubits;
+        std::vector<std::pair<Finding, std::size_t>> expected;
+    };
+    const std::size_t whole = ValidationIssue::WHOLE_CIRCUIT;
+    const std::vector<Row> rows = {
+        {"clean", 2, {{GateType::rx(0.5), {0}, {0.5}}, {GateType::of(GateKind::CX), {0, 1}, {}}},
+         2, {}},
+        {"qubit_at_n", 2, {{GateType::of(GateKind::Z), {2}, {}}}, 2,
+         {{Finding::QubitOutOfRange, 0}}},
+        {"both_qubits_out", 2, {{GateType::of(GateKind::CZ), {5, 7}, {}}}, 2,
+         {{Finding::QubitOutOfRange, 0}, {Finding::QubitOutOfRange, 0}}},
+        {"extra_entries_ignored", 2, {{GateType::of(GateKind::X), {0, 9}, {}}}, 2, {}},
+        {"missing", 2, {{GateType::of(GateKind::H), {}, {}}, {GateType::of(GateKind::SWAP), {1}, {}}},
+         2, {{Finding::MissingQubits, 0}, {Finding::MissingQubits, 1}}},
+        {"identity_without_qubits", 2, {{GateType::of(GateKind::I), {}, {}}}, 2,
+         {{Finding::MissingQubits, 0}}},
+        {"repeated", 2, {{GateType::of(GateKind::CX), {1, 1}, {}}}, 2,
+         {{Finding::RepeatedQubits, 0}}},
+        {"param_differs", 2, {{GateType::rz(1.0), {0}, {0.5}}}, 2,
+         {{Finding::ParameterDiffersFromAngle, 0}}},
+        {"negative_zero_differs", 2, {{GateType::rz(0.0), {0}, {-0.0}}}, 2,
+         {{Finding::ParameterDiffersFromAngle, 0}}},
+        {"rotation_without_params", 2, {{GateType::ry(1.0), {0}, {}}}, 2, {}},
+        {"non_finite", 2, {{GateType::rx(nan), {0}, {}}, {GateType::ry(0.0), {1}, {0.0, nan}}}, 2,
+         {{Finding::NonFiniteAngle, 0}, {Finding::NonFiniteAngle, 1}}},
+        {"count_mismatch", 3, {{GateType::of(GateKind::X), {2}, {}}}, 2,
+         {{Finding::QubitCountMismatch, whole}, {Finding::QubitOutOfRange, 0}}},
+    };
+    for (const Row& row : rows) {
+        ZarnikGraph circuit(row.circuit_qubits);
+        circuit.operations = row.operations;
+        const ZarnikGraph before = circuit;
+        const std::vector<ValidationIssue> issues = validate(circuit, row.register_qubits);
+        std::vector<std::pair<Finding, std::size_t>> found;
+        for (const ValidationIssue& issue : issues) {
+            found.emplace_back(issue.finding, issue.operation);
+            EXPECT_FALSE(issue.message.empty());
+        }
+        EXPECT_EQ(found, row.expected) << row.name;
+        // Nothing changes (compared bit for bit, since NaN angles are not equal to themselves).
+        ASSERT_EQ(circuit.operations.size(), before.operations.size());
+        for (std::size_t i = 0; i < circuit.operations.size(); ++i) {
+            const Operation& now = circuit.operations[i];
+            const Operation& was = before.operations[i];
+            EXPECT_EQ(bits_of(now.gate.angle), bits_of(was.gate.angle)) << row.name;
+            EXPECT_EQ(now.qubits, was.qubits) << row.name;
+            ASSERT_EQ(now.params.size(), was.params.size()) << row.name;
+            for (std::size_t j = 0; j < now.params.size(); ++j) {
+                EXPECT_EQ(bits_of(now.params[j]), bits_of(was.params[j])) << row.name;
+            }
+        }
+    }
+    const auto issues = validate(
+        [] {
+            ZarnikGraph c(2);
+            c.add_gate_with_params(GateType::rz(1.0), {0}, {0.5});
+            return c;
+        }(),
+        2);
+    ASSERT_EQ(issues.size(), 1u);
+    EXPECT_EQ(issues[0].message, "operation 0 (RZ(1.0)): rotates by params[0] = 0.5 but exports "
+                                 "its angle 1.0");
 }
 
 }  // namespace

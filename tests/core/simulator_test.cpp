@@ -1,5 +1,5 @@
-// Circuit evaluation: energy and entropy of a replayed circuit, parameter assignment
-// and the optimiser's energy function.
+// Circuit evaluation: energy and entropy of a replayed circuit, parameter assignment, the
+// optimiser's energy function, and running a circuit to a state.
 
 #include "zel/core/simulator.hpp"
 
@@ -15,6 +15,7 @@
 #include "zel/core/observable.hpp"
 #include "zel/core/state.hpp"
 
+#include "support/errors.hpp"
 #include "support/reference.hpp"
 
 namespace zel::test {
@@ -232,6 +233,43 @@ TEST(CoreEnergyFn, CircuitWithoutParametersIgnoresValues) {
          std::vector<std::vector<double>>{{}, {2.0}, {2.0, -1.0, 4.0}}) {
         EXPECT_EQ(bits_of(energy(values)), bits_of(expected));
     }
+}
+
+// run_circuit prepares exactly the state every evaluation prepares.
+TEST(CoreRunCircuit, PreparesTheEvaluatedState) {
+    const PauliSum h2 = PauliSum::h2_hamiltonian();
+    const ZarnikGraph circuit = circuit_of(
+        2, {op(GateKind::H, {0}), rotation(GateKind::RY, 1, 0.3), op(GateKind::CX, {0, 1})});
+    const ZarnikState state = run_circuit(circuit, 2);
+    EXPECT_EQ(bits_of(h2.expectation_value(state)),
+              bits_of(evaluate_circuit_energy(ZarnikState(2), circuit, h2)));
+    EXPECT_EQ(bits_of(state.calculate_entropy()),
+              bits_of(evaluate_circuit_telemetry(ZarnikState(2), circuit, h2).entropy));
+    // The register size is the argument's, not the circuit's.
+    EXPECT_EQ(run_circuit(circuit, 3).num_qubits(), 3u);
+}
+
+// apply_circuit equals the gates one by one, and a circuit that would fail throws its first
+// failing operation's report before any amplitude changes.
+TEST(CoreApplyCircuit, AppliesInOrderOrChangesNothing) {
+    std::mt19937_64 rng(SEED + 61);
+    const Vector start = random_state(3, rng);
+    const ZarnikGraph good = circuit_of(
+        3, {op(GateKind::H, {2}), rotation(GateKind::RX, 0, 1.1), op(GateKind::SWAP, {0, 2})});
+    ZarnikState expected = make_state(start);
+    for (const Operation& o : good.operations) {
+        expected.apply_gate(o.gate, o.qubits, o.params);
+    }
+    ZarnikState state = make_state(start);
+    apply_circuit(state, good);
+    EXPECT_TRUE(bitwise_equal(state, amplitudes_of(expected)));
+
+    ZarnikGraph bad = good;
+    bad.operations.push_back(op(GateKind::X, {3}));
+    bad.operations.push_back(op(GateKind::CX, {0}));
+    ZarnikState untouched = make_state(start);
+    EXPECT_TRUE(throws_bounds([&] { apply_circuit(untouched, bad); }, 8, 8));
+    EXPECT_TRUE(bitwise_equal(untouched, start));
 }
 
 }  // namespace

@@ -9,11 +9,13 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "zel/core/circuit.hpp"
+#include "zel/core/output.hpp"
 #include "zel/core/random.hpp"
 #include "zel/core/strategy.hpp"
 
@@ -30,11 +32,7 @@ constexpr double MAX_FINITE = std::numeric_limits<double>::max();
 
 // A strategy built with the runner's arguments unless told otherwise; its notice is swallowed.
 NeuralZarnikBrain quiet_brain(double prune = PRUNE, double target = TARGET) {
-    std::optional<NeuralZarnikBrain> brain;
-    test::capture_stdout([&] {
-        brain.emplace(0.001, prune, target);
-    });
-    return *brain;
+    return NeuralZarnikBrain(0.001, prune, target, null_output());
 }
 
 std::string describe(const StrategyAction& action) {
@@ -76,6 +74,16 @@ TEST(BrainNotice, ConstructionPrintsTheCommunityNoticeEveryTime) {
                   NeuralZarnikBrain(0.001, PRUNE, TARGET);
               }),
               expected + expected);
+    // Another sink gets the same two messages, and standard output nothing.
+    std::vector<std::string> messages;
+    CallbackOutput collect([&](std::string_view m) { messages.emplace_back(m); });
+    EXPECT_EQ(test::capture_stdout([&] {
+                  NeuralZarnikBrain(0.001, PRUNE, TARGET, collect);
+                  NeuralZarnikBrain(0.001, PRUNE, TARGET, null_output());
+              }),
+              "");
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0] + messages[1], expected);
 }
 
 // Constant energy above the target on an empty two-qubit circuit: the first call never counts

@@ -7,6 +7,7 @@
 #include <numbers>
 #include <optional>
 #include <span>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "zel/core/circuit.hpp"
 #include "zel/core/float_text.hpp"
 #include "zel/core/observable.hpp"
+#include "zel/core/output.hpp"
 #include "zel/core/simulator.hpp"
 #include "zel/core/state.hpp"
 #include "zel/core/strategy.hpp"
@@ -270,6 +272,92 @@ TEST(SearchLoop, RunsTheIterationBoundAndReturnsTheLatestEnergy) {
     EXPECT_FALSE(run.result.converged);
     EXPECT_EQ(run.result.energy, one_x.energy);
     EXPECT_EQ(run.result.circuit, graph_of({{GateType::of(GateKind::X), {1}, {}}}));
+}
+
+// Options: the iteration bound, the progress interval (0 for none) and the sink. Lines go to
+// the sink alone, each as one message.
+TEST(SearchLoopOptions, BoundIntervalAndSink) {
+    struct Row {
+        std::uint64_t max_iterations;
+        std::uint64_t interval;
+        std::vector<std::uint64_t> progress_at;
+    };
+    for (const Row& row : {Row{10, 3, {0, 3, 6, 9}}, Row{10, 0, {}}, Row{0, 1, {}},
+                           Row{5, 1, {0, 1, 2, 3, 4}}, Row{7, 100, {0}}}) {
+        ScriptedStrategy strategy;
+        std::vector<std::string> messages;
+        CallbackOutput collect([&](std::string_view m) { messages.emplace_back(m); });
+        std::optional<LoopResult> result;
+        const std::string out = test::capture_stdout([&] {
+            result.emplace(run_zarnik_loop(ZarnikState(2), ZarnikGraph(2), hamiltonian(), strategy,
+                                           LoopOptions{row.max_iterations, row.interval, &collect}));
+        });
+        EXPECT_EQ(out, "");
+        EXPECT_EQ(strategy.decisions.size(), row.max_iterations);
+        EXPECT_FALSE(result->converged);
+        std::vector<std::string> expected = {start_line(empty_circuit_energy())};
+        for (const std::uint64_t i : row.progress_at) {
+            expected.push_back(progress_line(i, telemetry_of(ZarnikGraph(2))));
+        }
+        EXPECT_EQ(messages, expected) << row.max_iterations << " / " << row.interval;
+    }
+}
+
+TEST(SearchLoopOptions, NullSinkIsSilentAndSinkErrorsReachTheCaller) {
+    ScriptedStrategy silent{.script = {ADD_X1, Converged{}}};
+    EXPECT_EQ(test::capture_stdout([&] {
+                  run_zarnik_loop(ZarnikState(2), ZarnikGraph(2), hamiltonian(), silent,
+                                  LoopOptions{.output = &null_output()});
+                  run_zarnik_loop(ZarnikState(2), ZarnikGraph(2), hamiltonian(), silent,
+                                  LoopOptions{.output = nullptr});
+              }),
+              "");
+    ScriptedStrategy strategy{.script = {ADD_X1}};
+    int written = 0;
+    CallbackOutput failing([&](std::string_view) {
+        if (++written == 2) {
+            throw std::runtime_error("sink full");
+        }
+    });
+    EXPECT_THROW(run_zarnik_loop(ZarnikState(2), ZarnikGraph(2), hamiltonian(), strategy,
+                                 LoopOptions{.output = &failing}),
+                 std::runtime_error);
+    // The second message was the strategy line of the first iteration: the loop stopped there.
+    EXPECT_EQ(strategy.decisions.size(), 1u);
+}
+
+// A strategy whose tuning keeps state between steps: optimize_parameters is a non-const member.
+struct CountingTuner {
+    std::uint64_t steps = 0;
+
+    template <class F>
+    void optimize_parameters(ZarnikGraph& graph, const F& energy_fn) {
+        ++steps;
+        std::vector<double> values = parameters(graph);
+        for (double& v : values) {
+            v += 0.125;
+        }
+        static_cast<void>(energy_fn(std::span<const double>(values)));
+        set_parameters(graph, values);
+    }
+
+    StrategyAction evaluate_and_evolve(const ZarnikGraph& graph, double, double) {
+        return graph.gate_count() == 0 ? StrategyAction{AddGate{GateType::ry(0.0), {0}}}
+                                       : StrategyAction{NoChange{}};
+    }
+};
+
+static_assert(ZarnikStrategy<CountingTuner>);
+
+TEST(SearchLoopOptions, StatefulTuningRunsOnAMutableStrategy) {
+    CountingTuner tuner;
+    const LoopResult result = run_zarnik_loop(ZarnikState(2), ZarnikGraph(2), hamiltonian(),
+                                              tuner, LoopOptions{8, 0, &null_output()});
+    // The rotation is added at iteration 0 and tuned in each of the 7 iterations after it.
+    EXPECT_EQ(tuner.steps, 7u);
+    ASSERT_EQ(result.circuit.gate_count(), 1u);
+    EXPECT_EQ(result.circuit.operations[0].params, (std::vector<double>{7 * 0.125}));
+    EXPECT_EQ(result.circuit.operations[0].gate.angle, 7 * 0.125);
 }
 
 }  // namespace

@@ -131,7 +131,11 @@ class PauliParser {
             }
             const bool indexed = !at_end() && is_digit(peek());
             if (indexed && letters > 1) {
-                fail_at(start, "'" + std::string(text_.substr(start, pos_ - start)) +
+                std::size_t word_end = pos_;
+                while (word_end < text_.size() && is_digit(text_[word_end])) {
+                    ++word_end;
+                }
+                fail_at(start, "'" + std::string(text_.substr(start, word_end - start)) +
                                    "' has several letters before a qubit index; write one letter "
                                    "per index (X1 Z0) or the letters alone (XZ)");
             }
