@@ -58,7 +58,7 @@ if(IS_ABSOLUTE "${CMAKE_INSTALL_INCLUDEDIR}")
 else()
     set(ZEL_PC_INCLUDEDIR "\${prefix}/${CMAKE_INSTALL_INCLUDEDIR}")
 endif()
-# The OpenMP flag that the libraries' public OpenMP dependency carries (-fopenmp for g++).
-string(REPLACE ";" " " ZEL_PC_OPENMP_FLAGS "${OpenMP_CXX_FLAGS}")
+# The worker pool runs on std::thread: users compile and link with -pthread.
+set(ZEL_PC_THREAD_FLAGS "-pthread")
 configure_file(${CMAKE_CURRENT_LIST_DIR}/zel.pc.in ${PROJECT_BINARY_DIR}/zel.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/zel.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

@@ -16,23 +16,6 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEL_WERROR=ON -DZEL_B
     -DZEL_BUILD_EXAMPLES=ON -DZEL_BUILD_BENCHMARKS=OFF >/dev/null
 cmake --build "$build" --parallel 2
 
-# libgomp allocates one small block in its load-time constructor and keeps it for the life of the
-# process; it is the runtime's, not a leak of the program.
-suppressions=$(mktemp)
-cat >"$suppressions" <<'SUPP'
-{
-   libgomp-initialisation
-   Memcheck:Leak
-   match-leak-kinds: reachable
-   fun:malloc
-   obj:*/libgomp.so*
-   ...
-   fun:_dl_init
-}
-SUPP
-
 valgrind --tool=memcheck --error-exitcode=99 --leak-check=full --show-leak-kinds=all \
-    --errors-for-leak-kinds=all --track-origins=yes --suppressions="$suppressions" \
-    "$build/runner/kvt_run" >/dev/null
-rm -f "$suppressions"
+    --errors-for-leak-kinds=all --track-origins=yes "$build/runner/kvt_run" >/dev/null
 echo "valgrind: $((SECONDS - start)) s"

@@ -5,6 +5,7 @@
 #include "zel/core/error.hpp"
 
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
@@ -142,22 +143,28 @@ TEST(CoreError, FailedWritesOfTheStandardOutputSinkThrow) {
     });
 }
 
-// An exception raised on a worker reaches the caller after every chunk has finished.
+// An exception raised on a worker reaches the caller after every chunk has finished. The
+// caller would take every chunk itself if the worker were slow to wake, so its chunks wait
+// (for at most a few seconds) until the worker has run one.
 TEST(CoreError, ExceptionFromAPoolWorkerReachesTheCaller) {
     parallel::set_thread_count(2);
     const auto caller = std::this_thread::get_id();
-    std::atomic<int> chunks_run{0};
+    std::atomic<bool> worker_ran{false};
     EXPECT_TRUE(throws_bounds(
         [&] {
             parallel::for_each(4 * parallel::GRAIN, [&](std::size_t, std::size_t) {
-                ++chunks_run;
                 if (std::this_thread::get_id() != caller) {
+                    worker_ran = true;
                     throw IndexOutOfBounds(7, 9);
+                }
+                const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+                while (!worker_ran && std::chrono::steady_clock::now() < give_up) {
+                    std::this_thread::yield();
                 }
             });
         },
         7, 9));
-    EXPECT_GE(chunks_run.load(), 1);
+    EXPECT_TRUE(worker_ran.load());
     // Sums propagate the same way, and the pool keeps working afterwards.
     EXPECT_THROW(parallel::sum(4 * parallel::GRAIN,
                                [](std::size_t begin, std::size_t) -> double {

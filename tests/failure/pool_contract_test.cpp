@@ -5,7 +5,9 @@
 // workload of the ThreadSanitizer build, which sees any write two workers share.
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -159,13 +161,24 @@ TEST_F(PoolContractTest, StatePassesAgreeForEveryWorkerCount) {
 }
 
 // A deliberate race: every chunk adds to one shared counter. Disabled in normal runs; the
-// ThreadSanitizer step runs it alone and requires a race report, which shows that the build
-// sees through the OpenMP runtime into the chunks at all.
+// ThreadSanitizer step runs it alone and requires a race report, which shows that the build sees
+// the workers' accesses at all. The caller's chunks wait (a few seconds at most) until a worker
+// has run one, since a caller left alone would run them all.
 TEST_F(PoolContractTest, DISABLED_RaceCanary) {
     zel::parallel::set_thread_count(2);
     std::size_t shared = 0;
-    zel::parallel::for_each(4 * GRAIN, [&shared](std::size_t begin, std::size_t end) {
+    std::atomic<bool> worker_ran{false};
+    const std::thread::id caller = std::this_thread::get_id();
+    zel::parallel::for_each(4 * GRAIN, [&](std::size_t begin, std::size_t end) {
         shared += end - begin;
+        if (std::this_thread::get_id() != caller) {
+            worker_ran = true;
+            return;
+        }
+        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (!worker_ran && std::chrono::steady_clock::now() < give_up) {
+            std::this_thread::yield();
+        }
     });
     EXPECT_GT(shared, 0U);
 }

@@ -1,18 +1,24 @@
 #include "zel/core/parallel.hpp"
 
 #include <algorithm>
-#include <array>
 #include <atomic>
 #include <charconv>
+#include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
-#include <omp.h>
+#include <limits>
+#include <mutex>
 #include <string>
+#include <sys/syscall.h>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 #include "zel/core/error.hpp"
 
+#include <linux/futex.h>
 #include <sched.h>
 
 namespace zel::parallel {
@@ -55,41 +61,226 @@ std::size_t default_thread_count() noexcept {
             return std::min(static_cast<std::size_t>(available), MAX_THREADS);
         }
     }
-    return std::min(static_cast<std::size_t>(std::max(1, omp_get_num_procs())), MAX_THREADS);
-}
-
-// Runs task(k) for every k in [0, count) on `threads` workers, statically divided. An exception
-// leaving a task is caught on its worker (one escaping an OpenMP region would terminate the
-// process) and rethrown here after the region; tasks not yet started are then skipped.
-template <class Task>
-void run_region(std::size_t count, std::size_t threads, const Task& task) {
-    std::exception_ptr failure;
-    std::atomic<bool> failed{false};
-#pragma omp parallel for schedule(static) num_threads(static_cast <int>(threads))
-    for (std::size_t k = 0; k < count; ++k) {
-        if (failed.load(std::memory_order_relaxed)) {
-            continue;
-        }
-        try {
-            task(k);
-        } catch (...) {
-#pragma omp critical(zel_pool_failure)
-            {
-                if (!failure) {
-                    failure = std::current_exception();
-                }
-            }
-            failed.store(true, std::memory_order_relaxed);
-        }
-    }
-    if (failure) {
-        std::rethrow_exception(failure);
-    }
+    const unsigned hardware = std::thread::hardware_concurrency();
+    return std::clamp<std::size_t>(hardware, 1, MAX_THREADS);
 }
 
 std::atomic<std::size_t>& configured() noexcept {
     static std::atomic<std::size_t> count{default_thread_count()};
     return count;
+}
+
+// One spin-wait step: a pause instruction where there is one.
+inline void relax() noexcept {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#else
+    std::this_thread::yield();
+#endif
+}
+
+// Sleeps while `word` holds `expected` (or until woken): the kernel compares atomically, so a
+// change made before the call is never slept through.
+void futex_wait(std::atomic<std::uint32_t>& word, std::uint32_t expected) noexcept {
+    static_assert(sizeof(std::atomic<std::uint32_t>) == sizeof(std::uint32_t));
+    ::syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&word), FUTEX_WAIT_PRIVATE, expected,
+              nullptr, nullptr, 0);
+}
+
+void futex_wake_all(std::atomic<std::uint32_t>& word) noexcept {
+    ::syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&word), FUTEX_WAKE_PRIVATE, INT_MAX,
+              nullptr, nullptr, 0);
+}
+
+// A 32-bit word that threads can sleep on until it changes. The count of sleepers spares the
+// wake-up system call when nobody sleeps; both sides use sequentially consistent operations, so
+// either the waker sees the sleeper or the sleeper's kernel check sees the new value.
+class WaitWord {
+  public:
+    std::uint32_t load() const noexcept {
+        return word_.load(std::memory_order_acquire);
+    }
+
+    void store_and_wake(std::uint32_t value) noexcept {
+        word_.store(value, std::memory_order_seq_cst);
+        wake();
+    }
+
+    std::uint32_t add_and_wake(std::uint32_t delta) noexcept {
+        const std::uint32_t value = word_.fetch_add(delta, std::memory_order_seq_cst) + delta;
+        wake();
+        return value;
+    }
+
+    // Adds `delta` and wakes the sleepers only when the result is `wake_at`.
+    std::uint32_t add(std::uint32_t delta, std::uint32_t wake_at) noexcept {
+        const std::uint32_t value = word_.fetch_add(delta, std::memory_order_seq_cst) + delta;
+        if (value == wake_at) {
+            wake();
+        }
+        return value;
+    }
+
+    void reset(std::uint32_t value) noexcept {
+        word_.store(value, std::memory_order_relaxed);
+    }
+
+    // Sleeps until the word differs from `seen` (or a spurious wake-up).
+    void sleep_while(std::uint32_t seen) noexcept {
+        sleepers_.fetch_add(1, std::memory_order_seq_cst);
+        if (word_.load(std::memory_order_seq_cst) == seen) {
+            futex_wait(word_, seen);
+        }
+        sleepers_.fetch_sub(1, std::memory_order_seq_cst);
+    }
+
+  private:
+    void wake() noexcept {
+        if (sleepers_.load(std::memory_order_seq_cst) != 0) {
+            futex_wake_all(word_);
+        }
+    }
+
+    std::atomic<std::uint32_t> word_{0};
+    std::atomic<std::uint32_t> sleepers_{0};
+};
+
+// Spin-wait steps before a waiting thread goes to sleep: about 20-50 us. Consecutive gates on a
+// large state follow each other within microseconds, so workers that stay awake that long
+// save a wake-up per call, while a pool with nothing to do stops taking CPU time quickly.
+constexpr int SPINS_BEFORE_SLEEP = 1 << 12;
+
+// The pool. One job at a time (the driving thread submits, the library is used by one thread at
+// a time); its chunks are claimed through one 64-bit word holding the job's generation (high
+// half) and the next unclaimed chunk (low half). A claim is a compare-and-swap that succeeds
+// only while the word still names the claimant's job, so a worker that wakes late can never take
+// a chunk of a later job, and the job's fields it read stay valid while it runs its chunk: the
+// job cannot end before that chunk is counted done.
+class Pool {
+  public:
+    Pool() = default;
+    Pool(const Pool&) = delete;
+    Pool& operator=(const Pool&) = delete;
+
+    ~Pool() {
+        stopping_.store(true, std::memory_order_release);
+        generation_.add_and_wake(1);
+        for (std::thread& worker : workers_) {
+            worker.join();
+        }
+    }
+
+    void run(std::size_t chunks, std::size_t threads, detail::ChunkTask task) {
+        ensure_workers(threads - 1);
+        wanted_.store(threads - 1, std::memory_order_relaxed);
+        task_.store(&task, std::memory_order_relaxed);
+        chunks_.store(chunks, std::memory_order_relaxed);
+        completed_.reset(0);
+        failed_.store(false, std::memory_order_relaxed);
+        failure_ = nullptr;
+        const std::uint32_t generation = generation_.load() + 1;
+        claim_.store(std::uint64_t{generation} << 32, std::memory_order_release);
+        generation_.store_and_wake(generation);
+
+        work(generation);
+        // Only chunks that a worker has claimed can still be running.
+        for (int spin = 0;; ++spin) {
+            const std::uint32_t done = completed_.load();
+            if (done >= chunks) {
+                break;
+            }
+            if (spin < SPINS_BEFORE_SLEEP) {
+                relax();
+            } else {
+                completed_.sleep_while(done);
+            }
+        }
+        task_.store(nullptr, std::memory_order_relaxed);
+        if (failed_.load(std::memory_order_acquire)) {
+            std::rethrow_exception(failure_);
+        }
+    }
+
+  private:
+    // Claims and runs chunks of job `generation` until none is left.
+    void work(std::uint32_t generation) {
+        while (true) {
+            std::uint64_t word = claim_.load(std::memory_order_acquire);
+            if (static_cast<std::uint32_t>(word >> 32) != generation) {
+                return;
+            }
+            const std::uint32_t chunks = chunks_.load(std::memory_order_acquire);
+            const detail::ChunkTask* task = task_.load(std::memory_order_acquire);
+            const auto chunk = static_cast<std::uint32_t>(word);
+            if (chunk >= chunks) {
+                return;
+            }
+            if (!claim_.compare_exchange_weak(word, word + 1, std::memory_order_acq_rel,
+                                              std::memory_order_acquire)) {
+                continue;
+            }
+            if (!failed_.load(std::memory_order_relaxed)) {
+                try {
+                    (*task)(chunk);
+                } catch (...) {
+                    const std::lock_guard<std::mutex> lock(failure_mutex_);
+                    if (!failed_.load(std::memory_order_relaxed)) {
+                        failure_ = std::current_exception();
+                        failed_.store(true, std::memory_order_release);
+                    }
+                }
+            }
+            completed_.add(1, chunks);
+        }
+    }
+
+    // `seen` is the generation when the worker was made: a thread that first runs after later
+    // jobs (or the shutdown) were published still sees them as new.
+    void worker_main(std::size_t index, std::uint32_t seen) {
+        while (true) {
+            for (int spin = 0; generation_.load() == seen; ++spin) {
+                if (spin < SPINS_BEFORE_SLEEP) {
+                    relax();
+                } else {
+                    generation_.sleep_while(seen);
+                }
+            }
+            if (stopping_.load(std::memory_order_acquire)) {
+                return;
+            }
+            seen = generation_.load();
+            if (index < wanted_.load(std::memory_order_relaxed)) {
+                work(seen);
+            }
+        }
+    }
+
+    void ensure_workers(std::size_t count) {
+        while (workers_.size() < count) {
+            const std::size_t index = workers_.size();
+            const std::uint32_t seen = generation_.load();
+            workers_.emplace_back([this, index, seen] {
+                worker_main(index, seen);
+            });
+        }
+    }
+
+    std::atomic<std::uint64_t> claim_{0};
+    WaitWord generation_;
+    std::atomic<std::uint32_t> chunks_{0};
+    WaitWord completed_;
+    std::atomic<const detail::ChunkTask*> task_{nullptr};
+    std::atomic<std::size_t> wanted_{0};
+    std::atomic<bool> failed_{false};
+    std::atomic<bool> stopping_{false};
+    std::mutex failure_mutex_;
+    std::exception_ptr failure_;
+    std::vector<std::thread> workers_;
+};
+
+Pool& pool() {
+    static Pool instance;
+    return instance;
 }
 
 }  // namespace
@@ -103,70 +294,27 @@ void set_thread_count(std::size_t count) noexcept {
                        std::memory_order_relaxed);
 }
 
-void for_each(std::size_t n, ChunkBody body) {
-    const std::size_t threads = thread_count();
-    if (n < GRAIN || threads < 2) {
-        body(0, n);
+namespace detail {
+
+void run_chunks(std::size_t chunks, ChunkTask task) {
+    const std::size_t threads = std::min(thread_count(), chunks);
+    // A job's chunk numbers live in 32 bits of the claim word; a longer job (more than 2^45
+    // summed elements) runs on the calling thread.
+    if (threads < 2 || chunks > std::numeric_limits<std::uint32_t>::max()) {
+        for (std::size_t c = 0; c < chunks; ++c) {
+            task(c);
+        }
         return;
     }
-    // One contiguous block per worker: the static split keeps each worker on the same pages
-    // from call to call.
-    const std::size_t blocks = threads;
-    run_region(blocks, threads, [&](std::size_t b) {
-        const std::size_t begin = n / blocks * b + std::min(b, n % blocks);
-        const std::size_t end = begin + n / blocks + (b < n % blocks ? 1 : 0);
-        body(begin, end);
-    });
+    pool().run(chunks, threads, task);
 }
 
-double sum(std::size_t n, ChunkSum partial) {
-    const std::size_t chunks = (n + SUM_CHUNK - 1) / SUM_CHUNK;
-    const std::size_t threads = thread_count();
-    double total = -0.0;
-    if (n < GRAIN || threads < 2) {
-        for (std::size_t k = 0; k < chunks; ++k) {
-            total += partial(k * SUM_CHUNK, std::min(n, (k + 1) * SUM_CHUNK));
-        }
-        return total;
-    }
-    std::vector<double> partials(chunks);
-    run_region(chunks, threads, [&](std::size_t k) {
-        partials[k] = partial(k * SUM_CHUNK, std::min(n, (k + 1) * SUM_CHUNK));
-    });
-    for (const double value : partials) {
-        total += value;
-    }
-    return total;
-}
-
-void sum_many(std::size_t n, std::span<double> totals, ChunkSums partial) {
-    const std::size_t width = totals.size();
+void check_sum_width(std::size_t width) {
     if (width > MAX_SUMS) {
         throw InvalidArgument("parallel::sum_many forms at most " + std::to_string(MAX_SUMS) +
                               " sums, not " + std::to_string(width));
     }
-    const std::size_t chunks = (n + SUM_CHUNK - 1) / SUM_CHUNK;
-    const std::size_t threads = thread_count();
-    std::fill(totals.begin(), totals.end(), -0.0);
-    if (n < GRAIN || threads < 2) {
-        std::array<double, MAX_SUMS> values;
-        for (std::size_t k = 0; k < chunks; ++k) {
-            partial(k * SUM_CHUNK, std::min(n, (k + 1) * SUM_CHUNK), values.data());
-            for (std::size_t j = 0; j < width; ++j) {
-                totals[j] += values[j];
-            }
-        }
-        return;
-    }
-    std::vector<double> partials(chunks * width);
-    run_region(chunks, threads, [&](std::size_t k) {
-        partial(k * SUM_CHUNK, std::min(n, (k + 1) * SUM_CHUNK), partials.data() + k * width);
-    });
-    for (std::size_t k = 0; k < chunks; ++k) {
-        for (std::size_t j = 0; j < width; ++j) {
-            totals[j] += partials[k * width + j];
-        }
-    }
 }
 
+}  // namespace detail
 }  // namespace zel::parallel

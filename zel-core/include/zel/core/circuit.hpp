@@ -38,33 +38,175 @@ enum class GateKind : std::uint64_t {
 /// Number of gate kinds.
 inline constexpr std::size_t GATE_KIND_COUNT = 14;
 
-/// What varies by gate kind, in one place. The kernels, the debug text, the exporter and the
-/// tests all read this table.
+/// How a kind's kernel walks the state, which decides its out-of-range rules.
+enum class GateShape : std::uint8_t {
+    /// Changes nothing and reads neither qubits nor parameters (I).
+    None,
+    /// A 2x2 update of every pair (i, i | 2^t) of the target t; a target at or beyond the
+    /// register leaves the state through the partner of index 0 and throws (X, Y, H, SX, RX, RY).
+    Pair,
+    /// A phase per basis index, with no partner: a qubit beyond the register reads as a 0 bit
+    /// everywhere, so nothing throws (Z, S, T, RZ, CZ).
+    Diagonal,
+    /// Exchanges amplitudes selected by two qubits; with the first qubit inside the register and
+    /// the second outside, the first partner leaves the state and throws (CX, SWAP).
+    Swap,
+};
+
+/// Which amplitudes a kind changes on a register (its qubits inside it and distinct); what a
+/// pass must read and write, and what a benchmark counts as bytes.
+enum class ChangedAmplitudes : std::uint8_t {
+    Nothing,       ///< I
+    All,           ///< every amplitude (the pair kinds, RZ)
+    TargetSet,     ///< those with the target bit set (Z, S, T)
+    ControlSet,    ///< those with the control bit set (CX)
+    QubitsDiffer,  ///< those whose two bits differ (SWAP)
+    BothSet,       ///< those with both bits set (CZ)
+};
+
+/// What varies by gate kind, in one place. The kernels' dispatch and out-of-range rules, the
+/// debug text, the exporter, the fuzzer, the benchmarks and the tests all read this table.
 struct GateInfo {
     GateKind kind;
-    std::string_view name;  ///< Debug text of the kind ("RX", "SWAP", ...).
-    std::string_view qasm;  ///< OpenQASM 3.0 standard-gate name ("rx", "swap", "id", ...).
-    std::uint8_t arity;     ///< Qubits the kind acts on: 1 or 2.
-    bool has_angle;         ///< Whether the kind carries a rotation angle (RX, RY, RZ).
+    std::string_view name;      ///< Debug text of the kind ("RX", "SWAP", ...).
+    std::string_view qasm;      ///< OpenQASM 3.0 standard-gate name ("rx", "swap", "id", ...).
+    std::uint8_t arity;         ///< Qubits the kind acts on: 1 or 2.
+    bool has_angle;             ///< Whether the kind carries a rotation angle (RX, RY, RZ).
+    GateShape shape;            ///< How the kernel walks the state.
+    ChangedAmplitudes changes;  ///< Which amplitudes it changes.
+    /// Whether the kernel's arithmetic is fixed to the bit: a plain ascending loop with the
+    /// kind's documented per-part formulas gives the same bits. Not so for SX and T, whose
+    /// products may be grouped differently from one implementation to the next.
+    bool bitwise;
 };
 
 /// The gate table, indexed by the kind's number.
 inline constexpr std::array<GateInfo, GATE_KIND_COUNT> GATE_TABLE = {{
-    {.kind = GateKind::I, .name = "I", .qasm = "id", .arity = 1, .has_angle = false},
-    {.kind = GateKind::X, .name = "X", .qasm = "x", .arity = 1, .has_angle = false},
-    {.kind = GateKind::Y, .name = "Y", .qasm = "y", .arity = 1, .has_angle = false},
-    {.kind = GateKind::Z, .name = "Z", .qasm = "z", .arity = 1, .has_angle = false},
-    {.kind = GateKind::H, .name = "H", .qasm = "h", .arity = 1, .has_angle = false},
-    {.kind = GateKind::S, .name = "S", .qasm = "s", .arity = 1, .has_angle = false},
-    {.kind = GateKind::SX, .name = "SX", .qasm = "sx", .arity = 1, .has_angle = false},
-    {.kind = GateKind::T, .name = "T", .qasm = "t", .arity = 1, .has_angle = false},
-    {.kind = GateKind::RX, .name = "RX", .qasm = "rx", .arity = 1, .has_angle = true},
-    {.kind = GateKind::RY, .name = "RY", .qasm = "ry", .arity = 1, .has_angle = true},
-    {.kind = GateKind::RZ, .name = "RZ", .qasm = "rz", .arity = 1, .has_angle = true},
-    {.kind = GateKind::CX, .name = "CX", .qasm = "cx", .arity = 2, .has_angle = false},
-    {.kind = GateKind::CZ, .name = "CZ", .qasm = "cz", .arity = 2, .has_angle = false},
-    {.kind = GateKind::SWAP, .name = "SWAP", .qasm = "swap", .arity = 2, .has_angle = false},
+    {.kind = GateKind::I,
+     .name = "I",
+     .qasm = "id",
+     .arity = 1,
+     .has_angle = false,
+     .shape = GateShape::None,
+     .changes = ChangedAmplitudes::Nothing,
+     .bitwise = true},
+    {.kind = GateKind::X,
+     .name = "X",
+     .qasm = "x",
+     .arity = 1,
+     .has_angle = false,
+     .shape = GateShape::Pair,
+     .changes = ChangedAmplitudes::All,
+     .bitwise = true},
+    {.kind = GateKind::Y,
+     .name = "Y",
+     .qasm = "y",
+     .arity = 1,
+     .has_angle = false,
+     .shape = GateShape::Pair,
+     .changes = ChangedAmplitudes::All,
+     .bitwise = true},
+    {.kind = GateKind::Z,
+     .name = "Z",
+     .qasm = "z",
+     .arity = 1,
+     .has_angle = false,
+     .shape = GateShape::Diagonal,
+     .changes = ChangedAmplitudes::TargetSet,
+     .bitwise = true},
+    {.kind = GateKind::H,
+     .name = "H",
+     .qasm = "h",
+     .arity = 1,
+     .has_angle = false,
+     .shape = GateShape::Pair,
+     .changes = ChangedAmplitudes::All,
+     .bitwise = true},
+    {.kind = GateKind::S,
+     .name = "S",
+     .qasm = "s",
+     .arity = 1,
+     .has_angle = false,
+     .shape = GateShape::Diagonal,
+     .changes = ChangedAmplitudes::TargetSet,
+     .bitwise = true},
+    {.kind = GateKind::SX,
+     .name = "SX",
+     .qasm = "sx",
+     .arity = 1,
+     .has_angle = false,
+     .shape = GateShape::Pair,
+     .changes = ChangedAmplitudes::All,
+     .bitwise = false},
+    {.kind = GateKind::T,
+     .name = "T",
+     .qasm = "t",
+     .arity = 1,
+     .has_angle = false,
+     .shape = GateShape::Diagonal,
+     .changes = ChangedAmplitudes::TargetSet,
+     .bitwise = false},
+    {.kind = GateKind::RX,
+     .name = "RX",
+     .qasm = "rx",
+     .arity = 1,
+     .has_angle = true,
+     .shape = GateShape::Pair,
+     .changes = ChangedAmplitudes::All,
+     .bitwise = true},
+    {.kind = GateKind::RY,
+     .name = "RY",
+     .qasm = "ry",
+     .arity = 1,
+     .has_angle = true,
+     .shape = GateShape::Pair,
+     .changes = ChangedAmplitudes::All,
+     .bitwise = true},
+    {.kind = GateKind::RZ,
+     .name = "RZ",
+     .qasm = "rz",
+     .arity = 1,
+     .has_angle = true,
+     .shape = GateShape::Diagonal,
+     .changes = ChangedAmplitudes::All,
+     .bitwise = true},
+    {.kind = GateKind::CX,
+     .name = "CX",
+     .qasm = "cx",
+     .arity = 2,
+     .has_angle = false,
+     .shape = GateShape::Swap,
+     .changes = ChangedAmplitudes::ControlSet,
+     .bitwise = true},
+    {.kind = GateKind::CZ,
+     .name = "CZ",
+     .qasm = "cz",
+     .arity = 2,
+     .has_angle = false,
+     .shape = GateShape::Diagonal,
+     .changes = ChangedAmplitudes::BothSet,
+     .bitwise = true},
+    {.kind = GateKind::SWAP,
+     .name = "SWAP",
+     .qasm = "swap",
+     .arity = 2,
+     .has_angle = false,
+     .shape = GateShape::Swap,
+     .changes = ChangedAmplitudes::QubitsDiffer,
+     .bitwise = true},
 }};
+
+// Row k of the table holds kind k, so that indexing by the kind's number finds its row.
+static_assert(
+    [] {
+        for (std::size_t k = 0; k < GATE_KIND_COUNT; ++k) {
+            if (static_cast<std::size_t>(GATE_TABLE[k].kind) != k) {
+                return false;
+            }
+        }
+        return true;
+    }(),
+    "GATE_TABLE row k must hold kind k");
 
 /// The table row of `kind`.
 constexpr const GateInfo& gate_info(GateKind kind) noexcept {
@@ -118,6 +260,9 @@ struct Operation {
 /// A circuit: operations applied in order, first element first, to a register of `num_qubits`
 /// qubits. Copies are deep.
 struct ZarnikGraph {
+    /// The register the circuit is meant for, as the export declares it. Simulation takes the
+    /// register size from the state it runs on (or the `num_qubits` argument of `run_circuit`),
+    /// which is authoritative there; `validate` reports when the two differ.
     std::uint64_t num_qubits = 0;
     std::vector<Operation> operations;
 

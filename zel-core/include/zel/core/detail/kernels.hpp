@@ -1,0 +1,50 @@
+#pragma once
+
+// Entry points into the gate kernels below the level of a whole state, for components built on
+// the core that hold amplitudes in pieces (the distributed state of zel-mpi) and for the tests
+// of the kernels' traversals. The arithmetic is exactly that of ZarnikState::apply_gate: the
+// same functions run inside it.
+
+#include <complex>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "zel/core/circuit.hpp"
+
+namespace zel::detail {
+
+using KernelAmplitude = std::complex<double>;
+
+/// Applies a one-qubit kind whose kernel pairs amplitudes (X, Y, H, SX, RX, RY) to `count`
+/// pairs: lower[k] is the amplitude with the target bit clear, upper[k] its partner with the
+/// bit set. Rotations take params[0] when present, else gate.angle. Other kinds are ignored.
+void apply_pair_gate(const GateType& gate, std::span<const double> params, KernelAmplitude* lower,
+                     KernelAmplitude* upper, std::size_t count) noexcept;
+
+/// Applies a one-qubit diagonal kind (Z, S, T, RZ) to `count` amplitudes whose target bit reads
+/// `bit` in every one of them. Other kinds are ignored.
+void apply_diagonal_gate(const GateType& gate, std::span<const double> params, bool bit,
+                         KernelAmplitude* amplitudes, std::size_t count) noexcept;
+
+/// How the kernels traverse pairs of amplitudes that lie far apart in memory: from qubit
+/// `from_qubit` up, pairs (and the runs of a two-qubit gate whose partners are 2^from_qubit or
+/// more apart) go through a cache-resident copy of `block` upper amplitudes at a time instead of
+/// two interleaved streams. The results are bitwise the same either way.
+struct FarPairTraversal {
+    /// Qubits from which pairs count as far apart (2^24 amplitudes = 256 MiB).
+    unsigned from_qubit = 24;
+    /// Amplitudes per block, at most MAX_BLOCK (16 KiB, half a first-level data cache).
+    std::uint64_t block = 1024;
+
+    static constexpr std::uint64_t MAX_BLOCK = 1024;
+};
+
+/// The traversal in effect.
+FarPairTraversal far_pair_traversal() noexcept;
+
+/// Changes the traversal, for tests that reach the blocked paths on small states; `block` is
+/// clamped to [1, MAX_BLOCK]. Call only while no kernel runs.
+void set_far_pair_traversal(FarPairTraversal traversal) noexcept;
+
+}  // namespace zel::detail

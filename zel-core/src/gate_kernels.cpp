@@ -1,0 +1,411 @@
+#include "gate_kernels.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <cstddef>
+#include <cstring>
+#include <utility>
+
+#include "zel/core/detail/kernels.hpp"
+#include "zel/core/parallel.hpp"
+
+#include "index_iteration.hpp"
+
+namespace zel::detail {
+namespace {
+
+constexpr std::size_t BYTES_PER_AMPLITUDE = sizeof(Amplitude);
+
+static_assert(sizeof(Amplitude) == 2 * sizeof(double));
+
+// Amplitudes 2^24 or more apart (256 MiB) are far apart for this machine: a kernel that streams
+// two regions that far apart at once ran 3-7x slower than one over nearby pairs (H on the top
+// qubit of 2^26 amplitudes, 512 MiB apart: 465 ms against 102 ms on a middle qubit; CX and
+// SWAP on qubits 24 and 25: 6x), while 128 MiB apart (top qubit of 2^24) showed no penalty.
+// Such kernels copy a block of the upper region into a buffer that stays in the first-level
+// cache, work against it and write it back: about 4x faster there, but 1.3-1.8x slower than the
+// direct loop on nearby pairs, hence the threshold. Tests lower both values to reach these
+// paths on small states.
+std::atomic<unsigned> far_from_qubit{FarPairTraversal{}.from_qubit};
+std::atomic<std::uint64_t> far_block{FarPairTraversal{}.block};
+
+// Real-arithmetic view of the amplitude buffer: re of amplitude k at 2k, im at 2k + 1.
+class Parts {
+  public:
+    explicit Parts(Amplitude* data) noexcept : p_(reinterpret_cast<double*>(data)) {
+    }
+
+    double& re(std::uint64_t k) const noexcept {
+        return p_[2 * k];
+    }
+    double& im(std::uint64_t k) const noexcept {
+        return p_[2 * k + 1];
+    }
+    double* data() const noexcept {
+        return p_;
+    }
+
+  private:
+    double* p_;
+};
+
+// Applies `update` to the pairs of the compressed indexes [begin, end) of a gate on qubit t,
+// one block at a time through a cache-resident copy of the upper amplitudes. The arithmetic per
+// pair is that of the direct loop; only the place where a1 waits changes. Out of line, like
+// swap_blocks: inlined, its 16 KiB buffer would make every caller probe its stack pages.
+template <class Update>
+[[gnu::noinline]] void blocked_pairs(double* parts, std::uint64_t begin, std::uint64_t end,
+                                     unsigned t, std::uint64_t block, const Update& update) {
+    const std::uint64_t m = std::uint64_t{1} << t;
+    alignas(64) double upper[2 * FarPairTraversal::MAX_BLOCK];
+    for_each_pair_run(begin, end, t, [&](std::uint64_t i, std::uint64_t run) {
+        for (std::uint64_t offset = 0; offset < run; offset += block) {
+            const std::uint64_t length = std::min(block, run - offset);
+            double* lower = parts + 2 * (i + offset);
+            double* far = parts + 2 * (i + offset + m);
+            const std::size_t bytes = static_cast<std::size_t>(length) * BYTES_PER_AMPLITUDE;
+            std::memcpy(upper, far, bytes);
+            for (std::uint64_t k = 0; k < length; ++k) {
+                update(lower[2 * k], lower[2 * k + 1], upper[2 * k], upper[2 * k + 1]);
+            }
+            std::memcpy(far, upper, bytes);
+        }
+    });
+}
+
+// Exchanges the ranges [a, a + count) and [b, b + count) of amplitudes in blocks through a
+// cache-resident buffer: for ranges far apart, three bursts per block instead of two interleaved
+// streams.
+[[gnu::noinline]] void swap_blocks(Amplitude* a, Amplitude* b, std::uint64_t count,
+                                   std::uint64_t block) {
+    alignas(64) std::byte buffer[FarPairTraversal::MAX_BLOCK * BYTES_PER_AMPLITUDE];
+    for (std::uint64_t offset = 0; offset < count; offset += block) {
+        const std::size_t bytes =
+            static_cast<std::size_t>(std::min(block, count - offset)) * BYTES_PER_AMPLITUDE;
+        void* x = a + offset;
+        void* y = b + offset;
+        std::memcpy(buffer, x, bytes);
+        std::memcpy(x, y, bytes);
+        std::memcpy(y, buffer, bytes);
+    }
+}
+
+// A 2x2 update of every pair of a one-qubit gate on qubit t. Workers take disjoint ranges of
+// compressed indexes, so every pair is computed exactly as serially.
+template <class Update>
+[[gnu::noinline]] void pair_kernel(Amplitude* psi, std::uint64_t dimension, unsigned t,
+                                   const Update& update) {
+    const Parts a(psi);
+    if (t >= far_from_qubit.load(std::memory_order_relaxed)) {
+        const std::uint64_t block = far_block.load(std::memory_order_relaxed);
+        parallel::for_each(dimension / 2, [&](std::uint64_t begin, std::uint64_t end) {
+            blocked_pairs(a.data(), begin, end, t, block, update);
+        });
+        return;
+    }
+    parallel::for_each(dimension / 2, [&](std::uint64_t begin, std::uint64_t end) {
+        for_each_pair(begin, end, t, [&](std::uint64_t i, std::uint64_t j) {
+            update(a.re(i), a.im(i), a.re(j), a.im(j));
+        });
+    });
+}
+
+// X: a permutation, so whole amplitudes move, 16 bytes at a time.
+[[gnu::noinline]] void swap_pair_kernel(Amplitude* psi, std::uint64_t dimension, unsigned t) {
+    if (t >= far_from_qubit.load(std::memory_order_relaxed)) {
+        const std::uint64_t m = std::uint64_t{1} << t;
+        const std::uint64_t block = far_block.load(std::memory_order_relaxed);
+        parallel::for_each(dimension / 2, [&](std::uint64_t begin, std::uint64_t end) {
+            for_each_pair_run(begin, end, t, [&](std::uint64_t i, std::uint64_t run) {
+                swap_blocks(psi + i, psi + i + m, run, block);
+            });
+        });
+        return;
+    }
+    parallel::for_each(dimension / 2, [&](std::uint64_t begin, std::uint64_t end) {
+        for_each_pair(begin, end, t, [psi](std::uint64_t i, std::uint64_t j) {
+            std::swap(psi[i], psi[j]);
+        });
+    });
+}
+
+// Applies `update` to the amplitudes with bit t set.
+template <class Update>
+[[gnu::noinline]] void upper_half_kernel(Amplitude* psi, std::uint64_t dimension, unsigned t,
+                                         const Update& update) {
+    const Parts a(psi);
+    parallel::for_each(dimension / 2, [&](std::uint64_t begin, std::uint64_t end) {
+        for_each_pair(begin, end, t, [&](std::uint64_t, std::uint64_t j) {
+            update(a.re(j), a.im(j));
+        });
+    });
+}
+
+}  // namespace
+
+void apply_pair_kind(Amplitude* psi, std::uint64_t dimension, GateKind kind, unsigned t,
+                     HalfAngle angle) {
+    switch (kind) {
+        case GateKind::X:
+            swap_pair_kernel(psi, dimension, t);
+            return;
+        case GateKind::Y:
+            pair_kernel(psi, dimension, t, YUpdate{});
+            return;
+        case GateKind::H:
+            pair_kernel(psi, dimension, t, HUpdate{});
+            return;
+        case GateKind::SX:
+            pair_kernel(psi, dimension, t, SXUpdate{});
+            return;
+        case GateKind::RX:
+            pair_kernel(psi, dimension, t, RXUpdate{angle.alpha, angle.beta});
+            return;
+        case GateKind::RY:
+            pair_kernel(psi, dimension, t, RYUpdate{angle.alpha, angle.beta});
+            return;
+        case GateKind::I:
+        case GateKind::Z:
+        case GateKind::S:
+        case GateKind::T:
+        case GateKind::RZ:
+        case GateKind::CX:
+        case GateKind::CZ:
+        case GateKind::SWAP:
+            return;
+    }
+}
+
+void apply_phase_kind(Amplitude* psi, std::uint64_t dimension, GateKind kind, unsigned t) {
+    switch (kind) {
+        case GateKind::Z:
+            upper_half_kernel(psi, dimension, t, ZUpdate{});
+            return;
+        case GateKind::S:
+            upper_half_kernel(psi, dimension, t, SUpdate{});
+            return;
+        case GateKind::T:
+            upper_half_kernel(psi, dimension, t, TUpdate{});
+            return;
+        case GateKind::I:
+        case GateKind::X:
+        case GateKind::Y:
+        case GateKind::H:
+        case GateKind::SX:
+        case GateKind::RX:
+        case GateKind::RY:
+        case GateKind::RZ:
+        case GateKind::CX:
+        case GateKind::CZ:
+        case GateKind::SWAP:
+            return;
+    }
+}
+
+// RZ on qubits from this one up runs as one sequential pass (runs of at least 16 amplitudes);
+// below, pairs are adjacent enough that the pair loop is as good.
+constexpr std::uint64_t RZ_SEQUENTIAL_FROM_QUBIT = 4;
+
+[[gnu::noinline]] void apply_rz(Amplitude* psi, std::uint64_t dimension, std::uint64_t num_qubits,
+                                std::uint64_t t, HalfAngle angle) {
+    const Parts a(psi);
+    const RZUpdate clear{angle.alpha, -angle.beta};
+    const RZUpdate set{angle.alpha, angle.beta};
+    if (t >= num_qubits) {
+        parallel::for_each(dimension, [&](std::uint64_t begin, std::uint64_t end) {
+            for (std::uint64_t k = begin; k < end; ++k) {
+                clear(a.re(k), a.im(k));
+            }
+        });
+        return;
+    }
+    if (t < RZ_SEQUENTIAL_FROM_QUBIT) {
+        parallel::for_each(dimension / 2, [&](std::uint64_t begin, std::uint64_t end) {
+            for_each_pair(begin, end, static_cast<unsigned>(t),
+                          [&](std::uint64_t i, std::uint64_t j) {
+                              clear(a.re(i), a.im(i));
+                              set(a.re(j), a.im(j));
+                          });
+        });
+        return;
+    }
+    // A diagonal gate needs no partner: one ascending pass, in runs of 2^t amplitudes that share
+    // their bit t, reads the state as one stream wherever the target lies.
+    const std::uint64_t m = std::uint64_t{1} << t;
+    parallel::for_each(dimension, [&](std::uint64_t begin, std::uint64_t end) {
+        std::uint64_t k = begin;
+        while (k < end) {
+            const std::uint64_t run_end = std::min(end, (k | (m - 1)) + 1);
+            const RZUpdate& rotate = (k & m) != 0 ? set : clear;
+            for (; k < run_end; ++k) {
+                rotate(a.re(k), a.im(k));
+            }
+        }
+    });
+}
+
+[[gnu::noinline]] void apply_cz(Amplitude* psi, std::uint64_t dimension, std::uint64_t q0,
+                                std::uint64_t q1) {
+    const auto low = static_cast<unsigned>(std::min(q0, q1));
+    const auto high = static_cast<unsigned>(std::max(q0, q1));
+    const std::uint64_t both = (std::uint64_t{1} << q0) | (std::uint64_t{1} << q1);
+    const Parts a(psi);
+    parallel::for_each(dimension / 4, [&](std::uint64_t begin, std::uint64_t end) {
+        for_each_quad(begin, end, low, high, [a, both](std::uint64_t base) {
+            ZUpdate{}(a.re(base | both), a.im(base | both));
+        });
+    });
+}
+
+// CX and SWAP exchange amplitude base | from with base | to for every quad of q0 and q1: CX
+// swaps i (control set, target clear) with i + 2^target, SWAP exchanges i (first qubit set,
+// second clear) with i - 2^q0 + 2^q1. When the two lie far apart and the runs of consecutive
+// quads are long, whole blocks are exchanged through a cache-resident buffer (a swap either
+// way, so bitwise the same).
+[[gnu::noinline]] void apply_swap_kind(Amplitude* psi, std::uint64_t dimension, GateKind kind,
+                                       std::uint64_t q0, std::uint64_t q1) {
+    const std::uint64_t m0 = std::uint64_t{1} << q0;
+    const std::uint64_t m1 = std::uint64_t{1} << q1;
+    const std::uint64_t from = m0;
+    const std::uint64_t to = kind == GateKind::CX ? m0 | m1 : m1;
+    const auto low = static_cast<unsigned>(std::min(q0, q1));
+    const auto high = static_cast<unsigned>(std::max(q0, q1));
+    const std::uint64_t distance = from < to ? to - from : from - to;
+    const std::uint64_t block = far_block.load(std::memory_order_relaxed);
+    const unsigned far = far_from_qubit.load(std::memory_order_relaxed);
+    if (far >= 64 || distance < (std::uint64_t{1} << far) || (std::uint64_t{1} << low) < block) {
+        parallel::for_each(dimension / 4, [&](std::uint64_t begin, std::uint64_t end) {
+            for_each_quad(begin, end, low, high, [psi, from, to](std::uint64_t base) {
+                std::swap(psi[base | from], psi[base | to]);
+            });
+        });
+        return;
+    }
+    parallel::for_each(dimension / 4, [&](std::uint64_t begin, std::uint64_t end) {
+        for_each_quad_run(begin, end, low, high, [&](std::uint64_t base, std::uint64_t run) {
+            swap_blocks(psi + (base | from), psi + (base | to), run, block);
+        });
+    });
+}
+
+void copy_amplitudes(Amplitude* to, const Amplitude* from, std::uint64_t count) {
+    parallel::for_each(count, [to, from](std::uint64_t begin, std::uint64_t end) {
+        std::memcpy(static_cast<void*>(to + begin), from + begin,
+                    static_cast<std::size_t>(end - begin) * BYTES_PER_AMPLITUDE);
+    });
+}
+
+void zero_amplitudes(Amplitude* psi, std::uint64_t count) {
+    parallel::for_each(count, [psi](std::uint64_t begin, std::uint64_t end) {
+        std::memset(static_cast<void*>(psi + begin), 0,
+                    static_cast<std::size_t>(end - begin) * BYTES_PER_AMPLITUDE);
+    });
+}
+
+// --- Entry points of detail/kernels.hpp ---------------------------------------------------
+
+namespace {
+
+template <class Update>
+void pairs_of(KernelAmplitude* lower, KernelAmplitude* upper, std::size_t count,
+              const Update& update) {
+    const Parts l(lower);
+    const Parts u(upper);
+    for (std::size_t k = 0; k < count; ++k) {
+        update(l.re(k), l.im(k), u.re(k), u.im(k));
+    }
+}
+
+template <class Update>
+void each_of(KernelAmplitude* amplitudes, std::size_t count, const Update& update) {
+    const Parts a(amplitudes);
+    for (std::size_t k = 0; k < count; ++k) {
+        update(a.re(k), a.im(k));
+    }
+}
+
+}  // namespace
+
+void apply_pair_gate(const GateType& gate, std::span<const double> params, KernelAmplitude* lower,
+                     KernelAmplitude* upper, std::size_t count) noexcept {
+    const HalfAngle angle = is_rotation(gate.kind) ? half_angle(gate, params) : HalfAngle{};
+    switch (gate.kind) {
+        case GateKind::X:
+            std::swap_ranges(lower, lower + count, upper);
+            return;
+        case GateKind::Y:
+            pairs_of(lower, upper, count, YUpdate{});
+            return;
+        case GateKind::H:
+            pairs_of(lower, upper, count, HUpdate{});
+            return;
+        case GateKind::SX:
+            pairs_of(lower, upper, count, SXUpdate{});
+            return;
+        case GateKind::RX:
+            pairs_of(lower, upper, count, RXUpdate{angle.alpha, angle.beta});
+            return;
+        case GateKind::RY:
+            pairs_of(lower, upper, count, RYUpdate{angle.alpha, angle.beta});
+            return;
+        case GateKind::I:
+        case GateKind::Z:
+        case GateKind::S:
+        case GateKind::T:
+        case GateKind::RZ:
+        case GateKind::CX:
+        case GateKind::CZ:
+        case GateKind::SWAP:
+            return;
+    }
+}
+
+void apply_diagonal_gate(const GateType& gate, std::span<const double> params, bool bit,
+                         KernelAmplitude* amplitudes, std::size_t count) noexcept {
+    switch (gate.kind) {
+        case GateKind::Z:
+            if (bit) {
+                each_of(amplitudes, count, ZUpdate{});
+            }
+            return;
+        case GateKind::S:
+            if (bit) {
+                each_of(amplitudes, count, SUpdate{});
+            }
+            return;
+        case GateKind::T:
+            if (bit) {
+                each_of(amplitudes, count, TUpdate{});
+            }
+            return;
+        case GateKind::RZ: {
+            const HalfAngle angle = half_angle(gate, params);
+            each_of(amplitudes, count, RZUpdate{angle.alpha, bit ? angle.beta : -angle.beta});
+            return;
+        }
+        case GateKind::I:
+        case GateKind::X:
+        case GateKind::Y:
+        case GateKind::H:
+        case GateKind::SX:
+        case GateKind::RX:
+        case GateKind::RY:
+        case GateKind::CX:
+        case GateKind::CZ:
+        case GateKind::SWAP:
+            return;
+    }
+}
+
+FarPairTraversal far_pair_traversal() noexcept {
+    return {far_from_qubit.load(std::memory_order_relaxed),
+            far_block.load(std::memory_order_relaxed)};
+}
+
+void set_far_pair_traversal(FarPairTraversal traversal) noexcept {
+    far_from_qubit.store(traversal.from_qubit, std::memory_order_relaxed);
+    far_block.store(std::clamp<std::uint64_t>(traversal.block, 1, FarPairTraversal::MAX_BLOCK),
+                    std::memory_order_relaxed);
+}
+
+}  // namespace zel::detail
