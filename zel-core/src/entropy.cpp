@@ -5,88 +5,44 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "zel/core/detail/reductions.hpp"
 #include "zel/core/parallel.hpp"
 
+#include "cpu_dispatch.hpp"
+#include "entropy_math.hpp"
 #include "gate_kernels.hpp"
 
 namespace zel::detail {
-namespace {
 
-/// Probabilities at or below this contribute nothing to the entropy; log2 is never taken of 0.
-constexpr double ENTROPY_PROBABILITY_FLOOR = 1e-12;
-
-/// Independent partial sums per chunk of the entropy.
-constexpr std::size_t ENTROPY_LANES = 4;
-
-/// States of at least this many amplitudes take the vectorised entropy loop; smaller ones (one
-/// chunk of the sum) a scalar loop that skips negligible probabilities.
-constexpr std::uint64_t ENTROPY_VECTOR_FROM = 64;
-static_assert(ENTROPY_VECTOR_FROM <= parallel::SUM_CHUNK);
-
-// log2 of a positive, finite double, written so that a loop of calls vectorises (glibc's
-// scalar log2 is otherwise the whole cost of the entropy). p = 2^k * m with m in
-// [sqrt(1/2), sqrt(2)), found by integer arithmetic on the bits; ln(m) by the classic kernel
-// ln(1 + f) = f - (f^2/2 - s (f^2/2 + R(s^2))), s = f / (2 + f), with R the degree-14 even
-// minimax polynomial of fdlibm's log (error below 2^-58 on this interval). Exact for powers of
-// two (log2(1) is +0.0); within a few units in the last place elsewhere. Any input yields a
-// finite value or NaN without trapping, so callers may evaluate it before testing p.
-inline double log2_positive(double p) noexcept {
-    constexpr std::uint64_t SQRT_HALF_BITS = 0x3FE6A09E667F3BCD;
-    constexpr std::uint64_t EXPONENT_FIELD = 0xFFF0000000000000;
-    // Offset binary: adding 2^63 turns the signed exponent k into k + 2048 >= 0.
-    constexpr std::uint64_t OFFSET = std::uint64_t{1} << 63;
-    // A double 2^52 + j holds the small integer j in its low mantissa bits.
-    constexpr std::uint64_t TWO_52_BITS = 0x4330000000000000;
-    constexpr double TWO_52_PLUS_OFFSET = 4503599627370496.0 + 2048.0;
-    constexpr double INV_LN2 = 1.4426950408889634;
-    constexpr double LG1 = 6.666666666666735130e-01;
-    constexpr double LG2 = 3.999999999940941908e-01;
-    constexpr double LG3 = 2.857142874366239149e-01;
-    constexpr double LG4 = 2.222219843214978396e-01;
-    constexpr double LG5 = 1.818357216161805012e-01;
-    constexpr double LG6 = 1.531383769920937332e-01;
-    constexpr double LG7 = 1.479819860511658591e-01;
-    const auto bits = std::bit_cast<std::uint64_t>(p);
-    const std::uint64_t shifted = bits - SQRT_HALF_BITS;
-    const double k =
-        std::bit_cast<double>(TWO_52_BITS | ((shifted + OFFSET) >> 52)) - TWO_52_PLUS_OFFSET;
-    const double f = std::bit_cast<double>(bits - (shifted & EXPONENT_FIELD)) - 1.0;
-    const double s = f / (2.0 + f);
-    const double z = s * s;
-    const double w = z * z;
-    // Even and odd coefficients in two chains, for instruction-level parallelism.
-    const double even = w * (LG2 + w * (LG4 + w * LG6));
-    const double odd = z * (LG1 + w * (LG3 + w * (LG5 + w * LG7)));
-    const double half_f_squared = 0.5 * f * f;
-    const double ln_m = f - (half_f_squared - s * (half_f_squared + (odd + even)));
-    return k + ln_m * INV_LN2;
+// Built for the best instruction set the CPU offers, chosen at load time. The lanes keep their
+// fixed pattern whatever the vector width, no operation is reassociated and products are never
+// contracted into FMA (the build uses -ffp-contract=off), so every clone gives the same bits.
+ZEL_TARGET_CLONES
+double entropy_partial(const std::complex<double>* psi, std::size_t count) noexcept {
+    const double* parts = reinterpret_cast<const double*>(psi);
+    // Independent lanes in a fixed pattern (lane = k mod 4 within the chunk), so that the loop
+    // vectorises and the result depends only on the chunk. Each lane starts at +0.0 so that a
+    // state without contributions (a basis state, whose one term is -1 * log2(1) = -0.0) sums
+    // to +0.0.
+    double lanes[ENTROPY_LANES] = {};
+    std::size_t k = 0;
+    for (; k + ENTROPY_LANES <= count; k += ENTROPY_LANES) {
+        for (std::size_t l = 0; l < ENTROPY_LANES; ++l) {
+            lanes[l] += entropy_term(parts[2 * (k + l)], parts[2 * (k + l) + 1]);
+        }
+    }
+    for (std::size_t l = 0; k < count; ++k, ++l) {
+        lanes[l] += entropy_term(parts[2 * k], parts[2 * k + 1]);
+    }
+    return (lanes[0] + lanes[1]) + (lanes[2] + lanes[3]);
 }
-
-// Contribution -p log2(p) of one amplitude to the entropy: the term when FLOOR < p <= inf, else
-// +0.0 (NaN contributes nothing, as with a plain `p > FLOOR` test). A floating-point compare
-// would keep the loop from vectorising (GCC does not if-convert it under -ftrapping-math), so
-// the range test runs on the bit pattern, which orders non-negative doubles like their values:
-// the top bit of FLOOR - bits is set exactly when bits > FLOOR. The term itself is computed
-// for every p (log2_positive is harmless on any input) and masked.
-inline double entropy_term(double re, double im) noexcept {
-    constexpr auto FLOOR_BITS = std::bit_cast<std::uint64_t>(ENTROPY_PROBABILITY_FLOOR);
-    constexpr std::uint64_t INFINITY_BITS = 0x7FF0000000000000;
-    const double p = re * re + im * im;
-    const auto bits = std::bit_cast<std::uint64_t>(p);
-    const std::uint64_t above_floor = (FLOOR_BITS - bits) >> 63;
-    const std::uint64_t at_most_infinity = 1 - ((INFINITY_BITS - bits) >> 63);
-    const std::uint64_t keep = 0 - (above_floor & at_most_infinity);
-    const double term = -p * log2_positive(p);
-    return std::bit_cast<double>(std::bit_cast<std::uint64_t>(term) & keep);
-}
-
-}  // namespace
 
 double entropy(const Amplitude* psi, std::uint64_t dimension) {
     const double* parts = reinterpret_cast<const double*>(psi);
     if (dimension < ENTROPY_VECTOR_FROM) {
         // Small states, such as the two-qubit ones of a run, are mostly zero amplitudes: a
-        // branch skips them cheaply, and the lanes receive exactly the same terms as below.
+        // branch skips them cheaply, and the lanes receive exactly the same terms as the
+        // vectorised loop gives them.
         double lanes[ENTROPY_LANES] = {};
         for (std::uint64_t k = 0; k < dimension; ++k) {
             const double p = parts[2 * k] * parts[2 * k] + parts[2 * k + 1] * parts[2 * k + 1];
@@ -99,24 +55,10 @@ double entropy(const Amplitude* psi, std::uint64_t dimension) {
         total += (lanes[0] + lanes[1]) + (lanes[2] + lanes[3]);
         return total;
     }
-    return parallel::sum(
-        static_cast<std::size_t>(dimension), [parts](std::size_t begin, std::size_t end) {
-            // Independent lanes in a fixed pattern (lane = (k - begin) mod 4), so that the loop
-            // vectorises and the result depends only on the chunk. Each lane starts at +0.0 so
-            // that a state without contributions (a basis state, whose one term is
-            // -1 * log2(1) = -0.0) sums to +0.0.
-            double lanes[ENTROPY_LANES] = {};
-            std::size_t k = begin;
-            for (; k + ENTROPY_LANES <= end; k += ENTROPY_LANES) {
-                for (std::size_t l = 0; l < ENTROPY_LANES; ++l) {
-                    lanes[l] += entropy_term(parts[2 * (k + l)], parts[2 * (k + l) + 1]);
-                }
-            }
-            for (std::size_t l = 0; k < end; ++k, ++l) {
-                lanes[l] += entropy_term(parts[2 * k], parts[2 * k + 1]);
-            }
-            return (lanes[0] + lanes[1]) + (lanes[2] + lanes[3]);
-        });
+    return parallel::sum(static_cast<std::size_t>(dimension),
+                         [psi](std::size_t begin, std::size_t end) {
+                             return entropy_partial(psi + begin, end - begin);
+                         });
 }
 
 }  // namespace zel::detail

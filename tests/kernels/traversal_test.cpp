@@ -1,0 +1,135 @@
+// The kernels' traversals for pairs far apart, reached on small states by lowering their
+// threshold, against the plain ascending loops at one and two workers; and the entropy's
+// instruction-set clone against the same arithmetic compiled for the baseline target.
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "zel/core/detail/kernels.hpp"
+#include "zel/core/detail/reductions.hpp"
+#include "zel/core/parallel.hpp"
+#include "zel/core/state.hpp"
+
+#include "entropy_math.hpp"
+#include "support/reference.hpp"
+
+namespace zel::test {
+namespace {
+
+// Lowers the far-pair threshold for one test and restores the defaults afterwards.
+class FarPairs : public ::testing::Test {
+  protected:
+    void TearDown() override {
+        detail::set_far_pair_traversal(detail::FarPairTraversal{});
+        parallel::set_thread_count(0);
+    }
+};
+
+constexpr double ANGLE = 0.9;
+
+Vector applied(const Vector& start, GateKind kind, const std::vector<std::uint64_t>& qubits) {
+    ZarnikState state = make_state(start);
+    const std::vector<double> params =
+        gate_info(kind).has_angle ? std::vector<double>{ANGLE} : std::vector<double>{};
+    state.apply_gate(GateType{kind, 0.0}, qubits, params);
+    return amplitudes_of(state);
+}
+
+// Every one-qubit pair kind on every qubit at and above the lowered threshold, and the swap
+// kinds on pairs whose partners lie far apart, with blocks shorter than the runs (so the block
+// loop turns over) and not dividing them evenly.
+TEST_F(FarPairs, BlockedTraversalsAreBitwiseThePlainLoops) {
+    struct Row {
+        std::uint64_t n;
+        unsigned from_qubit;
+        std::uint64_t block;
+        std::size_t threads;
+    };
+    // n = 19 crosses the pool's grain, so two workers really split the blocked loops.
+    for (const Row& row : {Row{8, 3, 4, 1}, Row{8, 2, 3, 1}, Row{19, 14, 64, 1}, Row{19, 14, 64, 2},
+                           Row{19, 12, 1000, 2}}) {
+        SCOPED_TRACE(::testing::Message() << "n=" << row.n << " from=" << row.from_qubit
+                                          << " block=" << row.block << " threads=" << row.threads);
+        std::mt19937_64 rng(SEED + row.n);
+        const Vector start = random_state(row.n, rng);
+        parallel::set_thread_count(row.threads);
+        for (const GateInfo& info : GATE_TABLE) {
+            std::vector<std::vector<std::uint64_t>> placements;
+            if (info.shape == GateShape::Pair) {
+                for (std::uint64_t t = row.from_qubit; t < row.n; ++t) {
+                    placements.push_back({t});
+                }
+            } else if (info.shape == GateShape::Swap) {
+                const std::uint64_t top = row.n - 1;
+                for (const std::uint64_t low :
+                     {std::uint64_t{0}, std::uint64_t{row.from_qubit - 1}}) {
+                    placements.push_back({low, top});
+                    placements.push_back({top, low});
+                }
+                placements.push_back({row.from_qubit, top});
+            } else {
+                continue;
+            }
+            for (const auto& qubits : placements) {
+                SCOPED_TRACE(std::string(info.name) + " on " + std::to_string(qubits[0]) +
+                             (qubits.size() > 1 ? "," + std::to_string(qubits[1]) : ""));
+                detail::set_far_pair_traversal(detail::FarPairTraversal{});
+                const Vector direct = applied(start, info.kind, qubits);
+                detail::set_far_pair_traversal({row.from_qubit, row.block});
+                const Vector blocked = applied(start, info.kind, qubits);
+                EXPECT_TRUE(bitwise_equal(blocked, direct));
+                if (info.bitwise) {
+                    EXPECT_TRUE(bitwise_equal(
+                        blocked, plain_loop_reference(info.kind, ANGLE, qubits, start)));
+                }
+            }
+        }
+    }
+}
+
+TEST_F(FarPairs, BlockLengthIsClampedToTheBuffer) {
+    detail::set_far_pair_traversal({5, 0});
+    EXPECT_EQ(detail::far_pair_traversal().block, 1u);
+    detail::set_far_pair_traversal({5, 1u << 20});
+    EXPECT_EQ(detail::far_pair_traversal().block, detail::FarPairTraversal::MAX_BLOCK);
+}
+
+// The entropy runs in a clone chosen for this CPU (AVX2 where present); this copy of its lane
+// loop is compiled for the baseline instruction set. Both must give the same bits.
+double baseline_entropy_partial(const Complex* psi, std::size_t count) {
+    const double* parts = reinterpret_cast<const double*>(psi);
+    double lanes[4] = {};
+    std::size_t k = 0;
+    for (; k + 4 <= count; k += 4) {
+        for (std::size_t l = 0; l < 4; ++l) {
+            lanes[l] += detail::entropy_term(parts[2 * (k + l)], parts[2 * (k + l) + 1]);
+        }
+    }
+    for (std::size_t l = 0; k < count; ++k, ++l) {
+        lanes[l] += detail::entropy_term(parts[2 * k], parts[2 * k + 1]);
+    }
+    return (lanes[0] + lanes[1]) + (lanes[2] + lanes[3]);
+}
+
+TEST(EntropyClones, EveryInstructionSetGivesTheSameBits) {
+    std::mt19937_64 rng(SEED + 91);
+    for (std::uint64_t n : {6, 10, 13}) {
+        Vector v = random_state(n, rng);
+        // Tiny, zero and just-above-the-floor probabilities as well.
+        v[1] = 0.0;
+        v[2] = 1e-7;
+        v[3] = Complex(0.0, 1.0000001e-6);
+        for (std::size_t count : {v.size(), v.size() - 1, std::size_t{5}}) {
+            EXPECT_EQ(bits_of(detail::entropy_partial(v.data(), count)),
+                      bits_of(baseline_entropy_partial(v.data(), count)))
+                << "n=" << n << " count=" << count;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace zel::test
