@@ -34,6 +34,8 @@
 #include "zel/core/simulator.hpp"
 #include "zel/core/state.hpp"
 
+#include "support/plain_loops.hpp"
+
 namespace zel::fuzz {
 
 /// Largest register a case uses: 2^8 amplitudes keep one execution in the microseconds.
@@ -48,9 +50,8 @@ inline constexpr std::size_t MAX_FACTORS = 3;
 /// below 1e-14; a wrong matrix entry or a lost amplitude moves it by far more.
 inline constexpr double TOLERANCE = 1e-12;
 
-/// The Hadamard factor of the kernels, one unit in the last place below the double nearest to
-/// 1/sqrt(2). Every H scales the squared norm by 2 h^2, slightly below 1.
-inline constexpr double HADAMARD_FACTOR = 0.7071067811865475;
+/// The Hadamard factor of the kernels. Every H scales the squared norm by 2 h^2, slightly below 1.
+using zel::test::PLAIN_HADAMARD_FACTOR;
 
 /// Qubit indexes a selector byte of 224 or more picks: the edges of the index arithmetic.
 inline constexpr std::uint64_t SPECIAL_QUBITS[32] = {
@@ -520,136 +521,9 @@ inline std::string check_export(const Case& c, std::string_view text) {
 }
 
 /// The angle the kernels use for `op`: params[0] when present, else the gate's own angle.
-inline double used_angle(const Operation& op) {
-    return op.params.empty() ? op.gate.angle : op.params[0];
-}
-
-using Amplitudes = std::vector<ZarnikState::Amplitude>;
-
-/// The plain form of every kernel: one ascending pass over all 2^n indexes, written from the
-/// gate's matrix without any of the kernels' index arithmetic. `op` must not be one that stops.
-inline void reference_apply(Amplitudes& psi, std::uint64_t n, const Operation& op) {
-    using A = ZarnikState::Amplitude;
-    const GateKind kind = op.gate.kind;
-    if (kind == GateKind::I) {
-        return;
-    }
-    const std::uint64_t dimension = psi.size();
-    const std::uint64_t q0 = op.qubits[0];
-    const std::uint64_t m0 = q0 < 64 ? std::uint64_t{1} << q0 : 0;
-    const double theta = used_angle(op);
-    const double alpha = std::cos(theta * 0.5);
-    const double beta = std::sin(theta * 0.5);
-    const auto pairs = [&](auto update) {
-        for (std::uint64_t i = 0; i < dimension; ++i) {
-            if ((i & m0) == 0) {
-                const A a0 = psi[i];
-                const A a1 = psi[i | m0];
-                update(a0.real(), a0.imag(), a1.real(), a1.imag(), psi[i], psi[i | m0]);
-            }
-        }
-    };
-    // Diagonal kinds: amplitude k times `clear` or `set` by bit q0 of k (0 beyond the state).
-    const auto diagonal = [&](auto clear, auto set) {
-        for (std::uint64_t k = 0; k < dimension; ++k) {
-            psi[k] = q0 < n && (k & m0) != 0 ? set(psi[k]) : clear(psi[k]);
-        }
-    };
-    const auto same = [](A a) {
-        return a;
-    };
-    constexpr double C = 0.7071067811865476;  // both parts of e^(i pi/4)
-    switch (kind) {
-        case GateKind::I:
-            return;
-        case GateKind::X:
-            pairs([](double r0, double i0, double r1, double i1, A& x, A& y) {
-                x = A(r1, i1);
-                y = A(r0, i0);
-            });
-            return;
-        case GateKind::Y:
-            pairs([](double r0, double i0, double r1, double i1, A& x, A& y) {
-                x = A(i1, -r1);
-                y = A(-i0, r0);
-            });
-            return;
-        case GateKind::H:
-            pairs([](double r0, double i0, double r1, double i1, A& x, A& y) {
-                x = A((r0 + r1) * HADAMARD_FACTOR, (i0 + i1) * HADAMARD_FACTOR);
-                y = A((r0 - r1) * HADAMARD_FACTOR, (i0 - i1) * HADAMARD_FACTOR);
-            });
-            return;
-        case GateKind::SX:
-            // (1/2) [[1+i, 1-i], [1-i, 1+i]]
-            pairs([](double r0, double i0, double r1, double i1, A& x, A& y) {
-                x = A(0.5 * (r0 - i0 + r1 + i1), 0.5 * (r0 + i0 - r1 + i1));
-                y = A(0.5 * (r0 + i0 + r1 - i1), 0.5 * (-r0 + i0 + r1 + i1));
-            });
-            return;
-        case GateKind::RX:
-            pairs([=](double r0, double i0, double r1, double i1, A& x, A& y) {
-                x = A(alpha * r0 + beta * i1, alpha * i0 - beta * r1);
-                y = A(alpha * r1 + beta * i0, alpha * i1 - beta * r0);
-            });
-            return;
-        case GateKind::RY:
-            pairs([=](double r0, double i0, double r1, double i1, A& x, A& y) {
-                x = A(alpha * r0 - beta * r1, alpha * i0 - beta * i1);
-                y = A(beta * r0 + alpha * r1, beta * i0 + alpha * i1);
-            });
-            return;
-        case GateKind::Z:
-            diagonal(same, [](A a) {
-                return A(-a.real(), -a.imag());
-            });
-            return;
-        case GateKind::S:
-            diagonal(same, [](A a) {
-                return A(-a.imag(), a.real());
-            });
-            return;
-        case GateKind::T:
-            diagonal(same, [](A a) {
-                return A(C * a.real() - C * a.imag(), C * a.real() + C * a.imag());
-            });
-            return;
-        case GateKind::RZ: {
-            const auto rotate = [=](double p) {
-                return [=](A a) {
-                    return A(alpha * a.real() - p * a.imag(), p * a.real() + alpha * a.imag());
-                };
-            };
-            diagonal(rotate(-beta), rotate(beta));
-            return;
-        }
-        case GateKind::CX:
-        case GateKind::CZ:
-        case GateKind::SWAP: {
-            const std::uint64_t q1 = op.qubits[1];
-            if (q0 >= n || q1 >= n || q0 == q1) {
-                return;
-            }
-            const std::uint64_t m1 = std::uint64_t{1} << q1;
-            for (std::uint64_t i = 0; i < dimension; ++i) {
-                if (kind == GateKind::CZ && (i & m0) != 0 && (i & m1) != 0) {
-                    psi[i] = A(-psi[i].real(), -psi[i].imag());
-                } else if (kind != GateKind::CZ && (i & m0) != 0 && (i & m1) == 0) {
-                    // CX: control q0 set, target q1 clear, partner with q1 set; SWAP: partner
-                    // with q0 clear and q1 set.
-                    std::swap(psi[i], psi[kind == GateKind::CX ? i | m1 : (i ^ m0) | m1]);
-                }
-            }
-            return;
-        }
-    }
-}
-
-/// Whether the kernels' result for `kind` is fixed to the last bit (everything but SX and T,
-/// whose products may be grouped differently).
-inline bool bitwise_kind(GateKind kind) {
-    return kind != GateKind::SX && kind != GateKind::T;
-}
+using zel::test::Amplitudes;
+using zel::test::reference_apply;
+using zel::test::used_angle;
 
 /// Largest difference allowed between a kernel and the reference for SX and T: a few units in
 /// the last place of amplitudes of magnitude at most 1.
@@ -665,7 +539,7 @@ inline bool same_part(double kernel, double reference, bool regrouped) {
 inline std::string compare_with_reference(const ZarnikState& state, const Amplitudes& reference,
                                           const Operation& op, std::size_t position) {
     const auto amplitudes = state.amplitudes();
-    const bool regrouped = !bitwise_kind(op.gate.kind);
+    const bool regrouped = !gate_info(op.gate.kind).bitwise;
     for (std::size_t k = 0; k < reference.size(); ++k) {
         if (!same_part(amplitudes[k].real(), reference[k].real(), regrouped) ||
             !same_part(amplitudes[k].imag(), reference[k].imag(), regrouped)) {
@@ -717,7 +591,7 @@ inline std::string run_checked(const Case& c, const std::optional<Stop>& stop) {
                    ") changed the state";
         }
         if (op.gate.kind == GateKind::H) {
-            expected_norm *= 2.0 * HADAMARD_FACTOR * HADAMARD_FACTOR;
+            expected_norm *= 2.0 * PLAIN_HADAMARD_FACTOR * PLAIN_HADAMARD_FACTOR;
         }
         if (is_rotation(op.gate.kind) && !std::isfinite(used_angle(op))) {
             finite = false;

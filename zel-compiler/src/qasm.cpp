@@ -1,7 +1,8 @@
 #include "zel/compiler/qasm.hpp"
 
+#include <cmath>
 #include <cstdint>
-#include <string_view>
+#include <string>
 
 #include "zel/core/error.hpp"
 #include "zel/core/float_text.hpp"
@@ -15,6 +16,18 @@ std::uint64_t qubit_at(const Operation& op, std::size_t index) {
         throw IndexOutOfBounds(op.qubits.size(), index);
     }
     return op.qubits[index];
+}
+
+// The angle as an OpenQASM float literal. The shortest round-trip digits of a whole number have
+// no point ("1", "-0", "100000000000000000000000"), and OpenQASM 3 types such a literal as an
+// integer, which does not convert to an angle: those get ".0". NaN and the infinities have no
+// spelling in the language and are written as the plain form gives them.
+std::string angle_literal(double angle) {
+    std::string text = format_float_plain(angle);
+    if (std::isfinite(angle) && text.find('.') == std::string::npos) {
+        text += ".0";
+    }
+    return text;
 }
 
 void append_qubit(std::string& text, std::uint64_t qubit) {
@@ -38,7 +51,7 @@ std::string to_open_qasm(const ZarnikGraph& circuit) {
         text += info.qasm;
         if (info.has_angle) {
             text += '(';
-            text += format_float_plain(op.gate.angle);
+            text += angle_literal(op.gate.angle);
             text += ')';
         }
         text += ' ';

@@ -1,10 +1,14 @@
 #pragma once
 
 /// \file
-/// Export of a circuit to OpenQASM 3.0 source text.
+/// OpenQASM 3.0 in both directions: export of a circuit as source text, and import of a program
+/// into a circuit.
 
 #include <concepts>
+#include <cstddef>
+#include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "zel/core/circuit.hpp"
 
@@ -13,13 +17,51 @@ namespace zel {
 /// OpenQASM 3.0 text of `circuit`: the header (version, the standard-gate include, a qubit and
 /// a bit register of `num_qubits`, an empty line), then one line per operation in order, using
 /// the standard gates of the same names ("id" for I). Rotation angles are the gates' own
-/// angles, written with the shortest digits that read back exactly, never with an exponent.
-/// Qubit indexes are written as they are. Every line ends with "\n".
+/// angles, written with the shortest digits that read back exactly, positional, never with an
+/// exponent; whole numbers end in ".0" ("1.0", "-0.0", "100000000000000000000000.0") so that
+/// every finite angle is a float literal. NaN and infinite angles, which OpenQASM cannot spell,
+/// are written "NaN", "inf" and "-inf" (`validate` reports them). Qubit indexes are written as
+/// they are. Every line ends with "\n". `from_open_qasm` reads the text back.
 ///
-/// Throws `IndexOutOfBounds` ("index out of bounds: the len is {} but the index is {}", the length of the
-/// operation's `qubits`, then 0 or 1) for an operation with fewer qubit indexes than its kind
-/// needs.
+/// Throws `IndexOutOfBounds` ("index out of bounds: the len is {} but the index is {}", the
+/// length of the operation's `qubits`, then 0 or 1) for an operation with fewer qubit indexes
+/// than its kind needs.
 std::string to_open_qasm(const ZarnikGraph& circuit);
+
+/// Deepest nesting of parentheses that `from_open_qasm` reads in an angle; deeper is a parse
+/// error, so that no input can exhaust the stack.
+inline constexpr std::size_t QASM_MAX_NESTING = 64;
+
+/// Most operations that the whole-register operands of one program (`h q;` for a register `q`)
+/// may expand to together in `from_open_qasm`; a program asking for more is a parse error.
+inline constexpr std::uint64_t QASM_MAX_BROADCAST_OPERATIONS = 65536;
+
+/// The circuit of an OpenQASM 3 program (the subset listed in the guide, docs/guide.md section
+/// 8, statement by statement). `num_qubits` is the total size of the qubit declarations
+/// (`qubit[n] q;`, `qubit a;` for one qubit, `qreg q[n];`), each register taking the next
+/// consecutive qubit indexes in declaration order; bit declarations add none. The 14 gate kinds
+/// are read under their standard-gate names (`id x y z h s sx t rx ry rz cx cz swap`), `CX` and
+/// `cnot` as CX, and `sdg`, `tdg`, `cy` as the exact sequences S S S, S S S T and S S S CX S
+/// (S on the target); `barrier` is checked and adds nothing. Every operation is appended with
+/// `ZarnikGraph::add_gate`, so a rotation has its angle as its one parameter.
+///
+/// Angles are expressions of decimal literals, `pi` / `π`, `tau` / `τ`, `euler` / `ℇ`, unary
+/// minus, `+ - * /` and parentheses, evaluated in double precision: unary minus first, then
+/// `*` and `/`, then `+` and `-`, operators of one level from left to right. A literal reads as
+/// the double nearest to it, and unary minus negates exactly (`-0` is -0.0). Literals without
+/// a point or exponent are integers as in OpenQASM: `/` between two integers, and integer
+/// `+ - *` beyond 2^53 in magnitude, are rejected rather than evaluated differently from the
+/// language. `NaN` and `inf` read as NaN and +infinity, so that everything `to_open_qasm` writes
+/// for a circuit with distinct in-range qubits reads back; every NaN angle, however computed,
+/// is `std::numeric_limits<double>::quiet_NaN()` (sign and payload of a NaN are not kept).
+///
+/// Throws `ParseError` for everything else: text outside the subset, an undeclared register, an
+/// index outside its register, a repeated qubit in a two-qubit gate, invalid UTF-8 or a NUL
+/// byte, a nesting beyond `QASM_MAX_NESTING`, broadcasts beyond `QASM_MAX_BROADCAST_OPERATIONS`.
+/// Its `what()` is "line {line}, column {column}: {reason}", 1-based, the column counted in
+/// bytes, at the first byte of the first offending token. Nothing else is thrown apart from
+/// `std::bad_alloc`.
+ZarnikGraph from_open_qasm(std::string_view text);
 
 /// Types that export themselves as OpenQASM 3.0 text through `to_open_qasm`.
 template <class T>

@@ -1,0 +1,206 @@
+#pragma once
+
+// The promises of the OpenQASM reader, checked on any bytes. Shared by the libFuzzer target
+// (fuzz/qasm_fuzz.cpp) and the replay of its corpus in the test suite
+// (tests/compiler/qasm_corpus_replay_test.cpp), so that an input means the same to both.
+//
+// For any text, `from_open_qasm` either returns or throws `ParseError`, nothing else. A parse
+// error names a place inside the text, its line and column agree with its offset, and its
+// message is short, valid UTF-8 and spelled "line L, column C: reason". A circuit it returns has
+// exactly the qubits each kind needs, distinct and inside the register, the parameters
+// `add_gate` gives, and nothing `validate` finds beyond non-finite angles; it exports to a text
+// that reads back to the same circuit, bit for bit, and exports to the same text again.
+
+#include <bit>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <limits>
+#include <new>
+#include <string>
+#include <string_view>
+#include <typeinfo>
+#include <vector>
+
+#include "zel/compiler/qasm.hpp"
+#include "zel/core/circuit.hpp"
+#include "zel/core/error.hpp"
+
+namespace zel::qasm_fuzz {
+
+/// Longest reason a parse error may give: quoted tokens are cut short, so no input makes a long
+/// message.
+inline constexpr std::size_t MAX_REASON_BYTES = 300;
+
+/// Most operations any statement makes (cy becomes five), so a circuit has at most this many
+/// per byte of text plus what whole-register operands add.
+inline constexpr std::size_t MAX_OPERATIONS_PER_BYTE = 5;
+
+inline bool same_bits(double a, double b) {
+    return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
+}
+
+/// Whether `text` is valid UTF-8 without NUL bytes.
+inline bool valid_utf8(std::string_view text) {
+    std::size_t k = 0;
+    while (k < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[k]);
+        std::size_t length = 1;
+        std::uint32_t code_point = lead;
+        if (lead == 0) {
+            return false;
+        }
+        if (lead >= 0x80) {
+            length = lead >= 0xf0 ? 4 : lead >= 0xe0 ? 3 : lead >= 0xc0 ? 2 : 0;
+            if (length == 0 || k + length > text.size()) {
+                return false;
+            }
+            code_point = lead & (0x7fu >> length);
+            for (std::size_t j = 1; j < length; ++j) {
+                const auto next = static_cast<unsigned char>(text[k + j]);
+                if ((next & 0xc0) != 0x80) {
+                    return false;
+                }
+                code_point = (code_point << 6) | (next & 0x3fu);
+            }
+            const std::uint32_t smallest = length == 2 ? 0x80 : length == 3 ? 0x800 : 0x10000;
+            if (code_point < smallest || code_point > 0x10ffff ||
+                (code_point >= 0xd800 && code_point <= 0xdfff)) {
+                return false;
+            }
+        }
+        k += length;
+    }
+    return true;
+}
+
+/// Line and column of `offset`, counted independently of the reader: a line ends at "\n", at
+/// "\r\n" or at a lone "\r"; columns count bytes from 1.
+inline void line_and_column(std::string_view text, std::size_t offset, std::size_t& line,
+                            std::size_t& column) {
+    line = 1;
+    std::size_t start = 0;
+    for (std::size_t k = 0; k < offset; ++k) {
+        const bool crlf = text[k] == '\r' && k + 1 < text.size() && text[k + 1] == '\n';
+        if (text[k] == '\n' || (text[k] == '\r' && !crlf)) {
+            ++line;
+            start = k + 1;
+        }
+    }
+    column = offset - start + 1;
+}
+
+inline std::string check_error(std::string_view text, const ParseError& error) {
+    if (error.offset() > text.size()) {
+        return "error offset " + std::to_string(error.offset()) + " beyond the text";
+    }
+    std::size_t line = 0;
+    std::size_t column = 0;
+    line_and_column(text, error.offset(), line, column);
+    if (error.line() != line || error.column() != column) {
+        return "error at " + std::to_string(error.line()) + ":" + std::to_string(error.column()) +
+               " but its offset is at " + std::to_string(line) + ":" + std::to_string(column);
+    }
+    const std::string& reason = error.reason();
+    if (reason.empty() || reason.size() > MAX_REASON_BYTES || !valid_utf8(reason)) {
+        return "unreadable reason \"" + reason.substr(0, MAX_REASON_BYTES) + "\"";
+    }
+    const std::string expected =
+        "line " + std::to_string(line) + ", column " + std::to_string(column) + ": " + reason;
+    if (error.what() != expected) {
+        return "what() is \"" + std::string(error.what()) + "\"";
+    }
+    return "";
+}
+
+/// Compares two circuits bit for bit: "" when equal, else the first difference.
+inline std::string compare(const ZarnikGraph& a, const ZarnikGraph& b) {
+    if (a.num_qubits != b.num_qubits) {
+        return "qubit count " + std::to_string(a.num_qubits) + " became " +
+               std::to_string(b.num_qubits);
+    }
+    if (a.gate_count() != b.gate_count()) {
+        return "gate count " + std::to_string(a.gate_count()) + " became " +
+               std::to_string(b.gate_count());
+    }
+    for (std::size_t k = 0; k < a.operations.size(); ++k) {
+        const Operation& x = a.operations[k];
+        const Operation& y = b.operations[k];
+        bool same = x.gate.kind == y.gate.kind && same_bits(x.gate.angle, y.gate.angle) &&
+                    x.qubits == y.qubits && x.params.size() == y.params.size();
+        for (std::size_t p = 0; same && p < x.params.size(); ++p) {
+            same = same_bits(x.params[p], y.params[p]);
+        }
+        if (!same) {
+            return "operation " + std::to_string(k) + " " + debug_text(x.gate) + " became " +
+                   debug_text(y.gate);
+        }
+    }
+    return "";
+}
+
+/// The shape of a circuit the reader returns.
+inline std::string check_circuit(std::string_view text, const ZarnikGraph& circuit) {
+    if (circuit.gate_count() >
+        text.size() * MAX_OPERATIONS_PER_BYTE + QASM_MAX_BROADCAST_OPERATIONS) {
+        return std::to_string(circuit.gate_count()) + " operations from " +
+               std::to_string(text.size()) + " bytes";
+    }
+    for (std::size_t k = 0; k < circuit.operations.size(); ++k) {
+        const Operation& op = circuit.operations[k];
+        const GateInfo& info = gate_info(op.gate.kind);
+        const std::string at = "operation " + std::to_string(k) + " (" + debug_text(op.gate) + ")";
+        if (static_cast<std::size_t>(op.gate.kind) >= GATE_KIND_COUNT) {
+            return at + " has no kind of the table";
+        }
+        if (op.qubits.size() != info.arity) {
+            return at + " has " + std::to_string(op.qubits.size()) + " qubits";
+        }
+        if (info.has_angle ? op.params.size() != 1 || !same_bits(op.params[0], op.gate.angle)
+                           : !op.params.empty() || !same_bits(op.gate.angle, 0.0)) {
+            return at + " has other parameters than add_gate gives";
+        }
+        if (std::isnan(op.gate.angle) &&
+            !same_bits(op.gate.angle, std::numeric_limits<double>::quiet_NaN())) {
+            return at + " has a NaN other than the quiet NaN";
+        }
+    }
+    for (const ValidationIssue& issue : validate(circuit, circuit.num_qubits)) {
+        if (issue.finding != Finding::NonFiniteAngle) {
+            return "validate finds: " + issue.message;
+        }
+    }
+    return "";
+}
+
+/// Runs every promise on `text`: "" when all hold, else a description of the first broken one.
+inline std::string check_program(std::string_view text) {
+    ZarnikGraph circuit;
+    try {
+        circuit = from_open_qasm(text);
+    } catch (const ParseError& error) {
+        return check_error(text, error);
+    } catch (const std::exception& error) {
+        return std::string("threw ") + typeid(error).name() + ": " + error.what();
+    }
+    if (std::string problem = check_circuit(text, circuit); !problem.empty()) {
+        return problem;
+    }
+    const std::string exported = to_open_qasm(circuit);
+    ZarnikGraph again;
+    try {
+        again = from_open_qasm(exported);
+    } catch (const std::exception& error) {
+        return std::string("the export does not read back: ") + error.what();
+    }
+    if (std::string problem = compare(circuit, again); !problem.empty()) {
+        return "export and import changed the circuit: " + problem;
+    }
+    if (to_open_qasm(again) != exported) {
+        return "the export of the re-read circuit differs";
+    }
+    return "";
+}
+
+}  // namespace zel::qasm_fuzz
