@@ -64,10 +64,6 @@ Vector run(const Vector& v, GateType gate, const Qubits& qubits,
     return amplitudes_of(state);
 }
 
-bool fixed_arithmetic(GateKind kind) {
-    return kind != GateKind::I && kind != GateKind::SX && kind != GateKind::T;
-}
-
 TEST(CoreGates, EveryKindMatchesDenseReferenceOnRandomStates) {
     std::mt19937_64 rng(SEED);
     for (std::uint64_t n = 1; n <= MAX_DENSE_QUBITS; ++n) {
@@ -90,7 +86,7 @@ TEST(CoreGates, FixedArithmeticIsBitwiseThePlainLoop) {
     std::mt19937_64 rng(SEED + 1);
     for (std::uint64_t n : {1, 2, 3, 4, 5, 9, 12}) {
         for (const GateInfo& info : GATE_TABLE) {
-            if (!fixed_arithmetic(info.kind)) {
+            if (!info.bitwise) {
                 continue;
             }
             for (const Qubits& q : placements(info.kind, n)) {
@@ -105,10 +101,21 @@ TEST(CoreGates, FixedArithmeticIsBitwiseThePlainLoop) {
     }
 }
 
+// The kernels' constants, read off their results: H on |0> writes the Hadamard factor itself,
+// one unit in the last place below the double nearest to 1/sqrt(2), while T on |1> writes both
+// parts of e^(i pi/4) as that nearest double.
 TEST(CoreGates, HadamardFactorIsOneUlpBelowNearestInverseSqrt2) {
-    EXPECT_EQ(bits_of(HADAMARD_FACTOR), 0x3FE6A09E667F3BCCu);
-    EXPECT_EQ(bits_of(std::numbers::sqrt2 / 2), 0x3FE6A09E667F3BCDu);  // also the T phase
-    EXPECT_EQ(std::nextafter(HADAMARD_FACTOR, 1.0), std::numbers::sqrt2 / 2);
+    const std::vector<std::uint64_t> qubit0{0};
+    ZarnikState h(1);
+    h.apply_gate(GateType::of(GateKind::H), qubit0, {});
+    EXPECT_EQ(bits_of(h.amplitudes()[0].real()), 0x3FE6A09E667F3BCCu);
+    EXPECT_EQ(bits_of(h.amplitudes()[1].real()), 0x3FE6A09E667F3BCCu);
+    ZarnikState t(1);
+    t.set_computational_basis(1);
+    t.apply_gate(GateType::of(GateKind::T), qubit0, {});
+    EXPECT_EQ(bits_of(t.amplitudes()[1].real()), 0x3FE6A09E667F3BCDu);
+    EXPECT_EQ(bits_of(t.amplitudes()[1].imag()), 0x3FE6A09E667F3BCDu);
+    EXPECT_EQ(std::nextafter(h.amplitudes()[0].real(), 1.0), t.amplitudes()[1].real());
 }
 
 // The kernels' edge cases on two qubits, plus S, SX, T on basis states, where every formula is

@@ -243,34 +243,6 @@ PauliSum spread_observable(std::uint64_t n) {
                      {0.3, {{2, Pauli::Z}, {11, Pauli::X}, {12, Pauli::Z}}}}};
 }
 
-// The per-index walk over the factors, summed in long double: an independent check of the parallel
-// path.
-double serial_expectation(const PauliSum& sum, const Vector& psi) {
-    long double total = 0.0L;
-    for (const PauliTerm& term : sum.terms) {
-        long double inner = 0.0L;
-        for (std::size_t k = 0; k < psi.size(); ++k) {
-            std::size_t m = k;
-            Complex f = 1.0;
-            for (const PauliFactor& factor : term.paulis) {
-                const bool s = bit(k, factor.qubit) != 0;
-                if (factor.kind == Pauli::X || factor.kind == Pauli::Y) {
-                    m ^= std::size_t{1} << factor.qubit;
-                }
-                if (factor.kind == Pauli::Y) {
-                    f *= s ? Complex(0, -1) : Complex(0, 1);
-                }
-                if (factor.kind == Pauli::Z && s) {
-                    f = -f;
-                }
-            }
-            inner += (std::conj(psi[m]) * f * psi[k]).real();
-        }
-        total += term.coefficient * inner;
-    }
-    return static_cast<double>(total);
-}
-
 TEST(CoreParallel, EntropyAndExpectationOnLargeStatesAreThreadCountIndependent) {
     std::mt19937_64 rng(SEED + 42);
     const Vector v = random_state(LARGE, rng);
@@ -291,7 +263,7 @@ TEST(CoreParallel, EntropyAndExpectationOnLargeStatesAreThreadCountIndependent) 
         EXPECT_EQ(bits_of(energies[k]), bits_of(energies[0])) << THREAD_COUNTS[k];
     }
     EXPECT_NEAR(entropies[0], static_cast<double>(entropy), TOLERANCE);
-    EXPECT_NEAR(energies[0], serial_expectation(observable, v), TOLERANCE);
+    EXPECT_NEAR(energies[0], walked_expectation(observable, v), TOLERANCE);
     EXPECT_TRUE(bitwise_equal(state, v));
 }
 
@@ -308,7 +280,7 @@ TEST(CoreParallel, H2OnLargeStatesIsThreadCountIndependent) {
         energies[threads - 1] = h2.expectation_value(state);
     }
     EXPECT_EQ(bits_of(energies[1]), bits_of(energies[0]));
-    EXPECT_NEAR(energies[0], serial_expectation(h2, v), TOLERANCE);
+    EXPECT_NEAR(energies[0], walked_expectation(h2, v), TOLERANCE);
 }
 
 TEST(CoreParallel, EvaluationIsTheSameBitsAtOneAndTwoThreads) {

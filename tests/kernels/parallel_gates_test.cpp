@@ -34,11 +34,6 @@ class ParallelGates : public ::testing::Test {
     }
 };
 
-// The kinds whose per-amplitude arithmetic is fixed and mirrored by plain_loop_reference.
-bool has_plain_loop(GateKind kind) {
-    return kind != GateKind::I && kind != GateKind::SX && kind != GateKind::T;
-}
-
 // Qubit lists of a kind: one-qubit kinds on qubit 0, a middle one and the top one; two-qubit
 // kinds on low, middle, top and widest pairs, in both orders.
 std::vector<std::vector<std::uint64_t>> placements(const GateInfo& info) {
@@ -75,7 +70,7 @@ TEST_F(ParallelGates, EveryKindIsBitwiseTheSameWithOneAndTwoWorkers) {
             const Vector serial = applied(start, info, qubits, 1);
             const Vector pooled = applied(start, info, qubits, 2);
             EXPECT_TRUE(bitwise_equal(pooled, serial));
-            if (has_plain_loop(info.kind)) {
+            if (info.bitwise) {
                 EXPECT_TRUE(
                     bitwise_equal(serial, plain_loop_reference(info.kind, ANGLE, qubits, start)));
             }

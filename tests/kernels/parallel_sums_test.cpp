@@ -31,39 +31,6 @@ class ParallelSums : public ::testing::Test {
     }
 };
 
-// <psi|H|psi> from the definition: for every term and index k, walk the factors to the partner m
-// and the phase f, and add Re(conj(psi[m]) f psi[k]).
-double defined_expectation(const PauliSum& sum, const Vector& psi) {
-    double total = 0.0;
-    for (const PauliTerm& term : sum.terms) {
-        double inner = 0.0;
-        for (std::size_t k = 0; k < psi.size(); ++k) {
-            std::size_t m = k;
-            Complex f = 1.0;
-            for (const PauliFactor& factor : term.paulis) {
-                const bool set = bit(k, factor.qubit) != 0;
-                switch (factor.kind) {
-                    case Pauli::I:
-                        break;
-                    case Pauli::X:
-                        m ^= std::size_t{1} << factor.qubit;
-                        break;
-                    case Pauli::Y:
-                        m ^= std::size_t{1} << factor.qubit;
-                        f *= set ? Complex(0.0, -1.0) : Complex(0.0, 1.0);
-                        break;
-                    case Pauli::Z:
-                        f *= set ? -1.0 : 1.0;
-                        break;
-                }
-            }
-            inner += (std::conj(psi[m]) * f * psi[k]).real();
-        }
-        total += term.coefficient * inner;
-    }
-    return total;
-}
-
 // `count` seeded terms of 1 to 4 factors (every kind, I included) on distinct qubits below
 // `span`.
 PauliSum random_sum(std::mt19937_64& rng, std::uint64_t span, std::size_t count) {
@@ -108,7 +75,7 @@ TEST_F(ParallelSums, ExpectationMatchesTheDefinitionOnEveryPath) {
         SCOPED_TRACE(c.name);
         const PauliSum sum = random_sum(rng, c.span, c.terms);
         const Vector psi = random_state(c.qubits, rng);
-        const double expected = defined_expectation(sum, psi);
+        const double expected = walked_expectation(sum, psi);
         EXPECT_NEAR(sum.expectation_value(make_state(psi)), expected, TOLERANCE);
     }
 }
@@ -118,7 +85,7 @@ TEST_F(ParallelSums, H2MatchesTheDefinitionOnLargerStates) {
     const PauliSum h2 = PauliSum::h2_hamiltonian();
     for (const std::uint64_t n : {2, 3, 10}) {
         const Vector psi = random_state(n, rng);
-        EXPECT_NEAR(h2.expectation_value(make_state(psi)), defined_expectation(h2, psi), TOLERANCE)
+        EXPECT_NEAR(h2.expectation_value(make_state(psi)), walked_expectation(h2, psi), TOLERANCE)
             << n << " qubits";
     }
 }
@@ -137,7 +104,7 @@ TEST_F(ParallelSums, SumsAreBitwiseTheSameWithOneAndTwoWorkers) {
         parallel::set_thread_count(2);
         const double pooled = sum.expectation_value(state);
         EXPECT_EQ(bits_of(pooled), bits_of(serial)) << name;
-        EXPECT_NEAR(serial, defined_expectation(sum, psi), TOLERANCE) << name;
+        EXPECT_NEAR(serial, walked_expectation(sum, psi), TOLERANCE) << name;
     }
     parallel::set_thread_count(1);
     const double serial = state.calculate_entropy();

@@ -27,6 +27,8 @@
 #include "zel/core/observable.hpp"
 #include "zel/core/state.hpp"
 
+#include "support/plain_loops.hpp"
+
 namespace zel::test {
 
 using Complex = std::complex<double>;
@@ -244,112 +246,49 @@ inline Vector amplitudes_of(const ZarnikState& state) {
 }
 
 /// Hadamard factor of the kernels: one ulp below the double nearest 1/sqrt(2).
-inline constexpr double HADAMARD_FACTOR = 0.7071067811865475;
+inline constexpr double HADAMARD_FACTOR = PLAIN_HADAMARD_FACTOR;
 
-/// The plain ascending loops with the fixed per-part formulas, for the kinds whose
-/// arithmetic is fixed (X, Y, Z, H, S, RX, RY, RZ, CX, CZ, SWAP): every index in ascending order,
-/// no index tricks. Qubits must be in range and distinct; rotations take `theta` as given. The
-/// kernels must match this bit for bit.
+/// The plain ascending loop (plain_loops.hpp) of `kind` on `v`, qubits in range and distinct,
+/// rotations by `theta`. The kernels must match it bit for bit where GateInfo::bitwise holds.
 inline Vector plain_loop_reference(GateKind kind, double theta,
                                    std::span<const std::uint64_t> qubits, Vector v) {
-    using Pair = std::pair<Complex, Complex>;
-    const double alpha = std::cos(theta * 0.5);
-    const double beta = std::sin(theta * 0.5);
-    const double h = HADAMARD_FACTOR;
-    const std::uint64_t t = qubits[0];
-    // Pair loop: every k with bit t clear, a0 = v[k], a1 = v[k + 2^t], both read before writing.
-    const auto pairs = [&](auto update) {
-        for (std::size_t k = 0; k < v.size(); ++k) {
-            if (!bit(k, t)) {
-                const std::size_t j = k + (std::size_t{1} << t);
-                std::tie(v[k], v[j]) = update(v[k].real(), v[k].imag(), v[j].real(), v[j].imag());
-            }
-        }
-    };
-    // Diagonal loop: every k, given its parts and bit t.
-    const auto diagonal = [&](auto update) {
-        for (std::size_t k = 0; k < v.size(); ++k) {
-            v[k] = update(v[k].real(), v[k].imag(), bit(k, t) != 0);
-        }
-    };
-    // Two-qubit swaps: every k with bit qubits[0] set and bit qubits[1] clear, with `partner`.
-    const auto swaps = [&](auto partner) {
-        for (std::size_t k = 0; k < v.size(); ++k) {
-            if (bit(k, qubits[0]) && !bit(k, qubits[1])) {
-                std::swap(v[k], v[partner(k)]);
-            }
-        }
-    };
-    const std::size_t m0 = std::size_t{1} << qubits[0];
-    const std::size_t m1 = qubits.size() > 1 ? std::size_t{1} << qubits[1] : 0;
-    switch (kind) {
-        case GateKind::X:
-            pairs([](double r0, double i0, double r1, double i1) {
-                return Pair{{r1, i1}, {r0, i0}};
-            });
-            break;
-        case GateKind::Y:
-            pairs([](double r0, double i0, double r1, double i1) {
-                return Pair{{i1, -r1}, {-i0, r0}};
-            });
-            break;
-        case GateKind::H:
-            pairs([h](double r0, double i0, double r1, double i1) {
-                return Pair{{(r0 + r1) * h, (i0 + i1) * h}, {(r0 - r1) * h, (i0 - i1) * h}};
-            });
-            break;
-        case GateKind::RX:
-            pairs([=](double r0, double i0, double r1, double i1) {
-                return Pair{{alpha * r0 + beta * i1, alpha * i0 - beta * r1},
-                            {alpha * r1 + beta * i0, alpha * i1 - beta * r0}};
-            });
-            break;
-        case GateKind::RY:
-            pairs([=](double r0, double i0, double r1, double i1) {
-                return Pair{{alpha * r0 - beta * r1, alpha * i0 - beta * i1},
-                            {beta * r0 + alpha * r1, beta * i0 + alpha * i1}};
-            });
-            break;
-        case GateKind::Z:
-            diagonal([](double re, double im, bool set) {
-                return set ? Complex(-re, -im) : Complex(re, im);
-            });
-            break;
-        case GateKind::S:
-            diagonal([](double re, double im, bool set) {
-                return set ? Complex(-im, re) : Complex(re, im);
-            });
-            break;
-        case GateKind::RZ:
-            diagonal([=](double re, double im, bool set) {
-                const double p = set ? beta : -beta;
-                return Complex(alpha * re - p * im, p * re + alpha * im);
-            });
-            break;
-        case GateKind::CX:
-            swaps([m1](std::size_t k) {
-                return k + m1;
-            });
-            break;
-        case GateKind::SWAP:
-            swaps([m0, m1](std::size_t k) {
-                return k - m0 + m1;
-            });
-            break;
-        case GateKind::CZ:
-            for (std::size_t k = 0; k < v.size(); ++k) {
-                if ((k & (m0 | m1)) == (m0 | m1)) {
-                    v[k] = Complex(-v[k].real(), -v[k].imag());
+    const Operation op{GateType{kind, theta}, {qubits.begin(), qubits.end()}, {}};
+    reference_apply(v, static_cast<std::uint64_t>(std::countr_zero(v.size())), op);
+    return v;
+}
+
+/// <psi|H|psi> from the definition, without matrices: for every term and index k, walk the
+/// factors to the partner m and the phase f, and add Re(conj(psi[m]) f psi[k]), accumulating in
+/// long double. For states too large for pauli_matrix.
+inline double walked_expectation(const PauliSum& sum, const Vector& psi) {
+    long double total = 0.0L;
+    for (const PauliTerm& term : sum.terms) {
+        long double inner = 0.0L;
+        for (std::size_t k = 0; k < psi.size(); ++k) {
+            std::size_t m = k;
+            Complex f = 1.0;
+            for (const PauliFactor& factor : term.paulis) {
+                const bool set = bit(k, factor.qubit) != 0;
+                switch (factor.kind) {
+                    case Pauli::I:
+                        break;
+                    case Pauli::X:
+                        m ^= std::size_t{1} << factor.qubit;
+                        break;
+                    case Pauli::Y:
+                        m ^= std::size_t{1} << factor.qubit;
+                        f *= set ? Complex(0.0, -1.0) : Complex(0.0, 1.0);
+                        break;
+                    case Pauli::Z:
+                        f *= set ? -1.0 : 1.0;
+                        break;
                 }
             }
-            break;
-        case GateKind::I:
-        case GateKind::SX:
-        case GateKind::T:
-            ADD_FAILURE() << "no fixed arithmetic for kind " << gate_info(kind).name;
-            break;
+            inner += (std::conj(psi[m]) * f * psi[k]).real();
+        }
+        total += term.coefficient * inner;
     }
-    return v;
+    return static_cast<double>(total);
 }
 
 /// Every part of `actual` within TOLERANCE of `expected`; names the first bad index.
