@@ -64,19 +64,22 @@ std::size_t spare_class(std::size_t rounded) noexcept {
     return static_cast<std::size_t>(std::countr_zero(rounded / ALIGNMENT));
 }
 
+// Whether this thread's spares may be used. A plain flag, trivially destructible, so that it can
+// still be read by buffers released after the spares themselves were destroyed at thread exit
+// (states that outlive the thread's locals, such as a static one), which then go to free.
+thread_local bool spares_open = true;
+
 struct SpareBuffers {
     std::array<void*, SPARE_CLASSES> slots{};
-    bool open = true;
 
     SpareBuffers() = default;
     SpareBuffers(const SpareBuffers&) = delete;
     SpareBuffers& operator=(const SpareBuffers&) = delete;
-    // Buffers released after this (by objects that outlive the thread's locals) go to free.
     ~SpareBuffers() {
+        spares_open = false;
         for (void* buffer : slots) {
             std::free(buffer);
         }
-        open = false;
     }
 };
 
@@ -88,7 +91,7 @@ bool is_spare_size(std::size_t rounded) noexcept {
 
 void* heap(std::size_t bytes) {
     const std::size_t rounded = rounded_size(bytes);
-    if (is_spare_size(rounded)) {
+    if (is_spare_size(rounded) && spares_open) {
         void*& slot = spare_buffers.slots[spare_class(rounded)];
         if (slot != nullptr) {
             return std::exchange(slot, nullptr);
@@ -103,7 +106,7 @@ void* heap(std::size_t bytes) {
 
 void release_heap(void* buffer, std::size_t bytes) noexcept {
     const std::size_t rounded = rounded_size(bytes);
-    if (is_spare_size(rounded) && spare_buffers.open) {
+    if (is_spare_size(rounded) && spares_open) {
         void*& slot = spare_buffers.slots[spare_class(rounded)];
         if (slot == nullptr) {
             slot = buffer;

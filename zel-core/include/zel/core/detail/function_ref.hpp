@@ -12,13 +12,16 @@ class FunctionRef;
 /// Non-owning reference to a callable: one pointer to the callable and one to a trampoline.
 /// Lets per-chunk bodies cross into compiled code without a template or a heap allocation.
 /// The referenced callable must outlive every call.
+/// A callable other than a FunctionRef itself that can be called as R(Args...).
+template <class F, class Self, class R, class... Args>
+concept ReferableAs =
+    !std::is_same_v<std::remove_cvref_t<F>, Self> && std::is_invocable_r_v<R, F&, Args...>;
+
 template <class R, class... Args>
 class FunctionRef<R(Args...)> {
   public:
-    template <class F>
-    requires(!std::is_same_v<std::remove_cvref_t<F>, FunctionRef> &&
-             std::is_invocable_r_v<R, F&, Args...>) FunctionRef(F&& callable)
-    noexcept  // NOLINT(google-explicit-constructor)
+    template <ReferableAs<FunctionRef, R, Args...> F>
+    FunctionRef(F&& callable) noexcept  // NOLINT(google-explicit-constructor)
         : object_(const_cast<void*>(static_cast<const void*>(std::addressof(callable)))),
           call_([](void* object, Args... args) -> R {
               return (*static_cast<std::remove_reference_t<F>*>(object))(
