@@ -143,28 +143,30 @@ template <class Update>
 
 }  // namespace
 
-void apply_pair_kind(Amplitude* psi, std::uint64_t dimension, GateKind kind, unsigned t,
-                     HalfAngle angle) {
+namespace {
+
+// Calls f with the pair update of `kind` (Y, H, SX, RX, RY) and returns true; false for every
+// other kind. The one place that maps a kind to its arithmetic, for whole states and pieces.
+template <class F>
+bool visit_pair_update(GateKind kind, HalfAngle angle, const F& f) {
     switch (kind) {
-        case GateKind::X:
-            swap_pair_kernel(psi, dimension, t);
-            return;
         case GateKind::Y:
-            pair_kernel(psi, dimension, t, YUpdate{});
-            return;
+            f(YUpdate{});
+            return true;
         case GateKind::H:
-            pair_kernel(psi, dimension, t, HUpdate{});
-            return;
+            f(HUpdate{});
+            return true;
         case GateKind::SX:
-            pair_kernel(psi, dimension, t, SXUpdate{});
-            return;
+            f(SXUpdate{});
+            return true;
         case GateKind::RX:
-            pair_kernel(psi, dimension, t, RXUpdate{angle.alpha, angle.beta});
-            return;
+            f(RXUpdate{angle.alpha, angle.beta});
+            return true;
         case GateKind::RY:
-            pair_kernel(psi, dimension, t, RYUpdate{angle.alpha, angle.beta});
-            return;
+            f(RYUpdate{angle.alpha, angle.beta});
+            return true;
         case GateKind::I:
+        case GateKind::X:
         case GateKind::Z:
         case GateKind::S:
         case GateKind::T:
@@ -172,34 +174,57 @@ void apply_pair_kind(Amplitude* psi, std::uint64_t dimension, GateKind kind, uns
         case GateKind::CX:
         case GateKind::CZ:
         case GateKind::SWAP:
-            return;
+            return false;
     }
+    return false;
+}
+
+// The same for the update of a set target bit of Z, S and T.
+template <class F>
+bool visit_phase_update(GateKind kind, const F& f) {
+    switch (kind) {
+        case GateKind::Z:
+            f(ZUpdate{});
+            return true;
+        case GateKind::S:
+            f(SUpdate{});
+            return true;
+        case GateKind::T:
+            f(TUpdate{});
+            return true;
+        case GateKind::I:
+        case GateKind::X:
+        case GateKind::Y:
+        case GateKind::H:
+        case GateKind::SX:
+        case GateKind::RX:
+        case GateKind::RY:
+        case GateKind::RZ:
+        case GateKind::CX:
+        case GateKind::CZ:
+        case GateKind::SWAP:
+            return false;
+    }
+    return false;
+}
+
+}  // namespace
+
+void apply_pair_kind(Amplitude* psi, std::uint64_t dimension, GateKind kind, unsigned t,
+                     HalfAngle angle) {
+    if (kind == GateKind::X) {
+        swap_pair_kernel(psi, dimension, t);
+        return;
+    }
+    visit_pair_update(kind, angle, [&](const auto& update) {
+        pair_kernel(psi, dimension, t, update);
+    });
 }
 
 void apply_phase_kind(Amplitude* psi, std::uint64_t dimension, GateKind kind, unsigned t) {
-    switch (kind) {
-        case GateKind::Z:
-            upper_half_kernel(psi, dimension, t, ZUpdate{});
-            return;
-        case GateKind::S:
-            upper_half_kernel(psi, dimension, t, SUpdate{});
-            return;
-        case GateKind::T:
-            upper_half_kernel(psi, dimension, t, TUpdate{});
-            return;
-        case GateKind::I:
-        case GateKind::X:
-        case GateKind::Y:
-        case GateKind::H:
-        case GateKind::SX:
-        case GateKind::RX:
-        case GateKind::RY:
-        case GateKind::RZ:
-        case GateKind::CX:
-        case GateKind::CZ:
-        case GateKind::SWAP:
-            return;
-    }
+    visit_phase_update(kind, [&](const auto& update) {
+        upper_half_kernel(psi, dimension, t, update);
+    });
 }
 
 // RZ on qubits from this one up runs as one sequential pass (runs of at least 16 amplitudes);
@@ -328,72 +353,27 @@ void each_of(KernelAmplitude* amplitudes, std::size_t count, const Update& updat
 
 void apply_pair_gate(const GateType& gate, std::span<const double> params, KernelAmplitude* lower,
                      KernelAmplitude* upper, std::size_t count) noexcept {
-    const HalfAngle angle = is_rotation(gate.kind) ? half_angle(gate, params) : HalfAngle{};
-    switch (gate.kind) {
-        case GateKind::X:
-            std::swap_ranges(lower, lower + count, upper);
-            return;
-        case GateKind::Y:
-            pairs_of(lower, upper, count, YUpdate{});
-            return;
-        case GateKind::H:
-            pairs_of(lower, upper, count, HUpdate{});
-            return;
-        case GateKind::SX:
-            pairs_of(lower, upper, count, SXUpdate{});
-            return;
-        case GateKind::RX:
-            pairs_of(lower, upper, count, RXUpdate{angle.alpha, angle.beta});
-            return;
-        case GateKind::RY:
-            pairs_of(lower, upper, count, RYUpdate{angle.alpha, angle.beta});
-            return;
-        case GateKind::I:
-        case GateKind::Z:
-        case GateKind::S:
-        case GateKind::T:
-        case GateKind::RZ:
-        case GateKind::CX:
-        case GateKind::CZ:
-        case GateKind::SWAP:
-            return;
+    if (gate.kind == GateKind::X) {
+        std::swap_ranges(lower, lower + count, upper);
+        return;
     }
+    const HalfAngle angle = is_rotation(gate.kind) ? half_angle(gate, params) : HalfAngle{};
+    visit_pair_update(gate.kind, angle, [&](const auto& update) {
+        pairs_of(lower, upper, count, update);
+    });
 }
 
 void apply_diagonal_gate(const GateType& gate, std::span<const double> params, bool bit,
                          KernelAmplitude* amplitudes, std::size_t count) noexcept {
-    switch (gate.kind) {
-        case GateKind::Z:
-            if (bit) {
-                each_of(amplitudes, count, ZUpdate{});
-            }
-            return;
-        case GateKind::S:
-            if (bit) {
-                each_of(amplitudes, count, SUpdate{});
-            }
-            return;
-        case GateKind::T:
-            if (bit) {
-                each_of(amplitudes, count, TUpdate{});
-            }
-            return;
-        case GateKind::RZ: {
-            const HalfAngle angle = half_angle(gate, params);
-            each_of(amplitudes, count, RZUpdate{angle.alpha, bit ? angle.beta : -angle.beta});
-            return;
-        }
-        case GateKind::I:
-        case GateKind::X:
-        case GateKind::Y:
-        case GateKind::H:
-        case GateKind::SX:
-        case GateKind::RX:
-        case GateKind::RY:
-        case GateKind::CX:
-        case GateKind::CZ:
-        case GateKind::SWAP:
-            return;
+    if (gate.kind == GateKind::RZ) {
+        const HalfAngle angle = half_angle(gate, params);
+        each_of(amplitudes, count, RZUpdate{angle.alpha, bit ? angle.beta : -angle.beta});
+        return;
+    }
+    if (bit) {
+        visit_phase_update(gate.kind, [&](const auto& update) {
+            each_of(amplitudes, count, update);
+        });
     }
 }
 

@@ -112,13 +112,7 @@ class PauliParser {
             magnitude = number();
             has_number = true;
             skip_space();
-            if (!at_end() && peek() == '*') {
-                take();
-                skip_space();
-                if (at_end() || !is_pauli_letter(peek())) {
-                    fail_here_or_end("expected a Pauli factor after '*'");
-                }
-            }
+            skip_optional_star();
         }
         result.coefficient = sign * magnitude;
         if (at_end() || !is_pauli_letter(peek())) {
@@ -165,15 +159,20 @@ class PauliParser {
             }
             // Another factor may follow after whitespace or a '*'.
             skip_space();
-            if (!at_end() && peek() == '*') {
-                take();
-                skip_space();
-                if (at_end() || !is_pauli_letter(peek())) {
-                    fail_here_or_end("expected a Pauli factor after '*'");
-                }
-            }
+            skip_optional_star();
             if (at_end() || !is_pauli_letter(peek())) {
                 return result;
+            }
+        }
+    }
+
+    // Skips a '*' (and the whitespace after it), which must be followed by a factor.
+    void skip_optional_star() {
+        if (!at_end() && peek() == '*') {
+            take();
+            skip_space();
+            if (at_end() || !is_pauli_letter(peek())) {
+                fail_here_or_end("expected a Pauli factor after '*'");
             }
         }
     }
