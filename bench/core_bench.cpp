@@ -22,6 +22,7 @@
 #include <benchmark/benchmark.h>
 
 #include "zel/core/circuit.hpp"
+#include "zel/core/fusion.hpp"
 #include "zel/core/observable.hpp"
 #include "zel/core/parallel.hpp"
 #include "zel/core/simulator.hpp"
@@ -289,6 +290,60 @@ void bm_telemetry_empty(benchmark::State& bench) {
     telemetry_benchmark(bench, 0);
 }
 
+// A random circuit of `gates` operations with kinds uniform over H, RX, RZ and CX and qubits
+// uniform over the register (a CX on two distinct qubits), seeded.
+zel::ZarnikGraph random_hrc_circuit(std::uint64_t n, std::size_t gates) {
+    std::mt19937_64 rng(SEED + n * 1000 + gates);
+    std::uniform_real_distribution<double> angle(-3.14, 3.14);
+    zel::ZarnikGraph circuit(n);
+    for (std::size_t g = 0; g < gates; ++g) {
+        const std::uint64_t a = rng() % n;
+        switch (rng() % 4) {
+            case 0:
+                circuit.add_gate(zel::GateType::of(GateKind::H), {a});
+                break;
+            case 1:
+                circuit.add_gate(zel::GateType::rx(angle(rng)), {a});
+                break;
+            case 2:
+                circuit.add_gate(zel::GateType::rz(angle(rng)), {a});
+                break;
+            default: {
+                std::uint64_t b = rng() % n;
+                while (b == a) {
+                    b = rng() % n;
+                }
+                circuit.add_gate(zel::GateType::of(GateKind::CX), {a, b});
+                break;
+            }
+        }
+    }
+    return circuit;
+}
+
+// A whole circuit applied to a state, gate by gate (k = 0) or fused into blocks of at most k
+// qubits (fusing included in the time). Arguments: n, gates, k, threads.
+void bm_circuit(benchmark::State& bench) {
+    const auto n = static_cast<std::uint64_t>(bench.range(0));
+    const auto gates = static_cast<std::size_t>(bench.range(1));
+    const auto k = static_cast<unsigned>(bench.range(2));
+    const ThreadScope scope(bench.range(3));
+    const zel::ZarnikGraph circuit = random_hrc_circuit(n, gates);
+    ZarnikState state = random_state(n);
+    std::size_t steps = gates;
+    for (auto _ : bench) {
+        if (k == 0) {
+            zel::apply_circuit(state, circuit);
+        } else {
+            const zel::FusedCircuit fused = zel::fuse(circuit, n, k);
+            steps = fused.steps.size();
+            zel::apply_fused(state, fused);
+        }
+        benchmark::ClobberMemory();
+    }
+    bench.counters["passes"] = static_cast<double>(steps);
+}
+
 // Bandwidth probe: the three access patterns of the kernels, on buffers of the state's size,
 // split over the pool like the kernels (for_each) or summed in fixed chunks like the reductions.
 void bm_probe_copy(benchmark::State& bench) {
@@ -380,6 +435,11 @@ void register_all() {
             ->Unit(benchmark::kNanosecond)
             ->UseRealTime();
     }
+    benchmark::RegisterBenchmark("circuit", bm_circuit)
+        ->ArgNames({"n", "gates", "k", "threads"})
+        ->ArgsProduct({{16, 20, 22, 24, 26}, {50, 200, 800}, {0, 2, 3, 4, 5, 6}, THREADS})
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime();
     sized(benchmark::RegisterBenchmark("probe/copy", bm_probe_copy));
     sized(benchmark::RegisterBenchmark("probe/scale", bm_probe_scale));
     sized(benchmark::RegisterBenchmark("probe/read", bm_probe_read));

@@ -3,43 +3,39 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <complex>
 #include <cstddef>
+#include <cstdint>
 #include <iterator>
-#include <limits>
 #include <memory>
 #include <span>
 
-#include "zel/core/error.hpp"
+#include "zel/core/detail/reductions.hpp"
 #include "zel/core/parallel.hpp"
 
 #include "index_iteration.hpp"
-#include "pauli_mask.hpp"
 
 namespace zel {
+namespace detail {
 namespace {
-
-using detail::check_partner;
-using detail::mask_term;
-using detail::MaskedTerm;
 
 // Lane layout of one block of four amplitudes (qubits 0 and 1 enumerated): double 2r + c is
 // part c (0 real, 1 imaginary) of the amplitude with residue r = index & 3.
-constexpr std::size_t QUAD = 4;
-constexpr std::size_t QUAD_LANES = 2 * QUAD;
-constexpr std::uint64_t QUAD_BITS = QUAD - 1;
+constexpr std::size_t QUAD_LANES = 2 * QUAD_AMPLITUDES;
+constexpr std::uint64_t QUAD_BITS = QUAD_AMPLITUDES - 1;
 
 // The two residues r of a flip mask F in [1, 3] with r < r ^ F: one per pair {r, r ^ F}.
 constexpr std::uint64_t lower_residue(std::uint64_t flip, std::size_t pair) noexcept {
     return pair == 0 ? 0 : (flip == 1 ? 2 : 1);
 }
 
-// Sums over all blocks of four amplitudes, for terms whose masks lie within qubits 0 and 1, in
+// Sums over blocks of four amplitudes, for terms whose masks lie within qubits 0 and 1, in
 // one pass: the eight squared lanes (giving |psi_r|^2 for every residue r) and, for every flip
 // mask F present, the lane products of the two lower residues r with their partners s = r ^ F:
 // x_r x_s, y_r y_s (real part of conj(psi_s) psi_r) and x_r y_s, y_r x_s (its imaginary
 // part). Output layout: the 8 squares, then 8 values per flip mask 1, 2, 3 in that order:
 // [x_r x_s, y_r y_s, x_r y_s, y_r x_s] for the first lower residue, then for the second.
-constexpr std::size_t QUAD_SUMS = QUAD_LANES + 3 * QUAD_LANES;
+static_assert(QUAD_SUMS == QUAD_LANES + 3 * QUAD_LANES);
 
 template <bool F1, bool F2, bool F3>
 void quad_partials(const double* psi, std::size_t begin, std::size_t end, double* out) {
@@ -91,29 +87,16 @@ constexpr bool odd_parity(std::uint64_t k, std::uint64_t sign) noexcept {
     return (std::popcount(k & sign) & 1) != 0;
 }
 
-// Inner sums of terms whose masks lie within qubits 0 and 1 (state of at least two qubits), all
-// from one pass. The inner sum of a term is the sum over residues r of its sign at r times its
-// value at r: Re G(r) for an even count of Y factors, -Im G(r) for an odd one, where
-// G(r) = sum over blocks of conj(psi[r ^ F]) psi[r]; G(r ^ F) is the conjugate of G(r).
-void quad_inner_sums(const ZarnikState& state, std::span<const MaskedTerm> terms, double* inner) {
-    unsigned present = 0;
-    for (const MaskedTerm& term : terms) {
-        if (term.flip != 0) {
-            present |= 1U << (term.flip - 1);
-        }
-    }
-    const QuadPartials partials = QUAD_PARTIALS[present];
-    const double* psi = reinterpret_cast<const double*>(state.amplitudes().data());
-    double sums[QUAD_SUMS];
-    parallel::sum_many(static_cast<std::size_t>(state.dimension() / QUAD), sums,
-                       [psi, partials](std::size_t begin, std::size_t end, double* out) {
-                           partials(psi, begin, end, out);
-                       });
+// Inner sums of the terms of a quad pass. The inner sum of a term is the sum over residues r of
+// its sign at r times its value at r: Re G(r) for an even count of Y factors, -Im G(r) for an
+// odd one, where G(r) = sum over blocks of conj(psi[r ^ F]) psi[r]; G(r ^ F) is the conjugate
+// of G(r).
+void quad_inner_sums(std::span<const MaskedTerm> terms, const double* sums, double* inner) {
     for (std::size_t t = 0; t < terms.size(); ++t) {
         const MaskedTerm& term = terms[t];
         const bool imaginary = (term.y_count & 1U) != 0;
         double total = -0.0;
-        for (std::uint64_t r = 0; r < QUAD; ++r) {
+        for (std::uint64_t r = 0; r < QUAD_AMPLITUDES; ++r) {
             double value = 0.0;
             if (term.flip == 0) {
                 // Re(conj(psi_r) psi_r) = |psi_r|^2; the imaginary part vanishes.
@@ -137,59 +120,24 @@ void quad_inner_sums(const ZarnikState& state, std::span<const MaskedTerm> terms
     }
 }
 
-// Inner sums of terms that all share the flip mask F, from one pass over the state. A diagonal
-// group (F = 0) visits every index. Otherwise each pair {k, m = k ^ F} is visited once, from the
-// member k whose highest flipped bit is clear: with psi[m] = a + bi and psi[k] = x + yi, the
-// value at k is a x + b y (even count of Y factors) or b x - a y (odd), and the value at m is
-// the same or its negation, with the term's sign at m equal to its sign at k times
-// (-1)^popcount(F & sign). So the sum over the m members is the sum over the k members times a
-// fixed +-1.
-void group_inner_sums(const ZarnikState& state, std::uint64_t flip,
-                      std::span<const MaskedTerm> terms, double* inner) {
-    const ZarnikState::Amplitude* psi = state.amplitudes().data();
-    const std::size_t width = terms.size();
-    std::array<double, parallel::MAX_SUMS> sums;
-    const std::span<double> totals(sums.data(), width);
-    if (flip == 0) {
-        parallel::sum_many(static_cast<std::size_t>(state.dimension()), totals,
-                           [&](std::size_t begin, std::size_t end, double* out) {
-                               std::fill(out, out + width, -0.0);
-                               for (std::size_t k = begin; k < end; ++k) {
-                                   const double p = psi[k].real() * psi[k].real() +
-                                                    psi[k].imag() * psi[k].imag();
-                                   for (std::size_t t = 0; t < width; ++t) {
-                                       out[t] += odd_parity(k, terms[t].sign) ? -p : p;
-                                   }
-                               }
-                           });
-        for (std::size_t t = 0; t < width; ++t) {
-            // An odd count of Y factors with no flip has value b x - a y = y x - x y = 0.
-            inner[t] = (terms[t].y_count & 1U) != 0 ? 0.0 : sums[t];
-            inner[t] = (terms[t].y_count & 2U) != 0 ? -inner[t] : inner[t];
-        }
-        return;
+// Inner sums of the terms of a diagonal pass, whose sums are the signed sums of |psi_k|^2.
+void diagonal_inner_sums(std::span<const MaskedTerm> terms, const double* sums, double* inner) {
+    for (std::size_t t = 0; t < terms.size(); ++t) {
+        // An odd count of Y factors with no flip has value b x - a y = y x - x y = 0.
+        inner[t] = (terms[t].y_count & 1U) != 0 ? 0.0 : sums[t];
+        inner[t] = (terms[t].y_count & 2U) != 0 ? -inner[t] : inner[t];
     }
-    const auto high = static_cast<unsigned>(63 - std::countl_zero(flip));
-    parallel::sum_many(
-        static_cast<std::size_t>(state.dimension() / 2), totals,
-        [&](std::size_t begin, std::size_t end, double* out) {
-            std::fill(out, out + width, -0.0);
-            detail::for_each_pair(begin, end, high, [&](std::uint64_t k, std::uint64_t) {
-                const std::uint64_t m = k ^ flip;
-                const double a = psi[m].real();
-                const double b = psi[m].imag();
-                const double x = psi[k].real();
-                const double y = psi[k].imag();
-                const double real_value = a * x + b * y;
-                const double imaginary_value = b * x - a * y;
-                for (std::size_t t = 0; t < width; ++t) {
-                    const double value =
-                        (terms[t].y_count & 1U) != 0 ? imaginary_value : real_value;
-                    out[t] += odd_parity(k, terms[t].sign) ? -value : value;
-                }
-            });
-        });
-    for (std::size_t t = 0; t < width; ++t) {
+}
+
+// Inner sums of the terms of a flip pass with mask F. Each pair {k, m = k ^ F} is visited once,
+// from the member k whose highest flipped bit is clear: with psi[m] = a + bi and
+// psi[k] = x + yi, the value at k is a x + b y (even count of Y factors) or b x - a y (odd),
+// and the value at m is the same or its negation, with the term's sign at m equal to its sign
+// at k times (-1)^popcount(F & sign). So the sum over the m members is the sum over the k
+// members times a fixed +-1.
+void flip_inner_sums(std::uint64_t flip, std::span<const MaskedTerm> terms, const double* sums,
+                     double* inner) {
+    for (std::size_t t = 0; t < terms.size(); ++t) {
         const MaskedTerm& term = terms[t];
         const bool partner_negated = odd_parity(flip, term.sign) != ((term.y_count & 1U) != 0);
         const double total = sums[t] + (partner_negated ? -sums[t] : sums[t]);
@@ -204,44 +152,141 @@ bool all_within_quad(std::span<const MaskedTerm> terms) noexcept {
     });
 }
 
-// Inner sums of up to MAX_SUMS terms: all from one pass when their masks lie within qubits 0
-// and 1, else one pass per distinct flip mask (the diagonal terms together in one).
-void batch_inner_sums(const ZarnikState& state, std::span<const MaskedTerm> terms, double* inner) {
-    if (state.num_qubits() >= 2 && all_within_quad(terms)) {
-        quad_inner_sums(state, terms, inner);
+}  // namespace
+
+void plan_expectation_batch(std::span<const MaskedTerm> terms, std::uint64_t num_qubits,
+                            ExpectationBatch& batch) noexcept {
+    const std::uint64_t dimension = std::uint64_t{1} << num_qubits;
+    const std::size_t count = terms.size();
+    batch.term_count = count;
+    if (num_qubits >= 2 && all_within_quad(terms)) {
+        unsigned present = 0;
+        for (std::size_t t = 0; t < count; ++t) {
+            batch.terms[t] = terms[t];
+            batch.position[t] = t;
+            if (terms[t].flip != 0) {
+                present |= 1U << (terms[t].flip - 1);
+            }
+        }
+        batch.pass_count = 1;
+        batch.sum_count = QUAD_SUMS;
+        batch.passes[0] = ExpectationPass{
+            PassKind::Quad, 0, 0, present, 0, count, 0, QUAD_SUMS, dimension / QUAD_AMPLITUDES};
         return;
     }
-    // Terms ordered by flip mask (stable), each run of equal masks evaluated as one group.
-    std::array<std::size_t, parallel::MAX_SUMS> order;
-    std::array<MaskedTerm, parallel::MAX_SUMS> grouped;
-    std::array<double, parallel::MAX_SUMS> grouped_inner;
-    for (std::size_t t = 0; t < terms.size(); ++t) {
-        order[t] = t;
+    // Terms ordered by flip mask (stable), each run of equal masks one pass.
+    for (std::size_t t = 0; t < count; ++t) {
+        batch.position[t] = t;
     }
-    std::stable_sort(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(terms.size()),
+    std::stable_sort(batch.position.begin(),
+                     batch.position.begin() + static_cast<std::ptrdiff_t>(count),
                      [&](std::size_t lhs, std::size_t rhs) {
                          return terms[lhs].flip < terms[rhs].flip;
                      });
-    for (std::size_t t = 0; t < terms.size(); ++t) {
-        grouped[t] = terms[order[t]];
+    for (std::size_t g = 0; g < count; ++g) {
+        batch.terms[g] = terms[batch.position[g]];
     }
+    batch.pass_count = 0;
+    batch.sum_count = count;
     std::size_t first = 0;
-    while (first < terms.size()) {
+    while (first < count) {
+        const std::uint64_t flip = batch.terms[first].flip;
         std::size_t last = first + 1;
-        while (last < terms.size() && grouped[last].flip == grouped[first].flip) {
+        while (last < count && batch.terms[last].flip == flip) {
             ++last;
         }
-        group_inner_sums(state, grouped[first].flip,
-                         std::span<const MaskedTerm>(grouped.data() + first, last - first),
-                         grouped_inner.data() + first);
+        ExpectationPass& pass = batch.passes[batch.pass_count++];
+        if (flip == 0) {
+            pass = ExpectationPass{PassKind::Diagonal, 0,        0, 0, first, last - first, first,
+                                   last - first,       dimension};
+        } else {
+            const auto high = static_cast<unsigned>(63 - std::countl_zero(flip));
+            pass =
+                ExpectationPass{PassKind::Flip, flip,         high,         0, first, last - first,
+                                first,          last - first, dimension / 2};
+        }
         first = last;
-    }
-    for (std::size_t t = 0; t < terms.size(); ++t) {
-        inner[order[t]] = grouped_inner[t];
     }
 }
 
-}  // namespace
+void accumulate_pass(const ExpectationBatch& batch, const ExpectationPass& pass,
+                     const PassSource& source, std::uint64_t begin, std::uint64_t end,
+                     double* out) noexcept {
+    const MaskedTerm* terms = batch.terms.data() + pass.first_term;
+    const std::size_t width = pass.term_count;
+    const std::complex<double>* lower = source.lower;
+    const std::uint64_t first_index = source.first_index;
+    switch (pass.kind) {
+        case PassKind::Quad:
+            return;
+        case PassKind::Diagonal:
+            for (std::uint64_t k = begin; k < end; ++k) {
+                const double p =
+                    lower[k].real() * lower[k].real() + lower[k].imag() * lower[k].imag();
+                for (std::size_t t = 0; t < width; ++t) {
+                    out[t] += odd_parity(first_index + k, terms[t].sign) ? -p : p;
+                }
+            }
+            return;
+        case PassKind::Flip: {
+            const std::complex<double>* partner = source.partner;
+            const std::uint64_t flip = source.flip;
+            for_each_pair(begin, end, source.high, [&](std::uint64_t k, std::uint64_t) {
+                const std::uint64_t m = k ^ flip;
+                const double a = partner[m].real();
+                const double b = partner[m].imag();
+                const double x = lower[k].real();
+                const double y = lower[k].imag();
+                const double real_value = a * x + b * y;
+                const double imaginary_value = b * x - a * y;
+                for (std::size_t t = 0; t < width; ++t) {
+                    const double value =
+                        (terms[t].y_count & 1U) != 0 ? imaginary_value : real_value;
+                    out[t] += odd_parity(first_index + k, terms[t].sign) ? -value : value;
+                }
+            });
+            return;
+        }
+    }
+}
+
+void pass_partial(const ExpectationBatch& batch, const ExpectationPass& pass,
+                  const PassSource& source, std::uint64_t begin, std::uint64_t end,
+                  double* out) noexcept {
+    if (pass.kind == PassKind::Quad) {
+        QUAD_PARTIALS[pass.quad_flips](reinterpret_cast<const double*>(source.lower),
+                                       static_cast<std::size_t>(begin),
+                                       static_cast<std::size_t>(end), out);
+        return;
+    }
+    std::fill(out, out + pass.sum_count, -0.0);
+    accumulate_pass(batch, pass, source, begin, end, out);
+}
+
+void batch_inner_sums(const ExpectationBatch& batch, const double* sums, double* inner) noexcept {
+    const std::span<const MaskedTerm> all(batch.terms.data(), batch.term_count);
+    if (batch.passes[0].kind == PassKind::Quad) {
+        // One pass in term order.
+        quad_inner_sums(all, sums, inner);
+        return;
+    }
+    std::array<double, parallel::MAX_SUMS> grouped;
+    for (std::size_t p = 0; p < batch.pass_count; ++p) {
+        const ExpectationPass& pass = batch.passes[p];
+        const std::span<const MaskedTerm> terms = all.subspan(pass.first_term, pass.term_count);
+        double* out = grouped.data() + pass.first_term;
+        if (pass.kind == PassKind::Diagonal) {
+            diagonal_inner_sums(terms, sums + pass.first_sum, out);
+        } else {
+            flip_inner_sums(pass.flip, terms, sums + pass.first_sum, out);
+        }
+    }
+    for (std::size_t g = 0; g < batch.term_count; ++g) {
+        inner[batch.position[g]] = grouped[g];
+    }
+}
+
+}  // namespace detail
 
 PauliSum PauliSum::h2_hamiltonian() {
     // The coefficients in hexadecimal so that each is exactly the intended double.
@@ -262,32 +307,20 @@ PauliSum PauliSum::h2_hamiltonian() {
 }
 
 double PauliSum::expectation_value(const ZarnikState& state) const {
-    const std::uint64_t dimension = state.dimension();
-    // Terms go in batches of at most MAX_SUMS, in order, so that nothing is allocated here. All
-    // terms are checked before any work starts; a sum that fits one batch keeps its masks; a
-    // longer one passes its checks through the last slot and masks every batch again.
-    std::array<MaskedTerm, parallel::MAX_SUMS> masked;
-    for (std::size_t t = 0; t < terms.size(); ++t) {
-        MaskedTerm& term = masked[std::min(t, parallel::MAX_SUMS - 1)];
-        mask_term(terms[t], term);
-        check_partner(term, dimension);
-    }
-    std::array<double, parallel::MAX_SUMS> inner;
-    double total = -0.0;
-    for (std::size_t first = 0; first < terms.size(); first += parallel::MAX_SUMS) {
-        const std::size_t count = std::min(parallel::MAX_SUMS, terms.size() - first);
-        if (terms.size() > parallel::MAX_SUMS) {
-            for (std::size_t t = 0; t < count; ++t) {
-                mask_term(terms[first + t], masked[t]);
+    const ZarnikState::Amplitude* psi = state.amplitudes().data();
+    return detail::expectation_in_batches(
+        *this, state.num_qubits(), state.dimension(),
+        [psi](const detail::ExpectationBatch& batch, double* sums) {
+            for (std::size_t p = 0; p < batch.pass_count; ++p) {
+                const detail::ExpectationPass& pass = batch.passes[p];
+                const detail::PassSource source{psi, psi, pass.flip, pass.high, 0};
+                parallel::sum_many(static_cast<std::size_t>(pass.items),
+                                   std::span<double>(sums + pass.first_sum, pass.sum_count),
+                                   [&](std::size_t begin, std::size_t end, double* out) {
+                                       detail::pass_partial(batch, pass, source, begin, end, out);
+                                   });
             }
-        }
-        batch_inner_sums(state, std::span<const MaskedTerm>(masked.data(), count), inner.data());
-        // Each inner sum is multiplied by its weight and added to the total in term order.
-        for (std::size_t t = 0; t < count; ++t) {
-            total += terms[first + t].coefficient * inner[t];
-        }
-    }
-    return total;
+        });
 }
 
 }  // namespace zel

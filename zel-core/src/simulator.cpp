@@ -3,28 +3,40 @@
 #include <string>
 
 #include "zel/core/float_text.hpp"
+#include "zel/core/fusion.hpp"
 
 namespace zel {
 namespace {
 
+bool fuses(Evaluation mode, std::uint64_t num_qubits) noexcept {
+    return mode == Evaluation::Fused && num_qubits >= FUSION_FROM_QUBITS;
+}
+
+// Runs `circuit` on `state`, gate by gate or fused.
+void run_on(ZarnikState& state, const ZarnikGraph& circuit, Evaluation mode) {
+    if (fuses(mode, state.num_qubits())) {
+        apply_fused(state, fuse(circuit, state.num_qubits()));
+        return;
+    }
+    for (const Operation& op : circuit.operations) {
+        state.apply_gate(op.gate, op.qubits, op.params);
+    }
+}
+
 // The state `circuit` prepares: a copy of the reference reset to |0...0>, then every operation
 // in circuit order.
-ZarnikState prepare(const ZarnikState& reference, const ZarnikGraph& circuit) {
+ZarnikState prepare(const ZarnikState& reference, const ZarnikGraph& circuit, Evaluation mode) {
     ZarnikState working = reference;
     working.set_computational_basis(0);
-    for (const Operation& op : circuit.operations) {
-        working.apply_gate(op.gate, op.qubits, op.params);
-    }
+    run_on(working, circuit, mode);
     return working;
 }
 
 }  // namespace
 
-ZarnikState run_circuit(const ZarnikGraph& circuit, std::uint64_t num_qubits) {
+ZarnikState run_circuit(const ZarnikGraph& circuit, std::uint64_t num_qubits, Evaluation mode) {
     ZarnikState state(num_qubits);
-    for (const Operation& op : circuit.operations) {
-        state.apply_gate(op.gate, op.qubits, op.params);
-    }
+    run_on(state, circuit, mode);
     return state;
 }
 
@@ -38,14 +50,14 @@ void apply_circuit(ZarnikState& state, const ZarnikGraph& circuit) {
 }
 
 double evaluate_circuit_energy(const ZarnikState& reference, const ZarnikGraph& circuit,
-                               const PauliSum& hamiltonian) {
-    const ZarnikState working = prepare(reference, circuit);
+                               const PauliSum& hamiltonian, Evaluation mode) {
+    const ZarnikState working = prepare(reference, circuit, mode);
     return hamiltonian.expectation_value(working);
 }
 
 Telemetry evaluate_circuit_telemetry(const ZarnikState& reference, const ZarnikGraph& circuit,
-                                     const PauliSum& hamiltonian) {
-    const ZarnikState working = prepare(reference, circuit);
+                                     const PauliSum& hamiltonian, Evaluation mode) {
+    const ZarnikState working = prepare(reference, circuit, mode);
     const double energy = hamiltonian.expectation_value(working);
     return Telemetry{energy, working.calculate_entropy()};
 }
@@ -57,7 +69,7 @@ ZarnikGraph with_parameters(const ZarnikGraph& circuit, std::span<const double> 
 }
 
 double EnergyFn::operator()(std::span<const double> values) const {
-    return evaluate_circuit_energy(state_, with_parameters(circuit_, values), hamiltonian_);
+    return evaluate_circuit_energy(state_, with_parameters(circuit_, values), hamiltonian_, mode_);
 }
 
 }  // namespace zel

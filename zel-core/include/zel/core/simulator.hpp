@@ -24,6 +24,19 @@
 
 namespace zel {
 
+/// How a circuit is run to a state.
+enum class Evaluation {
+    /// Gate by gate through the exact kernels: the fixed arithmetic, the same bits everywhere.
+    Exact,
+    /// Through gate fusion (`zel/core/fusion.hpp`): runs of gates become dense blocks applied in
+    /// one pass each. Faster on large states, equal to the exact path to rounding only. Registers
+    /// below FUSION_FROM_QUBITS qubits take the exact path, where fusing costs more than it saves.
+    Fused,
+};
+
+/// Smallest register on which Evaluation::Fused fuses.
+inline constexpr std::uint64_t FUSION_FROM_QUBITS = 12;
+
 /// Energy (hartree) and entropy (bits) of one evaluation.
 struct Telemetry {
     double energy = 0.0;
@@ -33,7 +46,8 @@ struct Telemetry {
 /// The state that `circuit` prepares from |0...0> on `num_qubits` qubits: every operation
 /// applied in order. The register size is `num_qubits`, not `circuit.num_qubits` (`validate`
 /// reports when they differ). Throws what the constructor and `apply_gate` throw.
-ZarnikState run_circuit(const ZarnikGraph& circuit, std::uint64_t num_qubits);
+ZarnikState run_circuit(const ZarnikGraph& circuit, std::uint64_t num_qubits,
+                        Evaluation mode = Evaluation::Exact);
 
 /// Applies every operation of `circuit` to `state`, in order. All operations are checked
 /// against the state first (`check_gate`), so a circuit that would fail throws the exception of
@@ -43,12 +57,13 @@ void apply_circuit(ZarnikState& state, const ZarnikGraph& circuit);
 /// Energy of the state that `circuit` prepares from |0...0> on `reference.num_qubits()` qubits:
 /// `hamiltonian.expectation_value` of it. Gate and observable preconditions apply.
 double evaluate_circuit_energy(const ZarnikState& reference, const ZarnikGraph& circuit,
-                               const PauliSum& hamiltonian);
+                               const PauliSum& hamiltonian, Evaluation mode = Evaluation::Exact);
 
 /// Energy and entropy (computed after the energy, on the same state) of the state that
 /// `circuit` prepares from |0...0> on `reference.num_qubits()` qubits.
 Telemetry evaluate_circuit_telemetry(const ZarnikState& reference, const ZarnikGraph& circuit,
-                                     const PauliSum& hamiltonian);
+                                     const PauliSum& hamiltonian,
+                                     Evaluation mode = Evaluation::Exact);
 
 /// Copy of `circuit` with `values` written into its parameter slots by `set_parameters` (flat
 /// order; slot r takes values[r] while r < values.size(), later slots keep their value, surplus
@@ -61,14 +76,18 @@ ZarnikGraph with_parameters(const ZarnikGraph& circuit, std::span<const double> 
 /// independent and change nothing.
 class EnergyFn {
   public:
-    EnergyFn(const ZarnikGraph& circuit, const ZarnikState& state, const PauliSum& hamiltonian)
-        : circuit_(circuit), state_(state), hamiltonian_(hamiltonian) {
+    EnergyFn(const ZarnikGraph& circuit, const ZarnikState& state, const PauliSum& hamiltonian,
+             Evaluation mode = Evaluation::Exact)
+        : circuit_(circuit), state_(state), hamiltonian_(hamiltonian), mode_(mode) {
     }
 
     // It only borrows: temporaries would be gone before the first call.
-    EnergyFn(ZarnikGraph&&, const ZarnikState&, const PauliSum&) = delete;
-    EnergyFn(const ZarnikGraph&, ZarnikState&&, const PauliSum&) = delete;
-    EnergyFn(const ZarnikGraph&, const ZarnikState&, PauliSum&&) = delete;
+    EnergyFn(ZarnikGraph&&, const ZarnikState&, const PauliSum&,
+             Evaluation = Evaluation::Exact) = delete;
+    EnergyFn(const ZarnikGraph&, ZarnikState&&, const PauliSum&,
+             Evaluation = Evaluation::Exact) = delete;
+    EnergyFn(const ZarnikGraph&, const ZarnikState&, PauliSum&&,
+             Evaluation = Evaluation::Exact) = delete;
 
     double operator()(std::span<const double> values) const;
 
@@ -76,6 +95,7 @@ class EnergyFn {
     const ZarnikGraph& circuit_;
     const ZarnikState& state_;
     const PauliSum& hamiltonian_;
+    Evaluation mode_;
 };
 
 /// Iterations of the search loop at most.
@@ -92,6 +112,8 @@ struct LoopOptions {
     std::uint64_t progress_interval = PROGRESS_INTERVAL;
     /// Where the start, strategy and progress lines go; null is taken as `null_output()`.
     OutputSink* output = &standard_output();
+    /// How every evaluation of the loop and of its energy function runs the circuit.
+    Evaluation evaluation = Evaluation::Exact;
 };
 
 /// Outcome of `run_zarnik_loop`.
@@ -111,16 +133,17 @@ template <ZarnikStrategy Strategy>
 LoopResult run_zarnik_loop(ZarnikState reference, ZarnikGraph circuit, const PauliSum& hamiltonian,
                            Strategy& strategy, const LoopOptions& options = {}) {
     OutputSink& out = options.output != nullptr ? *options.output : null_output();
-    Telemetry current = evaluate_circuit_telemetry(reference, circuit, hamiltonian);
+    const Evaluation mode = options.evaluation;
+    Telemetry current = evaluate_circuit_telemetry(reference, circuit, hamiltonian, mode);
     detail::print_loop_start(out, current.energy);
 
     for (std::uint64_t i = 0; i < options.max_iterations; ++i) {
         if (circuit.has_parameters()) {
             const ZarnikGraph snapshot = circuit;
             const ZarnikState state_copy = reference;
-            const EnergyFn energy_fn(snapshot, state_copy, hamiltonian);
+            const EnergyFn energy_fn(snapshot, state_copy, hamiltonian, mode);
             strategy.optimize_parameters(circuit, energy_fn);
-            current = evaluate_circuit_telemetry(reference, circuit, hamiltonian);
+            current = evaluate_circuit_telemetry(reference, circuit, hamiltonian, mode);
         }
 
         StrategyAction action =
@@ -140,7 +163,7 @@ LoopResult run_zarnik_loop(ZarnikState reference, ZarnikGraph circuit, const Pau
             }
         }
 
-        current = evaluate_circuit_telemetry(reference, circuit, hamiltonian);
+        current = evaluate_circuit_telemetry(reference, circuit, hamiltonian, mode);
         if (options.progress_interval != 0 && i % options.progress_interval == 0) {
             detail::print_progress(out, i, current.energy, current.entropy);
         }

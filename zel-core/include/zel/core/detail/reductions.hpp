@@ -5,9 +5,22 @@
 // bit: each reduction is a sum, in ascending order from -0.0, of partials over fixed chunks of
 // parallel::SUM_CHUNK basis indices, and these functions compute one chunk's partial exactly as
 // ZarnikState does.
+//
+// Expectation values go through the same pieces inside the core: PauliSum::expectation_value
+// is `expectation_in_batches` with each pass summed over the whole state by parallel::sum_many.
 
+#include <algorithm>
+#include <array>
 #include <complex>
 #include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <span>
+#include <vector>
+
+#include "zel/core/error.hpp"
+#include "zel/core/observable.hpp"
+#include "zel/core/parallel.hpp"
 
 namespace zel::detail {
 
@@ -15,5 +28,196 @@ namespace zel::detail {
 /// amplitudes, calculate_entropy() is -0.0 plus the partials of the chunks
 /// [k * SUM_CHUNK, (k + 1) * SUM_CHUNK), added in ascending k.
 double entropy_partial(const std::complex<double>* psi, std::size_t count) noexcept;
+
+// --- Expectation values -------------------------------------------------------------------
+//
+// A sum's terms go in batches of at most parallel::MAX_SUMS, in order. Each batch is planned
+// into passes over the state: one quad pass for all its terms when every mask lies within
+// qubits 0 and 1 (on at least two qubits), else one pass per distinct flip mask (the diagonal
+// terms together in one). A pass has `items` (blocks of four amplitudes, amplitudes, or pairs)
+// and `sum_count` sums; each sum is -0.0 plus the pass's chunk partials over the items
+// [k * SUM_CHUNK, (k + 1) * SUM_CHUNK) in ascending k. The batch's sums then give every term's
+// inner sum (`batch_inner_sums`), and the value adds coefficient * inner sum in term order.
+
+/// A Pauli string in mask form. P|k> = f(k)|k ^ flip> with
+/// f(k) = i^y_count * (-1)^popcount(k & sign): X flips its bit; Y flips it and contributes
+/// +i for a clear bit, -i for a set one (i times -1); Z contributes -1 for a set bit. Masks
+/// combine by XOR, which reproduces walking the factors one by one. No default member
+/// initialisers: arrays of these are stack scratch that `mask_term` fills.
+struct MaskedTerm {
+    std::uint64_t flip;
+    std::uint64_t sign;
+    unsigned y_count;
+    bool flips_beyond_64_bits;  ///< An X or Y factor names a qubit >= 64.
+};
+
+/// Writes the term's masks into `masked` in place (no temporary: a returned copy read back
+/// whole stalls on store forwarding, and this runs on every term of every evaluation).
+inline void mask_term(const PauliTerm& term, MaskedTerm& masked) {
+    masked = MaskedTerm{0, 0, 0, false};
+    for (const PauliFactor& factor : term.paulis) {
+        const std::uint64_t bit = factor.qubit < 64 ? std::uint64_t{1} << factor.qubit : 0;
+        switch (factor.kind) {
+            case Pauli::I:
+                break;
+            case Pauli::X:
+                masked.flip ^= bit;
+                masked.flips_beyond_64_bits |= factor.qubit >= 64;
+                break;
+            case Pauli::Y:
+                masked.flip ^= bit;
+                masked.sign ^= bit;
+                masked.flips_beyond_64_bits |= factor.qubit >= 64;
+                ++masked.y_count;
+                break;
+            case Pauli::Z:
+                masked.sign ^= bit;
+                break;
+        }
+    }
+}
+
+/// Throws the bounds report (len `dimension`) when the term's partner of index 0 (its flip
+/// mask) leaves the array, which happens exactly when some flipped qubit does.
+inline void check_partner(const MaskedTerm& term, std::uint64_t dimension) {
+    if (term.flips_beyond_64_bits) {
+        throw IndexOutOfBounds(dimension, std::numeric_limits<std::uint64_t>::max());
+    }
+    if (term.flip >= dimension) {
+        throw IndexOutOfBounds(dimension, term.flip);
+    }
+}
+
+/// How a pass walks the state.
+enum class PassKind : std::uint8_t {
+    /// Every term of the batch at once; items are blocks of QUAD_AMPLITUDES amplitudes.
+    Quad,
+    /// Terms without X or Y factors; items are amplitudes.
+    Diagonal,
+    /// Terms sharing one non-zero flip mask; items are the pairs {k, k ^ flip} numbered by the
+    /// member k whose highest flipped bit is clear (k is the item index with a zero bit
+    /// inserted at that bit).
+    Flip,
+};
+
+/// Amplitudes per item of a quad pass (qubits 0 and 1 enumerated).
+inline constexpr std::size_t QUAD_AMPLITUDES = 4;
+
+/// Sums of a quad pass: the eight squared lanes of a block, then eight lane products per flip
+/// mask 1, 2, 3.
+inline constexpr std::size_t QUAD_SUMS = 32;
+static_assert(QUAD_SUMS <= parallel::MAX_SUMS);
+
+/// One pass of a batch.
+struct ExpectationPass {
+    PassKind kind;
+    std::uint64_t flip;      ///< Flip: the terms' flip mask; 0 otherwise.
+    unsigned high;           ///< Flip: the highest bit of `flip`.
+    unsigned quad_flips;     ///< Quad: bit f - 1 is set when some term has flip mask f.
+    std::size_t first_term;  ///< Its terms are batch.terms[first_term, + term_count).
+    std::size_t term_count;  ///< Terms of the pass.
+    std::size_t first_sum;   ///< Its sums are sums[first_sum, + sum_count) of the batch.
+    std::size_t sum_count;   ///< QUAD_SUMS for a quad pass, else term_count.
+    std::uint64_t items;     ///< 2^n / 4, 2^n or 2^n / 2 for Quad, Diagonal, Flip.
+
+    /// Number of chunks, ceil(items / SUM_CHUNK).
+    std::uint64_t chunks() const noexcept {
+        return (items + parallel::SUM_CHUNK - 1) / parallel::SUM_CHUNK;
+    }
+};
+
+/// The plan of one batch: its terms grouped by pass, and the passes in order. Plain stack
+/// scratch without initialisers, filled by `plan_expectation_batch`.
+struct ExpectationBatch {
+    std::size_t term_count;
+    std::size_t pass_count;
+    std::size_t sum_count;  ///< Sums of all passes together, at most MAX_SUMS.
+    /// The batch's terms in pass order; terms[g] is term position[g] of the batch.
+    std::array<MaskedTerm, parallel::MAX_SUMS> terms;
+    std::array<std::size_t, parallel::MAX_SUMS> position;
+    std::array<ExpectationPass, parallel::MAX_SUMS> passes;
+};
+
+/// Plans the passes of one batch of at most MAX_SUMS `terms` (already checked against the
+/// state) on a state of `num_qubits` qubits.
+void plan_expectation_batch(std::span<const MaskedTerm> terms, std::uint64_t num_qubits,
+                            ExpectationBatch& batch) noexcept;
+
+/// Where a pass reads the amplitudes of its items [begin, end), numbered from the first item
+/// the source holds:
+/// - Quad: block b is lower[4b, 4b + 4); lower must be 64-byte aligned.
+/// - Diagonal: item k is lower[k], whose basis index is first_index + k.
+/// - Flip: item c names k = c with a zero bit inserted at `high`; the pair is lower[k] and
+///   partner[k ^ flip], the former at basis index first_index + k. On a whole state both
+///   pointers are the state, `flip` the pass's mask and `high` its highest bit; with the lower
+///   members of one contiguous range in `lower` and their partners, in the same order
+///   permuted by `flip`, in `partner`, set `high` to CONTIGUOUS_ITEMS (k = c).
+struct PassSource {
+    const std::complex<double>* lower;
+    const std::complex<double>* partner;
+    std::uint64_t flip;
+    unsigned high;
+    std::uint64_t first_index;
+};
+
+/// A `PassSource::high` under which item c is k = c.
+inline constexpr unsigned CONTIGUOUS_ITEMS = 63;
+
+/// Writes the `pass.sum_count` partials of the items [begin, end) of one chunk (or of a whole
+/// short pass) to `out`, each -0.0 plus the chunk's item contributions in ascending order.
+void pass_partial(const ExpectationBatch& batch, const ExpectationPass& pass,
+                  const PassSource& source, std::uint64_t begin, std::uint64_t end,
+                  double* out) noexcept;
+
+/// For Diagonal and Flip passes: adds the contributions of the items [begin, end), in
+/// ascending order, to the `pass.sum_count` partials in `out`. A chunk cut into consecutive
+/// pieces gives pass_partial's bits when `out` starts at -0.0 and the pieces come in order.
+void accumulate_pass(const ExpectationBatch& batch, const ExpectationPass& pass,
+                     const PassSource& source, std::uint64_t begin, std::uint64_t end,
+                     double* out) noexcept;
+
+/// Every term's inner sum, in the batch's term order, from the batch's `sums` (pass p's at
+/// sums[first_sum, + sum_count)).
+void batch_inner_sums(const ExpectationBatch& batch, const double* sums, double* inner) noexcept;
+
+/// The expectation value of `sum` on a state of `num_qubits` qubits (`dimension` = 2^n)
+/// whose passes are summed by `batch_sums(const ExpectationBatch&, double* sums)`, which must
+/// write each pass's sums as defined above. Checks every term first and throws what
+/// `PauliSum::expectation_value` throws before calling `batch_sums` at all. Allocates nothing.
+template <class BatchSums>
+double expectation_in_batches(const PauliSum& sum, std::uint64_t num_qubits,
+                              std::uint64_t dimension, BatchSums&& batch_sums) {
+    constexpr std::size_t WIDTH = parallel::MAX_SUMS;
+    const std::vector<PauliTerm>& terms = sum.terms;
+    // All terms are checked before any work starts; a sum that fits one batch keeps its
+    // masks; a longer one passes its checks through the last slot and masks every batch again.
+    std::array<MaskedTerm, WIDTH> masked;
+    for (std::size_t t = 0; t < terms.size(); ++t) {
+        MaskedTerm& term = masked[std::min(t, WIDTH - 1)];
+        mask_term(terms[t], term);
+        check_partner(term, dimension);
+    }
+    ExpectationBatch batch;
+    std::array<double, WIDTH> sums;
+    std::array<double, WIDTH> inner;
+    double total = -0.0;
+    for (std::size_t first = 0; first < terms.size(); first += WIDTH) {
+        const std::size_t count = std::min(WIDTH, terms.size() - first);
+        if (terms.size() > WIDTH) {
+            for (std::size_t t = 0; t < count; ++t) {
+                mask_term(terms[first + t], masked[t]);
+            }
+        }
+        plan_expectation_batch(std::span<const MaskedTerm>(masked.data(), count), num_qubits,
+                               batch);
+        batch_sums(static_cast<const ExpectationBatch&>(batch), sums.data());
+        batch_inner_sums(batch, sums.data(), inner.data());
+        // Each inner sum is multiplied by its weight and added to the total in term order.
+        for (std::size_t t = 0; t < count; ++t) {
+            total += terms[first + t].coefficient * inner[t];
+        }
+    }
+    return total;
+}
 
 }  // namespace zel::detail

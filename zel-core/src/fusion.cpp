@@ -1,0 +1,209 @@
+#include "zel/core/fusion.hpp"
+
+#include <algorithm>
+#include <string>
+#include <utility>
+
+#include "zel/core/error.hpp"
+#include "zel/core/parallel.hpp"
+
+#include "fused_kernel.hpp"
+
+namespace zel {
+namespace {
+
+using Amplitude = std::complex<double>;
+
+// Whether the exact kernels must apply `op` (on a register of n qubits): a qubit outside the
+// register, or two equal qubits of a two-qubit kind. All of these change nothing or (RZ) multiply
+// every amplitude by one phase, which no block can express on its own qubits.
+bool kept_exact(const Operation& op, std::uint64_t n) {
+    const GateInfo& info = gate_info(op.gate.kind);
+    for (std::size_t j = 0; j < info.arity; ++j) {
+        if (op.qubits[j] >= n) {
+            return true;
+        }
+    }
+    return info.arity == 2 && op.qubits[0] == op.qubits[1];
+}
+
+// Blocks back from the newest that a gate may join: bounds the cost of fusing long circuits.
+constexpr std::size_t SEARCH_WINDOW = 16;
+
+// A block under construction: its qubits (ascending) and its gates, in order.
+struct OpenBlock {
+    std::vector<std::uint64_t> qubits;
+    std::vector<const Operation*> gates;
+    bool kept = false;
+};
+
+std::vector<std::uint64_t> united(const std::vector<std::uint64_t>& a, const Operation& op) {
+    std::vector<std::uint64_t> qubits = a;
+    for (std::size_t j = 0; j < gate_info(op.gate.kind).arity; ++j) {
+        if (std::find(qubits.begin(), qubits.end(), op.qubits[j]) == qubits.end()) {
+            qubits.push_back(op.qubits[j]);
+        }
+    }
+    std::sort(qubits.begin(), qubits.end());
+    return qubits;
+}
+
+// The matrix of a block: column c is the image of local basis state |c>, computed by the exact
+// kernels on a state of k qubits with every gate's qubits renamed to their local positions.
+std::vector<Amplitude> block_matrix(const OpenBlock& block) {
+    const auto k = static_cast<std::uint64_t>(block.qubits.size());
+    const std::size_t d = std::size_t{1} << k;
+    std::vector<Amplitude> matrix(d * d);
+    std::vector<Operation> local;
+    local.reserve(block.gates.size());
+    for (const Operation* op : block.gates) {
+        Operation renamed = *op;
+        for (std::size_t j = 0; j < gate_info(op->gate.kind).arity; ++j) {
+            const auto position =
+                std::lower_bound(block.qubits.begin(), block.qubits.end(), op->qubits[j]);
+            renamed.qubits[j] = static_cast<std::uint64_t>(position - block.qubits.begin());
+        }
+        local.push_back(std::move(renamed));
+    }
+    for (std::size_t c = 0; c < d; ++c) {
+        ZarnikState column(k);
+        column.set_computational_basis(c);
+        for (const Operation& op : local) {
+            column.apply_gate(op.gate, op.qubits, op.params);
+        }
+        for (std::size_t r = 0; r < d; ++r) {
+            matrix[r * d + c] = column.amplitudes()[r];
+        }
+    }
+    return matrix;
+}
+
+}  // namespace
+
+FusedCircuit fuse(const ZarnikGraph& circuit, std::uint64_t num_qubits, unsigned max_qubits) {
+    if (num_qubits > ZarnikState::MAX_QUBITS) {
+        throw InvalidLayout(num_qubits);
+    }
+    for (const Operation& op : circuit.operations) {
+        check_gate(num_qubits, op.gate, op.qubits);
+    }
+    const std::size_t limit = std::clamp<unsigned>(max_qubits, 2, MAX_FUSED_QUBITS);
+
+    // Greedy, in circuit order. A gate depends on the latest block that touches one of its
+    // qubits; every later block acts on other qubits and commutes with it, so the gate may join
+    // that block or any later one whenever the union of qubits stays within the limit.
+    // Otherwise it opens a new block. Kept operations are barriers for the qubits they touch (for
+    // RZ outside the register, a phase on everything, for all qubits).
+    std::vector<OpenBlock> blocks;
+    // Index + 1 of the latest block touching each qubit; 0 for none.
+    std::vector<std::size_t> latest(static_cast<std::size_t>(num_qubits), 0);
+    std::size_t barrier = 0;  // blocks before this index can take no gate
+    for (const Operation& op : circuit.operations) {
+        const GateInfo& info = gate_info(op.gate.kind);
+        if (info.shape == GateShape::None) {
+            continue;
+        }
+        if (kept_exact(op, num_qubits)) {
+            blocks.push_back(OpenBlock{{}, {&op}, true});
+            barrier = blocks.size();
+            continue;
+        }
+        std::size_t depends = barrier;
+        for (std::size_t j = 0; j < info.arity; ++j) {
+            depends = std::max(depends, latest[op.qubits[j]]);
+        }
+        // Any block from the dependency on may take the gate: the later ones do not touch its
+        // qubits. Take the one it widens least (the latest of those), among the last few.
+        const std::size_t first = std::max(
+            {depends == 0 ? barrier : depends - 1, barrier,
+             blocks.size() > SEARCH_WINDOW ? blocks.size() - SEARCH_WINDOW : std::size_t{0}});
+        std::size_t best = blocks.size();
+        std::size_t best_growth = limit + 1;
+        for (std::size_t b = first; b < blocks.size(); ++b) {
+            if (blocks[b].kept || b + 1 < depends) {
+                continue;
+            }
+            const std::size_t size = united(blocks[b].qubits, op).size();
+            const std::size_t growth = size - blocks[b].qubits.size();
+            if (size <= limit && growth <= best_growth) {
+                best = b;
+                best_growth = growth;
+            }
+        }
+        if (best < blocks.size()) {
+            OpenBlock& chosen = blocks[best];
+            chosen.qubits = united(chosen.qubits, op);
+            chosen.gates.push_back(&op);
+            for (std::size_t j = 0; j < info.arity; ++j) {
+                latest[op.qubits[j]] = best + 1;
+            }
+            continue;
+        }
+        blocks.push_back(OpenBlock{united({}, op), {&op}, false});
+        for (const std::uint64_t q : blocks.back().qubits) {
+            latest[q] = blocks.size();
+        }
+    }
+
+    FusedCircuit fused;
+    fused.num_qubits = num_qubits;
+    fused.source_gates = circuit.operations.size();
+    fused.steps.reserve(blocks.size());
+    for (const OpenBlock& block : blocks) {
+        FusedStep step;
+        step.gates = block.gates.size();
+        if (block.kept) {
+            step.kept = *block.gates.front();
+        } else {
+            step.qubits = block.qubits;
+            step.matrix = block_matrix(block);
+        }
+        fused.steps.push_back(std::move(step));
+    }
+    return fused;
+}
+
+void apply_fused(ZarnikState& state, const FusedCircuit& fused) {
+    if (fused.num_qubits != state.num_qubits()) {
+        throw InvalidArgument("apply_fused: the circuit was fused for " +
+                              std::to_string(fused.num_qubits) + " qubits, the state has " +
+                              std::to_string(state.num_qubits()));
+    }
+    Amplitude* psi = state.amplitudes_mut().data();
+    std::vector<double> pairs;
+    for (const FusedStep& step : fused.steps) {
+        if (step.qubits.empty()) {
+            state.apply_gate(step.kept.gate, step.kept.qubits, step.kept.params);
+            continue;
+        }
+        const auto k = static_cast<unsigned>(step.qubits.size());
+        const std::size_t d = std::size_t{1} << k;
+        const std::size_t half = d / 2;
+        // Row pairs h of column c: entries (2h, c) and (2h + 1, c), as they are and times i.
+        pairs.resize(8 * d * half);
+        double* plain = pairs.data();
+        double* turned = pairs.data() + 4 * d * half;
+        for (std::size_t c = 0; c < d; ++c) {
+            for (std::size_t h = 0; h < half; ++h) {
+                const Amplitude top = step.matrix[(2 * h) * d + c];
+                const Amplitude bottom = step.matrix[(2 * h + 1) * d + c];
+                double* p = plain + 4 * (c * half + h);
+                double* t = turned + 4 * (c * half + h);
+                p[0] = top.real();
+                p[1] = top.imag();
+                p[2] = bottom.real();
+                p[3] = bottom.imag();
+                t[0] = -top.imag();
+                t[1] = top.real();
+                t[2] = -bottom.imag();
+                t[3] = bottom.real();
+            }
+        }
+        const detail::BlockKernelArgs block{k, step.qubits.data(), plain, turned};
+        parallel::for_each(state.dimension() >> k, [&](std::uint64_t begin, std::uint64_t end) {
+            detail::apply_block_range(psi, block, begin, end);
+        });
+    }
+}
+
+}  // namespace zel
