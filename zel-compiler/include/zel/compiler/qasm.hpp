@@ -63,7 +63,10 @@ inline constexpr std::uint64_t QASM_MAX_BROADCAST_OPERATIONS = 65536;
 /// `std::bad_alloc`.
 ZarnikGraph from_open_qasm(std::string_view text);
 
-/// Types that export themselves as OpenQASM 3.0 text through `to_open_qasm`.
+/// Types that export themselves as OpenQASM 3.0 text through `to_open_qasm`. Kept as the named
+/// form of the export interface: generic code that prints circuits (a report, a tool) constrains
+/// its parameter with it, and the assertion below keeps ZarnikGraph a model of it. Reading is not
+/// part of it: `from_open_qasm` makes a ZarnikGraph, the one circuit type.
 template <class T>
 concept ToOpenQASM = requires(const T& value) {
     { to_open_qasm(value) } -> std::convertible_to<std::string>;
