@@ -2,7 +2,7 @@
 # every snippet a reader copies has been compiled and run. Leading spaces of each line are
 # ignored on both sides, so the guide may show code less indented than the program holds it.
 #
-#   cmake -DGUIDE=<docs/guide.md> -DEXAMPLES=<examples dir> -P check_guide.cmake
+#   cmake -DGUIDE=<docs/guide.md> -DEXAMPLES=<examples dir>[|<another dir>...] -P check_guide.cmake
 
 cmake_minimum_required(VERSION 3.25)
 
@@ -17,7 +17,12 @@ function(strip_indentation text out)
     set(${out} "${text}" PARENT_SCOPE)
 endfunction()
 
-file(GLOB sources ${EXAMPLES}/*.cpp)
+string(REPLACE "|" ";" example_dirs "${EXAMPLES}")
+set(sources "")
+foreach(dir IN LISTS example_dirs)
+    file(GLOB dir_sources ${dir}/*.cpp)
+    list(APPEND sources ${dir_sources})
+endforeach()
 set(programs "")
 foreach(source IN LISTS sources)
     file(READ ${source} content)
