@@ -31,7 +31,7 @@ using Vec = double __attribute__((vector_size(32)));
     return v;
 }
 
-[[gnu::always_inline]] inline void store(double* p, Vec v) noexcept {
+[[gnu::always_inline]] inline void store(double* p, const Vec& v) noexcept {
     std::memcpy(p, &v, sizeof v);
 }
 
@@ -39,10 +39,6 @@ using Vec = double __attribute__((vector_size(32)));
     return Vec{x, x, x, x};
 }
 
-// (re, im) -> (im, re) in both amplitudes.
-[[gnu::always_inline]] inline Vec swap_parts(Vec v) noexcept {
-    return __builtin_shufflevector(v, v, 1, 0, 3, 2);
-}
 
 // The matrix-vector product of each group, vectorised across the rows: for each column's
 // amplitude x = xr + i xi, every pair of output rows (2h, 2h + 1) gains A xr + B xi, where A
