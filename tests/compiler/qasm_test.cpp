@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "zel/core/circuit.hpp"
+#include "zel/core/error.hpp"
 
 #include "support/errors.hpp"
 
@@ -146,6 +147,18 @@ TEST(QasmExport, MissingQubitThrowsTheBoundsReport) {
                 1, 1));
         }
     }
+}
+
+}  // namespace
+}  // namespace zel
+
+namespace zel {
+namespace {
+
+TEST(QasmExport, KindsOutsideTheTableAreRefused) {
+    ZarnikGraph circuit(1);
+    circuit.add_gate_with_params(GateType{static_cast<GateKind>(14), 0.0}, {0}, {});
+    EXPECT_THROW(static_cast<void>(to_open_qasm(circuit)), InvalidArgument);
 }
 
 }  // namespace

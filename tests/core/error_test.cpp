@@ -20,8 +20,11 @@
 
 #include <gtest/gtest.h>
 
+#include "zel/core/circuit.hpp"
+#include "zel/core/float_text.hpp"
 #include "zel/core/output.hpp"
 #include "zel/core/parallel.hpp"
+#include "zel/core/simulator.hpp"
 #include "zel/core/state.hpp"
 
 #include "support/errors.hpp"
@@ -235,6 +238,37 @@ TEST(CoreParallelThreads, CountsAreClampedToTheMaximum) {
     };
     EXPECT_EQ(parallel::sum(2 * parallel::GRAIN, count), 2.0 * parallel::GRAIN);
     parallel::set_thread_count(0);
+}
+
+}  // namespace
+}  // namespace zel::test
+
+namespace zel::test {
+namespace {
+
+// A kind made by a cast names no row of the gate table: every function that would look it up
+// refuses it, before anything changes.
+TEST(CoreError, KindsOutsideTheTableAreRefused) {
+    const GateType bogus{static_cast<GateKind>(99), 0.5};
+    const std::vector<std::uint64_t> qubit0{0};
+    ZarnikState state(2);
+    EXPECT_THROW(state.apply_gate(bogus, qubit0, {}), InvalidArgument);
+    EXPECT_EQ(state.amplitudes()[0], ZarnikState::Amplitude(1.0, 0.0));
+    EXPECT_THROW(check_gate(2, bogus, qubit0), InvalidArgument);
+    EXPECT_THROW(static_cast<void>(debug_text(bogus)), InvalidArgument);
+    ZarnikGraph circuit(2);
+    circuit.add_gate_with_params(bogus, {0}, {});
+    const auto issues = validate(circuit, 2);
+    ASSERT_EQ(issues.size(), 1u);
+    EXPECT_EQ(issues[0].finding, Finding::UnknownKind);
+    EXPECT_THROW(apply_circuit(state, circuit), InvalidArgument);
+}
+
+TEST(CoreError, FixedTextRefusesAbsurdDecimalCounts) {
+    EXPECT_EQ(format_fixed(0.5, MAX_FIXED_DECIMALS).size(), 2u + MAX_FIXED_DECIMALS);
+    for (const int decimals : {-1, MAX_FIXED_DECIMALS + 1, std::numeric_limits<int>::max()}) {
+        EXPECT_THROW(static_cast<void>(format_fixed(1.0, decimals)), InvalidArgument) << decimals;
+    }
 }
 
 }  // namespace

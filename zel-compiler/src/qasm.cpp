@@ -47,6 +47,7 @@ std::string to_open_qasm(const ZarnikGraph& circuit) {
     text += "bit[" + size + "] c;\n";
     text += "\n";
     for (const Operation& op : circuit.operations) {
+        check_kind(op.gate.kind);
         const GateInfo& info = gate_info(op.gate.kind);
         text += info.qasm;
         if (info.has_angle) {

@@ -10,7 +10,15 @@
 
 namespace zel {
 
+void check_kind(GateKind kind) {
+    if (static_cast<std::uint64_t>(kind) >= GATE_KIND_COUNT) {
+        throw InvalidArgument("gate kind " + std::to_string(static_cast<std::uint64_t>(kind)) +
+                              " is not one of the 14 kinds");
+    }
+}
+
 std::string debug_text(const GateType& gate) {
+    check_kind(gate.kind);
     const GateInfo& info = gate_info(gate.kind);
     std::string text(info.name);
     if (info.has_angle) {
@@ -101,6 +109,13 @@ std::vector<ValidationIssue> validate(const ZarnikGraph& circuit, std::uint64_t 
     }
     for (std::size_t i = 0; i < circuit.operations.size(); ++i) {
         const Operation& op = circuit.operations[i];
+        if (static_cast<std::uint64_t>(op.gate.kind) >= GATE_KIND_COUNT) {
+            issues.push_back({Finding::UnknownKind, i,
+                              "operation " + std::to_string(i) + ": gate kind " +
+                                  std::to_string(static_cast<std::uint64_t>(op.gate.kind)) +
+                                  " is not one of the 14 kinds"});
+            continue;
+        }
         const GateInfo& info = gate_info(op.gate.kind);
         const auto add = [&](Finding finding, const std::string& what) {
             issues.push_back({finding, i, operation_name(circuit, i) + ": " + what});

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <string_view>
 
+#include "zel/core/error.hpp"
+
 namespace zel {
 namespace {
 
@@ -91,7 +93,11 @@ std::string format_fixed(double value, int decimals) {
     }
     // glibc's printf expands the exact binary value and rounds it half to even, and keeps the
     // sign of negative zero, which is the text wanted here.
-    const int precision = decimals < 0 ? 0 : decimals;
+    if (decimals < 0 || decimals > MAX_FIXED_DECIMALS) {
+        throw InvalidArgument("format_fixed: " + std::to_string(decimals) +
+                              " decimals, not in [0, " + std::to_string(MAX_FIXED_DECIMALS) + "]");
+    }
+    const int precision = decimals;
     const int length = std::snprintf(nullptr, 0, "%.*f", precision, value);
     std::string text(static_cast<std::size_t>(length), '\0');
     std::snprintf(text.data(), text.size() + 1, "%.*f", precision, value);

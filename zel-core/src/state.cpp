@@ -37,6 +37,7 @@ constexpr std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) noexcep
 
 void check_gate(std::uint64_t num_qubits, const GateType& gate,
                 std::span<const std::uint64_t> qubits) {
+    check_kind(gate.kind);
     const GateInfo& info = gate_info(gate.kind);
     if (info.shape == GateShape::None) {
         return;

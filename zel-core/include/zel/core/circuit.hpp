@@ -213,6 +213,11 @@ constexpr const GateInfo& gate_info(GateKind kind) noexcept {
     return GATE_TABLE[static_cast<std::size_t>(kind)];
 }
 
+/// Throws `InvalidArgument` when `kind` holds no number of the fourteen kinds (a value made by a
+/// cast or read from elsewhere). Every function that looks a caller's kind up in the table checks
+/// it first: applying, checking, fusing, exporting and describing gates, and validate.
+void check_kind(GateKind kind);
+
 /// Whether `kind` is one of the rotations RX, RY, RZ.
 constexpr bool is_rotation(GateKind kind) noexcept {
     return gate_info(kind).has_angle;
@@ -320,6 +325,7 @@ enum class Finding {
     ParameterDiffersFromAngle,  ///< a rotation's params[0] is not its angle (bit for bit)
     NonFiniteAngle,             ///< a rotation's angle or parameter is NaN or infinite
     QubitCountMismatch,         ///< the circuit's num_qubits is not the register's
+    UnknownKind,                ///< the kind is none of the fourteen (nothing else is read)
 };
 
 /// One finding of `validate`.

@@ -18,7 +18,12 @@ std::string format_float_debug(double value);
 /// numbers ("0.5", "1", "0", "-0", "-0.25", "0.00001"); "NaN", "inf", "-inf".
 std::string format_float_plain(double value);
 
-/// Fixed-point text with exactly `decimals` digits after the point, rounded to nearest with ties
+/// Most digits after the point `format_fixed` writes: every digit of the exact binary expansion
+/// of the smallest subnormal double, and then some.
+inline constexpr int MAX_FIXED_DECIMALS = 1100;
+
+/// Fixed-point text with exactly `decimals` digits after the point (0 to MAX_FIXED_DECIMALS;
+/// others throw `InvalidArgument`), rounded to nearest with ties
 /// to even on the exact binary value, "-" for negative values including negative zero
 /// ("-1.063653"); "NaN", "inf", "-inf".
 std::string format_fixed(double value, int decimals);
