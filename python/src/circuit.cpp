@@ -1,0 +1,443 @@
+// The circuit model (gate kinds and their table, gates, operations, circuits, parameters,
+// validate) and OpenQASM export and import.
+//
+// A circuit's operations live in a std::vector that grows and shrinks, so Python never holds a
+// reference into it: indexing and iterating give copies of the operations, and assigning an
+// index writes one back.
+
+#include "zel/core/circuit.hpp"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "zel/compiler/qasm.hpp"
+#include "zel/core/simulator.hpp"
+#include "zel/core/state.hpp"
+
+#include "bindings.hpp"
+#include <pybind11/stl.h>
+
+namespace zel::python {
+namespace {
+
+using Qubits = std::vector<std::uint64_t>;
+using Params = std::vector<double>;
+
+// Position `index` of a sequence of `size` elements, counting from the end when negative, as
+// Python sequences do.
+std::size_t position(std::int64_t index, std::size_t size, const char* what) {
+    const auto length = static_cast<std::int64_t>(size);
+    const std::int64_t resolved = index < 0 ? index + length : index;
+    if (resolved < 0 || resolved >= length) {
+        throw py::index_error(std::string(what) + " index " + std::to_string(index) +
+                              " out of range for " + std::to_string(size) + " operations");
+    }
+    return static_cast<std::size_t>(resolved);
+}
+
+std::string gate_repr(const GateType& gate) {
+    if (is_rotation(gate.kind)) {
+        const std::string name(gate_info(gate.kind).qasm);
+        return "GateType." + name + "(" + std::string(py::repr(py::float_(gate.angle))) + ")";
+    }
+    return "GateType.of(GateKind." + std::string(gate_info(gate.kind).name) + ")";
+}
+
+std::string operation_repr(const Operation& op) {
+    return "Operation(" + gate_repr(op.gate) + ", " + std::string(py::repr(py::cast(op.qubits))) +
+           ", " + std::string(py::repr(py::cast(op.params))) + ")";
+}
+
+void bind_gates(py::module_& m) {
+    py::enum_<GateKind> kind(m, "GateKind",
+                             "The fourteen gate kinds, numbered 0 to 13: I X Y Z H S SX T RX RY "
+                             "RZ CX CZ SWAP. GATE_TABLE lists what varies by kind.");
+    for (const GateInfo& info : GATE_TABLE) {
+        kind.value(std::string(info.name).c_str(), info.kind);
+    }
+
+    py::class_<GateInfo>(m, "GateInfo", "One row of GATE_TABLE: what varies by gate kind.")
+        .def_property_readonly(
+            "kind",
+            [](const GateInfo& info) {
+                return info.kind;
+            },
+            "The kind this row describes.")
+        .def_property_readonly(
+            "name",
+            [](const GateInfo& info) {
+                return std::string(info.name);
+            },
+            "Debug text of the kind (\"RX\", \"SWAP\").")
+        .def_property_readonly(
+            "qasm",
+            [](const GateInfo& info) {
+                return std::string(info.qasm);
+            },
+            "OpenQASM 3.0 standard-gate name (\"rx\", \"swap\", \"id\").")
+        .def_property_readonly(
+            "arity",
+            [](const GateInfo& info) {
+                return info.arity;
+            },
+            "Qubits the kind acts on: 1 or 2.")
+        .def_property_readonly(
+            "has_angle",
+            [](const GateInfo& info) {
+                return info.has_angle;
+            },
+            "Whether the kind carries a rotation angle (RX, RY, RZ).")
+        .def("__repr__", [](const GateInfo& info) {
+            return "GateInfo(GateKind." + std::string(info.name) + ", qasm='" +
+                   std::string(info.qasm) + "', arity=" + std::to_string(info.arity) +
+                   ", has_angle=" + (info.has_angle ? "True" : "False") + ")";
+        });
+
+    py::tuple table(GATE_TABLE.size());
+    for (std::size_t i = 0; i < GATE_TABLE.size(); ++i) {
+        table[i] = py::cast(GATE_TABLE[i]);
+    }
+    m.attr("GATE_TABLE") = table;
+    m.attr("GATE_KIND_COUNT") = GATE_KIND_COUNT;
+    m.def(
+        "gate_info",
+        [](GateKind kind) {
+            return gate_info(checked_kind(kind));
+        },
+        py::arg("kind"), "The GATE_TABLE row of `kind`.");
+    m.def(
+        "is_rotation",
+        [](GateKind kind) {
+            return is_rotation(checked_kind(kind));
+        },
+        py::arg("kind"), "Whether `kind` is one of the rotations RX, RY, RZ.");
+
+    py::class_<GateType>(m, "GateType",
+                         "A gate: its kind and, for RX, RY and RZ, the rotation angle in "
+                         "radians. The angle of any other kind is never read.")
+        .def(py::init([](GateKind kind, double angle) {
+                 return GateType{checked_kind(kind), angle};
+             }),
+             py::arg("kind"), py::arg("angle") = 0.0,
+             "A gate of `kind` with `angle` (radians; read only for RX, RY, RZ).")
+        .def_static(
+            "of",
+            [](GateKind kind) {
+                return GateType::of(checked_kind(kind));
+            },
+            py::arg("kind"), "A gate of a kind without angle.")
+        .def_static("rx", &GateType::rx, py::arg("angle"), "RX(angle), angle in radians.")
+        .def_static("ry", &GateType::ry, py::arg("angle"), "RY(angle), angle in radians.")
+        .def_static("rz", &GateType::rz, py::arg("angle"), "RZ(angle), angle in radians.")
+        .def_property(
+            "kind",
+            [](const GateType& gate) {
+                return gate.kind;
+            },
+            [](GateType& gate, GateKind kind) {
+                gate.kind = checked_kind(kind);
+            },
+            "The gate kind.")
+        .def_readwrite("angle", &GateType::angle, "Rotation angle in radians (RX, RY, RZ).")
+        .def(
+            "__eq__",
+            [](const GateType& a, const GateType& b) {
+                return a == b;
+            },
+            py::is_operator())
+        .def("__repr__", &gate_repr)
+        .def("__str__", &debug_text, "The debug text, as debug_text(gate).")
+        .def("__copy__",
+             [](const GateType& gate) {
+                 return gate;
+             })
+        .def(
+            "__deepcopy__",
+            [](const GateType& gate, py::dict) {
+                return gate;
+            },
+            py::arg("memo"));
+
+    m.def("debug_text", &debug_text, py::arg("gate"),
+          "Debug text of a gate: the kind's name, and for rotations the angle in parentheses "
+          "(\"RX(0.5)\", \"RZ(1.0)\", \"RY(1e-5)\", \"CX\").");
+    m.def(
+        "check_gate",
+        [](std::uint64_t num_qubits, const GateType& gate, const Qubits& qubits) {
+            check_gate(num_qubits, gate, qubits);
+        },
+        py::arg("num_qubits"), py::arg("gate"), py::arg("qubits"),
+        "Checks `gate` on `qubits` against a register of `num_qubits` qubits as "
+        "ZarnikState.apply_gate does, without a state: raises the IndexOutOfBounds that "
+        "apply_gate would raise, returns None when it would apply the gate or change nothing.");
+}
+
+void bind_operations(py::module_& m) {
+    py::class_<Operation>(m, "Operation",
+                          "One gate application: `gate`, its `qubits` (one-qubit kinds use "
+                          "qubits[0]; CX takes qubits[0] as control and qubits[1] as target; CZ "
+                          "and SWAP use both) and its tunable `params` (for a rotation, "
+                          "params[0], when present, is the angle the simulation uses).\n\n"
+                          "`qubits` and `params` read as new lists: assign a whole list to "
+                          "change them (op.qubits = [1, 0]); op.qubits.append(...) changes a "
+                          "copy only.")
+        .def(py::init([](const GateType& gate, Qubits qubits, Params params) {
+                 return Operation{gate, std::move(qubits), std::move(params)};
+             }),
+             py::arg("gate"), py::arg("qubits") = Qubits{}, py::arg("params") = Params{},
+             "The operation {gate, qubits, params}, taken as given (no angle is synchronised).")
+        .def_readwrite("gate", &Operation::gate, "The gate (kind and angle).")
+        .def_readwrite("qubits", &Operation::qubits, "The qubit indexes, as a new list.")
+        .def_readwrite("params", &Operation::params, "The tunable values, as a new list.")
+        .def(
+            "__eq__",
+            [](const Operation& a, const Operation& b) {
+                return a == b;
+            },
+            py::is_operator())
+        .def("__repr__", &operation_repr)
+        .def("__copy__",
+             [](const Operation& op) {
+                 return op;
+             })
+        .def(
+            "__deepcopy__",
+            [](const Operation& op, py::dict) {
+                return op;
+            },
+            py::arg("memo"));
+
+    m.def("sync_rotation_angle", &sync_rotation_angle, py::arg("operation"),
+          "Makes a rotation's angle agree with its first parameter, in place: for RX, RY, RZ "
+          "with parameters, gate.angle = params[0]. Other operations are left as they are.");
+}
+
+void bind_graph(py::module_& m) {
+    py::class_<ZarnikGraph>(
+        m, "ZarnikGraph",
+        "A circuit: operations applied in order, first to last, to a register of `num_qubits` "
+        "qubits. Plain data: nothing checks qubit indexes until the circuit runs (validate "
+        "lists what would pass silently).\n\n"
+        "Supports len(), iteration, indexing with negative indexes, `circuit[i] = op`, "
+        "`del circuit[i]`, ==, copy.copy and copy.deepcopy (both deep). Indexing and iteration "
+        "give copies of the operations: change one through `circuit[i] = op`.")
+        .def(py::init<std::uint64_t>(), py::arg("num_qubits") = 0,
+             "An empty circuit for `num_qubits` qubits.")
+        .def(py::init([](std::uint64_t num_qubits, std::vector<Operation> operations) {
+                 ZarnikGraph circuit(num_qubits);
+                 circuit.operations = std::move(operations);
+                 return circuit;
+             }),
+             py::arg("num_qubits"), py::arg("operations"),
+             "A circuit of `num_qubits` qubits holding copies of `operations`, in order.")
+        .def_readwrite("num_qubits", &ZarnikGraph::num_qubits,
+                       "Qubits of the register the circuit is written for; the export declares "
+                       "this many, the simulation uses the register it is given.")
+        .def_property(
+            "operations",
+            [](const ZarnikGraph& circuit) {
+                return circuit.operations;
+            },
+            [](ZarnikGraph& circuit, std::vector<Operation> operations) {
+                circuit.operations = std::move(operations);
+            },
+            "The operations, as a new list of copies; assign a list to replace them all.")
+        .def(
+            "add_gate",
+            [](ZarnikGraph& circuit, const GateType& gate, Qubits qubits) {
+                circuit.add_gate(gate, std::move(qubits));
+            },
+            py::arg("gate"), py::arg("qubits"),
+            "Appends `gate` on `qubits` the way the search loop adds a gate: a rotation with its "
+            "angle as its one parameter, any other kind with no parameters.")
+        .def(
+            "add_gate_with_params",
+            [](ZarnikGraph& circuit, const GateType& gate, Qubits qubits, Params params) {
+                circuit.add_gate_with_params(gate, std::move(qubits), std::move(params));
+            },
+            py::arg("gate"), py::arg("qubits"), py::arg("params"),
+            "Appends the operation {gate, qubits, params} as given.")
+        .def(
+            "append",
+            [](ZarnikGraph& circuit, const Operation& op) {
+                circuit.operations.push_back(op);
+            },
+            py::arg("operation"), "Appends a copy of `operation`.")
+        .def("remove_operation", &ZarnikGraph::remove_operation, py::arg("index"),
+             "Removes the operation at `index` (0-based, not negative); later ones move up by "
+             "one. Raises IndexOutOfBounds (len = gate count) when `index` is not below the "
+             "gate count, leaving the circuit unchanged.")
+        .def("gate_count", &ZarnikGraph::gate_count, "Number of operations.")
+        .def("has_parameters", &ZarnikGraph::has_parameters,
+             "Whether any operation has a non-empty `params`.")
+        .def("__len__", &ZarnikGraph::gate_count)
+        .def(
+            "__getitem__",
+            [](const ZarnikGraph& circuit, std::int64_t index) {
+                return circuit.operations[position(index, circuit.operations.size(), "circuit")];
+            },
+            py::arg("index"), "A copy of the operation at `index` (negative counts from the end).")
+        .def(
+            "__setitem__",
+            [](ZarnikGraph& circuit, std::int64_t index, const Operation& op) {
+                circuit.operations[position(index, circuit.operations.size(), "circuit")] = op;
+            },
+            py::arg("index"), py::arg("operation"),
+            "Replaces the operation at `index` by a copy of `operation`.")
+        .def(
+            "__delitem__",
+            [](ZarnikGraph& circuit, std::int64_t index) {
+                circuit.remove_operation(position(index, circuit.operations.size(), "circuit"));
+            },
+            py::arg("index"), "Removes the operation at `index` (negative counts from the end).")
+        .def(
+            "__iter__",
+            [](const ZarnikGraph& circuit) {
+                // Over a list of copies: the circuit may change while the loop runs.
+                return py::iter(py::cast(circuit.operations));
+            },
+            "Iterates over copies of the operations, as they were when iteration began.")
+        .def(
+            "__eq__",
+            [](const ZarnikGraph& a, const ZarnikGraph& b) {
+                return a == b;
+            },
+            py::is_operator())
+        .def("__repr__",
+             [](const ZarnikGraph& circuit) {
+                 return "ZarnikGraph(num_qubits=" + std::to_string(circuit.num_qubits) +
+                        ", operations=" + std::to_string(circuit.operations.size()) + ")";
+             })
+        .def(
+            "copy",
+            [](const ZarnikGraph& circuit) {
+                return circuit;
+            },
+            "A deep copy.")
+        .def("__copy__",
+             [](const ZarnikGraph& circuit) {
+                 return circuit;
+             })
+        .def(
+            "__deepcopy__",
+            [](const ZarnikGraph& circuit, py::dict) {
+                return circuit;
+            },
+            py::arg("memo"));
+}
+
+void bind_parameters(py::module_& m) {
+    m.def(
+        "parameters",
+        [](const ZarnikGraph& circuit) {
+            return to_numpy(parameters(circuit));
+        },
+        py::arg("circuit"),
+        "The parameter values of `circuit` in flat order (operations in circuit order, each "
+        "one's params in order), as a new float64 NumPy array.");
+    m.def("parameter_count", &parameter_count, py::arg("circuit"),
+          "Number of parameter slots of `circuit`, the length of parameters(circuit).");
+    m.def(
+        "set_parameters",
+        [](ZarnikGraph& circuit, const ValuesArray& values) {
+            set_parameters(circuit, values_of(values));
+        },
+        py::arg("circuit"), py::arg("values"),
+        "Writes `values` (any one-dimensional sequence of numbers) into the parameter slots of "
+        "`circuit` in flat order, in place: slot r takes values[r] while r < len(values), later "
+        "slots keep their value, surplus values are ignored; then every rotation with "
+        "parameters gets angle = params[0].");
+    m.def(
+        "with_parameters",
+        [](const ZarnikGraph& circuit, const ValuesArray& values) {
+            return with_parameters(circuit, values_of(values));
+        },
+        py::arg("circuit"), py::arg("values"),
+        "A copy of `circuit` with `values` written in as set_parameters does.");
+}
+
+void bind_validate(py::module_& m) {
+    py::enum_<Finding>(m, "Finding", "What validate can find.")
+        .value("QubitOutOfRange", Finding::QubitOutOfRange,
+               "An entry the kind uses is not below the register's qubit count.")
+        .value("MissingQubits", Finding::MissingQubits,
+               "Fewer entries than the kind uses (running it raises).")
+        .value("RepeatedQubits", Finding::RepeatedQubits,
+               "A two-qubit kind on one qubit twice (changes nothing).")
+        .value("ParameterDiffersFromAngle", Finding::ParameterDiffersFromAngle,
+               "A rotation's params[0] is not its angle, bit for bit.")
+        .value("NonFiniteAngle", Finding::NonFiniteAngle,
+               "A rotation's angle or parameter is NaN or infinite.")
+        .value("QubitCountMismatch", Finding::QubitCountMismatch,
+               "The circuit's num_qubits is not the register's.");
+
+    py::class_<ValidationIssue>(m, "ValidationIssue", "One finding of validate.")
+        .def_readonly("finding", &ValidationIssue::finding, "What was found (a Finding).")
+        .def_readonly("operation", &ValidationIssue::operation,
+                      "Position of the operation, or ValidationIssue.WHOLE_CIRCUIT.")
+        .def_readonly("message", &ValidationIssue::message,
+                      "A sentence naming the operation and the values.")
+        .def(
+            "__eq__",
+            [](const ValidationIssue& a, const ValidationIssue& b) {
+                return a == b;
+            },
+            py::is_operator())
+        .def("__repr__",
+             [](const ValidationIssue& issue) {
+                 return "ValidationIssue(" + std::string(py::repr(py::cast(issue.finding))) + ", " +
+                        std::to_string(issue.operation) + ", " +
+                        std::string(py::repr(py::str(issue.message))) + ")";
+             })
+        .def_property_readonly_static(
+            "WHOLE_CIRCUIT",
+            [](py::object) {
+                return ValidationIssue::WHOLE_CIRCUIT;
+            },
+            "The `operation` of findings about the whole circuit (2**64 - 1).");
+
+    m.def("validate", &validate, py::arg("circuit"), py::arg("num_qubits"),
+          "Lists what `circuit`, run on a register of `num_qubits` qubits, holds that the fixed "
+          "rules would accept silently or reject only when it runs: qubits at or beyond "
+          "num_qubits, missing or repeated entries, rotations whose params[0] differs from the "
+          "angle, non-finite angles or parameters, and a circuit.num_qubits other than "
+          "num_qubits. A list of ValidationIssue in operation order, the whole-circuit finding "
+          "first; empty when there is none. Changes nothing.");
+}
+
+void bind_qasm(py::module_& m) {
+    m.def("to_open_qasm", &to_open_qasm, py::arg("circuit"),
+          "OpenQASM 3.0 text of `circuit`: the header (version, stdgates.inc, a qubit and a bit "
+          "register of circuit.num_qubits, an empty line), then one line per operation, "
+          "rotations with their own angles in the shortest digits that read back exactly. "
+          "Raises IndexOutOfBounds for an operation with fewer qubits than its kind needs.");
+    m.def(
+        "from_open_qasm",
+        [](const std::string& text) {
+            return from_open_qasm(text);
+        },
+        py::arg("text"),
+        "The circuit of an OpenQASM 3 program (the subset of docs/guide.md): num_qubits is the "
+        "total size of the qubit declarations, every gate is appended as add_gate does, and "
+        "angles are constant expressions evaluated in double precision. Raises ParseError "
+        "(line, column, offset, reason) for anything outside the subset; reads back everything "
+        "to_open_qasm writes for circuits with distinct in-range qubits.");
+    m.attr("QASM_MAX_NESTING") = QASM_MAX_NESTING;
+    m.attr("QASM_MAX_BROADCAST_OPERATIONS") = QASM_MAX_BROADCAST_OPERATIONS;
+}
+
+}  // namespace
+
+void bind_circuit(py::module_& m) {
+    bind_gates(m);
+    bind_operations(m);
+    bind_graph(m);
+    bind_parameters(m);
+    bind_validate(m);
+    bind_qasm(m);
+}
+
+}  // namespace zel::python

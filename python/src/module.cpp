@@ -1,0 +1,191 @@
+// The extension module zel._zel: the shared helpers of bindings.hpp, the thread count, the
+// float texts, and the order in which the binding files register their types.
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "zel/core/float_text.hpp"
+#include "zel/core/parallel.hpp"
+
+#include "bindings.hpp"
+
+namespace zel::python {
+namespace {
+
+/// Most decimals `format_fixed` accepts: a double's exact expansion has at most 1074 digits
+/// after the point, so more add only zeros (and a huge count would ask for that many bytes).
+constexpr int MAX_FIXED_DECIMALS = 1100;
+
+constexpr const char* MODULE_DOC = R"(The compiled part of the zel package; import `zel` instead.
+
+Everything here is re-exported by `zel`, whose docstring gives the overview.)";
+
+void bind_parallel(py::module_& m) {
+    m.def("thread_count", &parallel::thread_count,
+          "Number of threads that parallel work on large states runs on, the calling thread "
+          "included, in [1, MAX_THREADS]. The default is one per CPU available to the process, "
+          "or the RAYON_NUM_THREADS environment variable when set.");
+    m.def(
+        "set_thread_count",
+        [](std::int64_t count) {
+            if (count < 0) {
+                throw py::value_error("thread count must not be negative, not " +
+                                      std::to_string(count));
+            }
+            // Waits for long work running on other Python threads: the count must not change
+            // during parallel work.
+            run_released(true, [count] {
+                parallel::set_thread_count(static_cast<std::size_t>(count));
+            });
+        },
+        py::arg("count"),
+        "Sets the number of threads for parallel work, clamped to MAX_THREADS; 0 restores the "
+        "default. Results are the same bits for every count. Raises ValueError for a negative "
+        "count.");
+    m.attr("MAX_THREADS") = parallel::MAX_THREADS;
+}
+
+void bind_float_text(py::module_& m) {
+    m.def("format_float_debug", &format_float_debug, py::arg("value"),
+          "The general debug text of a float, as in gate names (\"1.0\", \"0.5\", \"1e-5\", "
+          "\"NaN\", \"inf\"): positional for 0 and magnitudes in [1e-4, 1e16), else scientific "
+          "with the shortest mantissa.");
+    m.def("format_float_plain", &format_float_plain, py::arg("value"),
+          "The shortest digits that read back as `value`, positional, never an exponent, no "
+          "point for whole numbers (\"0.5\", \"1\", \"-0\").");
+    m.def(
+        "format_fixed",
+        [](double value, int decimals) {
+            if (decimals < 0 || decimals > MAX_FIXED_DECIMALS) {
+                throw py::value_error("decimals must be in [0, " +
+                                      std::to_string(MAX_FIXED_DECIMALS) + "], not " +
+                                      std::to_string(decimals));
+            }
+            return format_fixed(value, decimals);
+        },
+        py::arg("value"), py::arg("decimals"),
+        "`value` with exactly `decimals` digits after the point, rounded half to even on the "
+        "exact binary value, as the search loop prints energies (\"-1.063653\" for 6). Raises "
+        "ValueError unless 0 <= decimals <= 1100.");
+}
+
+}  // namespace
+
+std::recursive_mutex& library_mutex() noexcept {
+    static std::recursive_mutex mutex;
+    return mutex;
+}
+
+GateKind checked_kind(GateKind kind) {
+    const auto value = static_cast<std::uint64_t>(kind);
+    if (value >= GATE_KIND_COUNT) {
+        throw py::value_error("GateKind(" + std::to_string(value) +
+                              ") is not a gate kind; the kinds are 0 to " +
+                              std::to_string(GATE_KIND_COUNT - 1));
+    }
+    return kind;
+}
+
+Pauli checked_pauli(Pauli kind) {
+    const auto value = static_cast<unsigned>(kind);
+    if (value > static_cast<unsigned>(Pauli::Z)) {
+        throw py::value_error("Pauli(" + std::to_string(value) +
+                              ") is not a Pauli kind; the kinds are 0 to 3 (I, X, Y, Z)");
+    }
+    return kind;
+}
+
+void require_built(py::handle source, const py::detail::type_info* type) {
+    if (type == nullptr || !source || PyObject_TypeCheck(source.ptr(), type->type) == 0) {
+        return;
+    }
+    auto* instance = reinterpret_cast<py::detail::instance*>(source.ptr());
+    const py::detail::value_and_holder held = instance->get_value_and_holder(type, false);
+    if (held.inst != nullptr && held.value_ptr() == nullptr) {
+        throw py::type_error(std::string(type->type->tp_name) +
+                             " object was never initialised: its __init__ did not run or failed");
+    }
+}
+
+std::span<const double> values_of(const ValuesArray& values) {
+    if (values.ndim() != 1) {
+        throw py::value_error("parameter values must be one-dimensional, not " +
+                              std::to_string(values.ndim()) + "-dimensional");
+    }
+    return {values.data(), static_cast<std::size_t>(values.shape(0))};
+}
+
+py::str to_str(std::string_view text) {
+    PyObject* str =
+        PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "backslashreplace");
+    if (str == nullptr) {
+        throw py::error_already_set();
+    }
+    return py::reinterpret_steal<py::str>(str);
+}
+
+PythonOutput::PythonOutput(py::object output) {
+    if (output.is_none()) {
+        discard_ = true;
+    } else if (py::isinstance<StandardOutputMarker>(output)) {
+        to_stdout_ = true;
+    } else if (PyCallable_Check(output.ptr()) == 0) {
+        throw py::type_error("output must be None, zel.STDOUT or a callable taking a str, not " +
+                             std::string(py::str(py::type::handle_of(output).attr("__name__"))));
+    } else {
+        callback_ = std::move(output);
+    }
+}
+
+void PythonOutput::write(std::string_view message) {
+    if (discard_) {
+        return;
+    }
+    py::gil_scoped_acquire gil;
+    py::str text = to_str(message);
+    if (to_stdout_) {
+        py::module_::import("sys").attr("stdout").attr("write")(text);
+    } else {
+        callback_(text);
+    }
+}
+
+}  // namespace zel::python
+
+PYBIND11_MODULE(_zel, m) {
+    namespace py = pybind11;
+    using namespace zel::python;
+
+    m.doc() = MODULE_DOC;
+    // Types and functions created below take their __module__ from the module's name: they are
+    // used as zel.X, so name them that way (pickle, repr and the docstrings' signatures).
+    const py::object own_name = m.attr("__name__");
+    m.attr("__name__") = "zel";
+
+    py::class_<StandardOutputMarker>(m, "_StandardOutput",
+                                     "Type of zel.STDOUT, the default of every `output=` "
+                                     "argument: messages go to the current sys.stdout.")
+        .def("__repr__", [](const StandardOutputMarker&) {
+            return "zel.STDOUT";
+        });
+    m.attr("STDOUT") = StandardOutputMarker{};
+
+    bind_errors(m);
+    bind_circuit(m);
+    bind_state(m);
+    bind_observable(m);
+    bind_search(m);
+    bind_parallel(m);
+    bind_float_text(m);
+
+    py::module_ bench =
+        m.def_submodule("_bench",
+                        "C++ loops that time library calls without Python in between, for "
+                        "python/bench/overhead.py; not part of the API.");
+    bind_bench(bench);
+
+    m.attr("RELEASE_GIL_FROM_QUBITS") = RELEASE_GIL_FROM_QUBITS;
+    m.attr("__version__") = ZEL_VERSION;
+    m.attr("__name__") = own_name;
+}
