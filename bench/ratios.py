@@ -1,0 +1,129 @@
+#!/usr/bin/env python3
+"""Ratios measured in the same run, from one or more JSON files of zel_bench
+(--benchmark_out, ideally with --benchmark_repetitions and medians):
+
+    python3 bench/ratios.py threads results.json...   # all-thread time / one-thread time
+    python3 bench/ratios.py fused results.json...     # fused time / per-gate time of circuits
+    python3 bench/ratios.py fused results.json... --plot fused.dat
+                                                       # also the data of the fused plot
+    python3 bench/ratios.py probe results.json...     # gates as a fraction of the scale probe
+
+Results repeated across files (or repetitions) are reduced to their median first. Only the
+standard library is used.
+"""
+
+import argparse
+import json
+import statistics
+import sys
+
+
+def parse(name):
+    """'gate/H/n:22/q:2/threads:0/real_time' -> ('gate/H', {'n': '22', ...})."""
+    family, args = [], {}
+    for part in name.split("/"):
+        if ":" in part:
+            key, value = part.split(":", 1)
+            args[key] = value
+        elif part != "real_time":
+            family.append(part)
+    return "/".join(family), args
+
+
+def load(paths):
+    """{(family, frozen args): median real time} over every file."""
+    times = {}
+    for path in paths:
+        with open(path, encoding="utf-8") as handle:
+            data = json.load(handle)
+        for bench in data["benchmarks"]:
+            if bench.get("run_type") == "aggregate":
+                continue
+            family, args = parse(bench.get("run_name", bench["name"]))
+            key = (family, tuple(sorted(args.items())))
+            times.setdefault(key, []).append(bench["real_time"])
+    return {key: statistics.median(values) for key, values in times.items()}
+
+
+def with_arg(args, **changes):
+    merged = dict(args)
+    merged.update(changes)
+    return tuple(sorted(merged.items()))
+
+
+def thread_ratios(times):
+    print("| benchmark | 1 thread | all threads | all / 1 |")
+    print("|---|---|---|---|")
+    worst = 0.0
+    for (family, args), one in sorted(times.items()):
+        arguments = dict(args)
+        if arguments.get("threads") != "1":
+            continue
+        both = times.get((family, with_arg(arguments, threads="0")))
+        if both is None:
+            continue
+        ratio = both / one
+        worst = max(worst, ratio)
+        label = family + "/" + "/".join(f"{k}:{v}" for k, v in args if k != "threads")
+        print(f"| {label} | {one:.4g} | {both:.4g} | {ratio:.2f} |")
+    print(f"\nlargest all / 1: {worst:.2f}")
+
+
+def fused_ratios(times, plot):
+    print("| n | gates | k | passes | per gate | fused | fused / per gate |")
+    print("|---|---|---|---|---|---|---|")
+    rows = []
+    for (family, args), fused in sorted(times.items(), key=lambda kv: sorted(kv[0][1])):
+        arguments = dict(args)
+        if family != "circuit" or arguments.get("k") == "0":
+            continue
+        per_gate = times.get((family, with_arg(arguments, k="0")))
+        if per_gate is None:
+            continue
+        rows.append((int(arguments["n"]), int(arguments["gates"]), int(arguments["k"]),
+                     arguments.get("threads"), per_gate, fused))
+    for n, gates, k, threads, per_gate, fused in sorted(rows):
+        print(f"| {n} | {gates} | {k} (threads:{threads}) | | {per_gate:.4g} | {fused:.4g} | "
+              f"{fused / per_gate:.2f} |")
+    if plot:
+        with open(plot, "w", encoding="utf-8") as out:
+            out.write("# n gates k threads per_gate_ms fused_ms\n")
+            for row in sorted(rows):
+                out.write(" ".join(str(x) for x in row) + "\n")
+
+
+def probe_fractions(times):
+    print("| gate | n | q | threads | gate time | scale probe | probe / gate |")
+    print("|---|---|---|---|---|---|---|")
+    for (family, args), time in sorted(times.items()):
+        arguments = dict(args)
+        if not family.startswith("gate/") or "rev" in arguments:
+            continue
+        probe = times.get(("probe/scale", tuple(sorted(
+            {"n": arguments["n"], "threads": arguments["threads"]}.items()))))
+        if probe is None:
+            continue
+        # A one-qubit kind that changes half of the amplitudes moves half the bytes.
+        print(f"| {family} | {arguments['n']} | {arguments['q']} | {arguments['threads']} | "
+              f"{time:.4g} | {probe:.4g} | {probe / time:.2f} |")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("what", choices=["threads", "fused", "probe"])
+    parser.add_argument("files", nargs="+")
+    parser.add_argument("--plot", help="with 'fused': write the plot data here")
+    options = parser.parse_args()
+    times = load(options.files)
+    if options.what == "threads":
+        thread_ratios(times)
+    elif options.what == "fused":
+        fused_ratios(times, options.plot)
+    else:
+        probe_fractions(times)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
