@@ -145,13 +145,6 @@ void flip_inner_sums(std::uint64_t flip, std::span<const MaskedTerm> terms, cons
     }
 }
 
-// Whether every term's masks lie within qubits 0 and 1.
-bool all_within_quad(std::span<const MaskedTerm> terms) noexcept {
-    return std::all_of(terms.begin(), terms.end(), [](const MaskedTerm& term) {
-        return ((term.flip | term.sign) & ~QUAD_BITS) == 0;
-    });
-}
-
 }  // namespace
 
 void plan_expectation_batch(std::span<const MaskedTerm> terms, std::uint64_t num_qubits,
@@ -159,19 +152,20 @@ void plan_expectation_batch(std::span<const MaskedTerm> terms, std::uint64_t num
     const std::uint64_t dimension = std::uint64_t{1} << num_qubits;
     const std::size_t count = terms.size();
     batch.term_count = count;
-    if (num_qubits >= 2 && all_within_quad(terms)) {
-        unsigned present = 0;
-        for (std::size_t t = 0; t < count; ++t) {
-            batch.terms[t] = terms[t];
-            batch.position[t] = t;
-            if (terms[t].flip != 0) {
-                present |= 1U << (terms[t].flip - 1);
-            }
-        }
+    // One branch-free walk finds whether every mask lies within qubits 0 and 1 and which flip
+    // masks occur (bit F for mask F).
+    std::uint64_t outside = 0;
+    unsigned flips = 0;
+    for (const MaskedTerm& term : terms) {
+        outside |= (term.flip | term.sign) & ~QUAD_BITS;
+        flips |= 1U << (term.flip & QUAD_BITS);
+    }
+    if (num_qubits >= 2 && outside == 0) {
+        batch.terms = terms.data();
         batch.pass_count = 1;
         batch.sum_count = QUAD_SUMS;
         batch.passes[0] = ExpectationPass{
-            PassKind::Quad, 0, 0, present, 0, count, 0, QUAD_SUMS, dimension / QUAD_AMPLITUDES};
+            PassKind::Quad, 0, 0, flips >> 1, 0, count, 0, QUAD_SUMS, dimension / QUAD_AMPLITUDES};
         return;
     }
     // Terms ordered by flip mask (stable), each run of equal masks one pass.
@@ -184,89 +178,150 @@ void plan_expectation_batch(std::span<const MaskedTerm> terms, std::uint64_t num
                          return terms[lhs].flip < terms[rhs].flip;
                      });
     for (std::size_t g = 0; g < count; ++g) {
-        batch.terms[g] = terms[batch.position[g]];
+        batch.grouped[g] = terms[batch.position[g]];
     }
+    batch.terms = batch.grouped.data();
     batch.pass_count = 0;
     batch.sum_count = count;
     std::size_t first = 0;
     while (first < count) {
-        const std::uint64_t flip = batch.terms[first].flip;
+        const std::uint64_t flip = batch.grouped[first].flip;
         std::size_t last = first + 1;
-        while (last < count && batch.terms[last].flip == flip) {
+        while (last < count && batch.grouped[last].flip == flip) {
             ++last;
         }
+        const std::size_t width = last - first;
         ExpectationPass& pass = batch.passes[batch.pass_count++];
         if (flip == 0) {
-            pass = ExpectationPass{PassKind::Diagonal, 0,        0, 0, first, last - first, first,
-                                   last - first,       dimension};
+            pass =
+                ExpectationPass{PassKind::Diagonal, 0, 0, 0, first, width, first, width, dimension};
         } else {
             const auto high = static_cast<unsigned>(63 - std::countl_zero(flip));
-            pass =
-                ExpectationPass{PassKind::Flip, flip,         high,         0, first, last - first,
-                                first,          last - first, dimension / 2};
+            pass = ExpectationPass{PassKind::Flip, flip,  high,         0, first, width,
+                                   first,          width, dimension / 2};
         }
         first = last;
     }
 }
 
+namespace {
+
+// Adds the items [begin, end) of a diagonal pass to the sums of its `width` terms: each sum
+// takes the items in ascending order, one addition per item. OFFSET false: the source starts
+// at basis index 0 (a whole state), which saves an addition per item.
+template <bool OFFSET>
+[[gnu::always_inline]] inline void accumulate_diagonal(const MaskedTerm* terms, std::size_t width,
+                                                       const PassSource& source,
+                                                       std::uint64_t begin, std::uint64_t end,
+                                                       double* out) noexcept {
+    const std::complex<double>* psi = source.lower;
+    const std::uint64_t first_index = OFFSET ? source.first_index : 0;
+    for (std::uint64_t k = begin; k < end; ++k) {
+        const double p = psi[k].real() * psi[k].real() + psi[k].imag() * psi[k].imag();
+        for (std::size_t t = 0; t < width; ++t) {
+            out[t] += odd_parity(first_index + k, terms[t].sign) ? -p : p;
+        }
+    }
+}
+
+// The same for a flip pass, whose items are pairs.
+template <bool OFFSET>
+[[gnu::always_inline]] inline void accumulate_flip(const MaskedTerm* terms, std::size_t width,
+                                                   const PassSource& source, std::uint64_t begin,
+                                                   std::uint64_t end, double* out) noexcept {
+    const std::complex<double>* lower = source.lower;
+    const std::complex<double>* partner = source.partner;
+    const std::uint64_t flip = source.flip;
+    const std::uint64_t first_index = OFFSET ? source.first_index : 0;
+    for_each_pair(begin, end, source.high, [&](std::uint64_t k, std::uint64_t) {
+        const std::uint64_t m = k ^ flip;
+        const double a = partner[m].real();
+        const double b = partner[m].imag();
+        const double x = lower[k].real();
+        const double y = lower[k].imag();
+        const double real_value = a * x + b * y;
+        const double imaginary_value = b * x - a * y;
+        for (std::size_t t = 0; t < width; ++t) {
+            const double value = (terms[t].y_count & 1U) != 0 ? imaginary_value : real_value;
+            out[t] += odd_parity(first_index + k, terms[t].sign) ? -value : value;
+        }
+    });
+}
+
+// One chunk's partials of a pass of kind KIND. The kind is a template argument so that each
+// pass over a whole state compiles to its own loop, as fast as a loop written for it alone.
+template <PassKind KIND, bool OFFSET>
+[[gnu::always_inline]] inline void chunk_partial(const ExpectationBatch& batch,
+                                                 const ExpectationPass& pass,
+                                                 const PassSource& source, std::uint64_t begin,
+                                                 std::uint64_t end, double* out) noexcept {
+    if constexpr (KIND == PassKind::Quad) {
+        QUAD_PARTIALS[pass.quad_flips](reinterpret_cast<const double*>(source.lower),
+                                       static_cast<std::size_t>(begin),
+                                       static_cast<std::size_t>(end), out);
+    } else {
+        const MaskedTerm* terms = batch.terms + pass.first_term;
+        std::fill(out, out + pass.term_count, -0.0);
+        if constexpr (KIND == PassKind::Diagonal) {
+            accumulate_diagonal<OFFSET>(terms, pass.term_count, source, begin, end, out);
+        } else {
+            accumulate_flip<OFFSET>(terms, pass.term_count, source, begin, end, out);
+        }
+    }
+}
+
+// The sums of one pass over a whole state, its chunks spread over the pool.
+template <PassKind KIND>
+void whole_state_sums(const ExpectationBatch& batch, const ExpectationPass& pass,
+                      const ZarnikState::Amplitude* psi, double* sums) {
+    const PassSource source{psi, psi, pass.flip, pass.high, 0};
+    // A quad pass has a fixed number of sums, which lets the compiler unroll their loops.
+    const std::size_t width = KIND == PassKind::Quad ? QUAD_SUMS : pass.sum_count;
+    parallel::sum_many(static_cast<std::size_t>(pass.items),
+                       std::span<double>(sums + pass.first_sum, width),
+                       [&](std::size_t begin, std::size_t end, double* out) {
+                           chunk_partial<KIND, false>(batch, pass, source, begin, end, out);
+                       });
+}
+
+}  // namespace
+
 void accumulate_pass(const ExpectationBatch& batch, const ExpectationPass& pass,
                      const PassSource& source, std::uint64_t begin, std::uint64_t end,
                      double* out) noexcept {
-    const MaskedTerm* terms = batch.terms.data() + pass.first_term;
-    const std::size_t width = pass.term_count;
-    const std::complex<double>* lower = source.lower;
-    const std::uint64_t first_index = source.first_index;
+    const MaskedTerm* terms = batch.terms + pass.first_term;
     switch (pass.kind) {
         case PassKind::Quad:
             return;
         case PassKind::Diagonal:
-            for (std::uint64_t k = begin; k < end; ++k) {
-                const double p =
-                    lower[k].real() * lower[k].real() + lower[k].imag() * lower[k].imag();
-                for (std::size_t t = 0; t < width; ++t) {
-                    out[t] += odd_parity(first_index + k, terms[t].sign) ? -p : p;
-                }
-            }
+            accumulate_diagonal<true>(terms, pass.term_count, source, begin, end, out);
             return;
-        case PassKind::Flip: {
-            const std::complex<double>* partner = source.partner;
-            const std::uint64_t flip = source.flip;
-            for_each_pair(begin, end, source.high, [&](std::uint64_t k, std::uint64_t) {
-                const std::uint64_t m = k ^ flip;
-                const double a = partner[m].real();
-                const double b = partner[m].imag();
-                const double x = lower[k].real();
-                const double y = lower[k].imag();
-                const double real_value = a * x + b * y;
-                const double imaginary_value = b * x - a * y;
-                for (std::size_t t = 0; t < width; ++t) {
-                    const double value =
-                        (terms[t].y_count & 1U) != 0 ? imaginary_value : real_value;
-                    out[t] += odd_parity(first_index + k, terms[t].sign) ? -value : value;
-                }
-            });
+        case PassKind::Flip:
+            accumulate_flip<true>(terms, pass.term_count, source, begin, end, out);
             return;
-        }
     }
 }
 
 void pass_partial(const ExpectationBatch& batch, const ExpectationPass& pass,
                   const PassSource& source, std::uint64_t begin, std::uint64_t end,
                   double* out) noexcept {
-    if (pass.kind == PassKind::Quad) {
-        QUAD_PARTIALS[pass.quad_flips](reinterpret_cast<const double*>(source.lower),
-                                       static_cast<std::size_t>(begin),
-                                       static_cast<std::size_t>(end), out);
-        return;
+    switch (pass.kind) {
+        case PassKind::Quad:
+            chunk_partial<PassKind::Quad, true>(batch, pass, source, begin, end, out);
+            return;
+        case PassKind::Diagonal:
+            chunk_partial<PassKind::Diagonal, true>(batch, pass, source, begin, end, out);
+            return;
+        case PassKind::Flip:
+            chunk_partial<PassKind::Flip, true>(batch, pass, source, begin, end, out);
+            return;
     }
-    std::fill(out, out + pass.sum_count, -0.0);
-    accumulate_pass(batch, pass, source, begin, end, out);
 }
 
 void batch_inner_sums(const ExpectationBatch& batch, const double* sums, double* inner) noexcept {
-    const std::span<const MaskedTerm> all(batch.terms.data(), batch.term_count);
+    const std::span<const MaskedTerm> all(batch.terms, batch.term_count);
     if (batch.passes[0].kind == PassKind::Quad) {
-        // One pass in term order.
+        // One pass, in term order.
         quad_inner_sums(all, sums, inner);
         return;
     }
@@ -313,12 +368,18 @@ double PauliSum::expectation_value(const ZarnikState& state) const {
         [psi](const detail::ExpectationBatch& batch, double* sums) {
             for (std::size_t p = 0; p < batch.pass_count; ++p) {
                 const detail::ExpectationPass& pass = batch.passes[p];
-                const detail::PassSource source{psi, psi, pass.flip, pass.high, 0};
-                parallel::sum_many(static_cast<std::size_t>(pass.items),
-                                   std::span<double>(sums + pass.first_sum, pass.sum_count),
-                                   [&](std::size_t begin, std::size_t end, double* out) {
-                                       detail::pass_partial(batch, pass, source, begin, end, out);
-                                   });
+                switch (pass.kind) {
+                    case detail::PassKind::Quad:
+                        detail::whole_state_sums<detail::PassKind::Quad>(batch, pass, psi, sums);
+                        break;
+                    case detail::PassKind::Diagonal:
+                        detail::whole_state_sums<detail::PassKind::Diagonal>(batch, pass, psi,
+                                                                             sums);
+                        break;
+                    case detail::PassKind::Flip:
+                        detail::whole_state_sums<detail::PassKind::Flip>(batch, pass, psi, sums);
+                        break;
+                }
             }
         });
 }

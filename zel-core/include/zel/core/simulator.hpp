@@ -123,6 +123,52 @@ struct LoopResult {
     bool converged = false;  ///< Whether the loop ended by a `Converged` action.
 };
 
+namespace detail {
+
+/// The steps of the search loop over any way of evaluating a circuit, for `run_zarnik_loop` and
+/// for the distributed state's loop: `evaluate(circuit)` returns its Telemetry, and
+/// `tune(circuit)` runs the strategy's `optimize_parameters` on the live circuit with an energy
+/// function over a snapshot of it.
+template <ZarnikStrategy Strategy, class Evaluate, class Tune>
+LoopResult search_loop(ZarnikGraph circuit, Strategy& strategy, const LoopOptions& options,
+                       const Evaluate& evaluate, const Tune& tune) {
+    OutputSink& out = options.output != nullptr ? *options.output : null_output();
+    Telemetry current = evaluate(std::as_const(circuit));
+    print_loop_start(out, current.energy);
+
+    for (std::uint64_t i = 0; i < options.max_iterations; ++i) {
+        if (circuit.has_parameters()) {
+            tune(circuit);
+            current = evaluate(std::as_const(circuit));
+        }
+
+        StrategyAction action =
+            strategy.evaluate_and_evolve(std::as_const(circuit), current.energy, current.entropy);
+
+        if (std::holds_alternative<Converged>(action)) {
+            print_converged(out);
+            return LoopResult{std::move(circuit), current.energy, true};
+        }
+        if (auto* add = std::get_if<AddGate>(&action)) {
+            print_adding(out, add->gate, add->qubits);
+            circuit.add_gate(add->gate, std::move(add->qubits));
+        } else if (const auto* remove = std::get_if<RemoveGate>(&action)) {
+            if (remove->index < circuit.gate_count()) {
+                print_removing(out, remove->index);
+                circuit.remove_operation(remove->index);
+            }
+        }
+
+        current = evaluate(std::as_const(circuit));
+        if (options.progress_interval != 0 && i % options.progress_interval == 0) {
+            print_progress(out, i, current.energy, current.entropy);
+        }
+    }
+    return LoopResult{std::move(circuit), current.energy, false};
+}
+
+}  // namespace detail
+
 /// The search: evaluates the circuit, then for at most `options.max_iterations` iterations lets
 /// `strategy` tune the parameters (only when some operation has any), asks it for one action,
 /// applies the action, re-evaluates, and prints a progress line every
@@ -132,43 +178,19 @@ struct LoopResult {
 template <ZarnikStrategy Strategy>
 LoopResult run_zarnik_loop(ZarnikState reference, ZarnikGraph circuit, const PauliSum& hamiltonian,
                            Strategy& strategy, const LoopOptions& options = {}) {
-    OutputSink& out = options.output != nullptr ? *options.output : null_output();
     const Evaluation mode = options.evaluation;
-    Telemetry current = evaluate_circuit_telemetry(reference, circuit, hamiltonian, mode);
-    detail::print_loop_start(out, current.energy);
-
-    for (std::uint64_t i = 0; i < options.max_iterations; ++i) {
-        if (circuit.has_parameters()) {
-            const ZarnikGraph snapshot = circuit;
+    return detail::search_loop(
+        std::move(circuit), strategy, options,
+        [&](const ZarnikGraph& current) {
+            return evaluate_circuit_telemetry(reference, current, hamiltonian, mode);
+        },
+        [&](ZarnikGraph& live) {
+            // The snapshot and the state copy live for this one step.
+            const ZarnikGraph snapshot = live;
             const ZarnikState state_copy = reference;
             const EnergyFn energy_fn(snapshot, state_copy, hamiltonian, mode);
-            strategy.optimize_parameters(circuit, energy_fn);
-            current = evaluate_circuit_telemetry(reference, circuit, hamiltonian, mode);
-        }
-
-        StrategyAction action =
-            strategy.evaluate_and_evolve(std::as_const(circuit), current.energy, current.entropy);
-
-        if (std::holds_alternative<Converged>(action)) {
-            detail::print_converged(out);
-            return LoopResult{std::move(circuit), current.energy, true};
-        }
-        if (auto* add = std::get_if<AddGate>(&action)) {
-            detail::print_adding(out, add->gate, add->qubits);
-            circuit.add_gate(add->gate, std::move(add->qubits));
-        } else if (const auto* remove = std::get_if<RemoveGate>(&action)) {
-            if (remove->index < circuit.gate_count()) {
-                detail::print_removing(out, remove->index);
-                circuit.remove_operation(remove->index);
-            }
-        }
-
-        current = evaluate_circuit_telemetry(reference, circuit, hamiltonian, mode);
-        if (options.progress_interval != 0 && i % options.progress_interval == 0) {
-            detail::print_progress(out, i, current.energy, current.entropy);
-        }
-    }
-    return LoopResult{std::move(circuit), current.energy, false};
+            strategy.optimize_parameters(live, energy_fn);
+        });
 }
 
 }  // namespace zel

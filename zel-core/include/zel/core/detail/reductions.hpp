@@ -126,20 +126,27 @@ struct ExpectationPass {
     }
 };
 
-/// The plan of one batch: its terms grouped by pass, and the passes in order. Plain stack
-/// scratch without initialisers, filled by `plan_expectation_batch`.
+/// The plan of one batch: its terms in pass order, and the passes in order. Stack scratch
+/// without initialisers, filled by `plan_expectation_batch`; `terms` may point into the array
+/// the batch was planned from, so a batch is used only while that array lives, and never copied.
 struct ExpectationBatch {
+    ExpectationBatch() = default;
+    ExpectationBatch(const ExpectationBatch&) = delete;
+    ExpectationBatch& operator=(const ExpectationBatch&) = delete;
+
     std::size_t term_count;
     std::size_t pass_count;
     std::size_t sum_count;  ///< Sums of all passes together, at most MAX_SUMS.
-    /// The batch's terms in pass order; terms[g] is term position[g] of the batch.
-    std::array<MaskedTerm, parallel::MAX_SUMS> terms;
+    /// The batch's terms in pass order: terms[g] is term position[g] of the batch. A quad
+    /// batch keeps the planned array (position[g] = g, not stored); others point at `grouped`.
+    const MaskedTerm* terms;
     std::array<std::size_t, parallel::MAX_SUMS> position;
+    std::array<MaskedTerm, parallel::MAX_SUMS> grouped;
     std::array<ExpectationPass, parallel::MAX_SUMS> passes;
 };
 
 /// Plans the passes of one batch of at most MAX_SUMS `terms` (already checked against the
-/// state) on a state of `num_qubits` qubits.
+/// state) on a state of `num_qubits` qubits. The batch may refer to `terms` afterwards.
 void plan_expectation_batch(std::span<const MaskedTerm> terms, std::uint64_t num_qubits,
                             ExpectationBatch& batch) noexcept;
 
