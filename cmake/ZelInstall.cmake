@@ -19,6 +19,21 @@ install(TARGETS zel_core zel_neural zel_compiler
 
 install(TARGETS kvt_run RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
+# zel-mpi (ZEL_BUILD_MPI): libzel_mpi.a and its headers, exported as zel::mpi with the others.
+if(TARGET zel_mpi)
+    install(TARGETS zel_mpi
+        EXPORT zelTargets
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+        INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+    install(DIRECTORY ${PROJECT_SOURCE_DIR}/zel-mpi/include/
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
+        FILES_MATCHING PATTERN "*.hpp")
+    set(ZEL_CONFIG_WITH_MPI TRUE)
+else()
+    set(ZEL_CONFIG_WITH_MPI FALSE)
+endif()
+
 foreach(component IN ITEMS core neural compiler)
     install(DIRECTORY ${PROJECT_SOURCE_DIR}/zel-${component}/include/
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
