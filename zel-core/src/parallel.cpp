@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <charconv>
+#include <chrono>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
@@ -18,6 +19,7 @@
 
 #include "zel/core/error.hpp"
 
+#include "contention.hpp"
 #include <linux/futex.h>
 #include <sched.h>
 
@@ -70,13 +72,21 @@ std::atomic<std::size_t>& configured() noexcept {
     return count;
 }
 
-// One spin-wait step: a pause instruction where there is one.
-inline void relax() noexcept {
+// Spin-wait steps that pause the core before a waiting thread starts to yield it instead.
+constexpr int PAUSES_BEFORE_YIELD = 1 << 8;
+
+// One spin-wait step: a pause instruction where there is one for the first steps, then a yield,
+// so that a waiting thread that shares its core with the thread it waits for (a worker put
+// there because another process holds the other core) lets that thread run.
+inline void relax(int spin) noexcept {
 #if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
-#else
-    std::this_thread::yield();
+    if (spin < PAUSES_BEFORE_YIELD) {
+        __builtin_ia32_pause();
+        return;
+    }
 #endif
+    (void)spin;
+    std::this_thread::yield();
 }
 
 // Sleeps while `word` holds `expected` (or until woken): the kernel compares atomically, so a
@@ -145,10 +155,18 @@ class WaitWord {
     std::atomic<std::uint32_t> sleepers_{0};
 };
 
-// Spin-wait steps before a waiting thread goes to sleep: about 20-50 us. Consecutive gates on a
-// large state follow each other within microseconds, so workers that stay awake that long
-// save a wake-up per call, while a pool with nothing to do stops taking CPU time quickly.
-constexpr int SPINS_BEFORE_SLEEP = 1 << 12;
+// Spin-wait steps before a waiting thread goes to sleep: the pauses, then 64 yields, about
+// 20-50 us together. Consecutive gates on a large state follow each other within microseconds,
+// so workers that stay awake that long save a wake-up per call, while a pool with nothing to do
+// stops taking CPU time quickly.
+constexpr int SPINS_BEFORE_SLEEP = PAUSES_BEFORE_YIELD + 64;
+
+// The back-off of the pool after stalls. Used by the driving thread only (jobs are submitted
+// and thread counts set from it); a new thread count starts it afresh.
+detail::ContentionBackoff& contention() noexcept {
+    static detail::ContentionBackoff state;
+    return state;
+}
 
 // The pool. One job at a time (the driving thread submits, the library is used by one thread at
 // a time); its chunks are claimed through one 64-bit word holding the job's generation (high
@@ -170,7 +188,16 @@ class Pool {
         }
     }
 
+    // Runs the job on the pool, or on the caller alone while a recent stall keeps the workers
+    // out (see contention.hpp); either way each chunk runs exactly once.
     void run(std::size_t chunks, std::size_t threads, detail::ChunkTask task) {
+        const std::int64_t start = now_ns();
+        if (!contention().pool_allowed(start)) {
+            for (std::size_t c = 0; c < chunks; ++c) {
+                task(c);
+            }
+            return;
+        }
         ensure_workers(threads - 1);
         wanted_.store(threads - 1, std::memory_order_relaxed);
         task_.store(&task, std::memory_order_relaxed);
@@ -183,6 +210,7 @@ class Pool {
         generation_.store_and_wake(generation);
 
         work(generation);
+        const std::int64_t own_done = now_ns();
         // Only chunks that a worker has claimed can still be running.
         for (int spin = 0;; ++spin) {
             const std::uint32_t done = completed_.load();
@@ -190,18 +218,25 @@ class Pool {
                 break;
             }
             if (spin < SPINS_BEFORE_SLEEP) {
-                relax();
+                relax(spin);
             } else {
                 completed_.sleep_while(done);
             }
         }
         task_.store(nullptr, std::memory_order_relaxed);
+        contention().record(start, own_done, now_ns());
         if (failed_.load(std::memory_order_acquire)) {
             std::rethrow_exception(failure_);
         }
     }
 
   private:
+    static std::int64_t now_ns() noexcept {
+        return std::chrono::duration_cast<std::chrono::nanoseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    }
+
     // Claims and runs chunks of job `generation` until none is left.
     void work(std::uint32_t generation) {
         while (true) {
@@ -240,7 +275,7 @@ class Pool {
         while (true) {
             for (int spin = 0; generation_.load() == seen; ++spin) {
                 if (spin < SPINS_BEFORE_SLEEP) {
-                    relax();
+                    relax(spin);
                 } else {
                     generation_.sleep_while(seen);
                 }
@@ -292,6 +327,7 @@ std::size_t thread_count() noexcept {
 void set_thread_count(std::size_t count) noexcept {
     configured().store(count == 0 ? default_thread_count() : std::min(count, MAX_THREADS),
                        std::memory_order_relaxed);
+    contention() = detail::ContentionBackoff{};
 }
 
 namespace detail {

@@ -12,8 +12,12 @@
 ///
 /// Above the grain, the range is cut into fixed chunks that the calling thread and the workers
 /// claim one at a time. The caller works through the chunks itself and waits only for chunks a
-/// worker has already started, never for a worker that has not woken up: on a machine whose
-/// other cores are busy, parallel work degrades to the speed of the caller alone.
+/// worker has already started, never for a worker that has not woken up. A worker descheduled in
+/// the middle of a chunk still holds the caller up; when such a wait outlasts the caller's own
+/// work (and 1 ms), the following jobs run on the caller alone for a while, 10 ms at first and
+/// twice as long after every further stall (at most 1 s), until a pooled job runs without one.
+/// On a machine whose other cores are busy, parallel work thus degrades to the speed of the
+/// caller alone. Which thread runs a chunk never changes a result.
 ///
 /// An exception thrown by a body is caught where it arises and rethrown on the calling thread
 /// once every started chunk has finished (the first one raised, when several are); chunks not
@@ -54,8 +58,8 @@ inline constexpr std::size_t MAX_SUMS = 64;
 std::size_t thread_count() noexcept;
 
 /// Sets the number of threads, clamped to MAX_THREADS; 0 restores the default from the
-/// environment and the CPU count. Call only from the thread that drives the library, never
-/// during parallel work.
+/// environment and the CPU count. Also ends a serial period after a stall. Call only from the
+/// thread that drives the library, never during parallel work.
 void set_thread_count(std::size_t count) noexcept;
 
 namespace detail {
