@@ -22,6 +22,7 @@
 #include <benchmark/benchmark.h>
 
 #include "zel/core/circuit.hpp"
+#include "zel/core/detail/kernels.hpp"
 #include "zel/core/fusion.hpp"
 #include "zel/core/observable.hpp"
 #include "zel/core/parallel.hpp"
@@ -150,6 +151,45 @@ void gate_benchmark(benchmark::State& bench, GateKind kind) {
         benchmark::ClobberMemory();
     }
     bench.SetBytesProcessed(bench.iterations() * gate_bytes(kind, qubits, dimension_of(bench)));
+}
+
+// A one-qubit kind on the top qubit with the far-pair traversal on (blocked:1, the default
+// from qubit 24) or off (blocked:0, two straight streams over both halves), in the same run so
+// the two read as a ratio. Arguments: n, blocked, threads.
+void top_qubit_benchmark(benchmark::State& bench, GateKind kind) {
+    const auto n = static_cast<std::uint64_t>(bench.range(0));
+    const ThreadScope scope(bench.range(2));
+    const zel::detail::FarPairTraversal saved = zel::detail::far_pair_traversal();
+    zel::detail::FarPairTraversal traversal = saved;
+    traversal.from_qubit = bench.range(1) != 0 ? zel::detail::FarPairTraversal{}.from_qubit : 64;
+    zel::detail::set_far_pair_traversal(traversal);
+    ZarnikState state = random_state(n);
+    const std::vector<std::uint64_t> qubits{n - 1};
+    const zel::GateType gate{kind, zel::gate_info(kind).has_angle ? 3.141592653589793 : 0.0};
+    for (auto _ : bench) {
+        state.apply_gate(gate, qubits, {});
+        benchmark::ClobberMemory();
+    }
+    zel::detail::set_far_pair_traversal(saved);
+    bench.SetBytesProcessed(bench.iterations() * gate_bytes(kind, qubits, dimension_of(bench)));
+}
+
+// GHZ preparation from |0...0>: H on qubit 0, then CX from qubit q to q + 1 up the register;
+// many short kernels in a row, where a pool that waits for an unscheduled worker shows first.
+void bm_ghz(benchmark::State& bench) {
+    const auto n = static_cast<std::uint64_t>(bench.range(0));
+    const ThreadScope scope(bench.range(1));
+    zel::ZarnikGraph circuit(n);
+    circuit.add_gate(zel::GateType::of(GateKind::H), {0});
+    for (std::uint64_t q = 0; q + 1 < n; ++q) {
+        circuit.add_gate(zel::GateType::of(GateKind::CX), {q, q + 1});
+    }
+    ZarnikState state(n);
+    for (auto _ : bench) {
+        state.set_computational_basis(0);
+        zel::apply_circuit(state, circuit);
+        benchmark::ClobberMemory();
+    }
 }
 
 // Seeded random Pauli sum: `count` terms of 1 to 4 factors on distinct qubits of the register.
@@ -423,6 +463,22 @@ void register_all() {
         }
         bench->Unit(benchmark::kMicrosecond)->UseRealTime();
     }
+    for (const zel::GateInfo& info : zel::GATE_TABLE) {
+        if (info.arity != 1 || info.kind == GateKind::I) {
+            continue;
+        }
+        benchmark::RegisterBenchmark(("top/" + std::string(info.name)).c_str(), top_qubit_benchmark,
+                                     info.kind)
+            ->ArgNames({"n", "blocked", "threads"})
+            ->ArgsProduct({{22, 24, 26}, {0, 1}, THREADS})
+            ->Unit(benchmark::kMicrosecond)
+            ->UseRealTime();
+    }
+    benchmark::RegisterBenchmark("ghz", bm_ghz)
+        ->ArgNames({"n", "threads"})
+        ->ArgsProduct({{16, 20, 22, 24}, THREADS})
+        ->Unit(benchmark::kMicrosecond)
+        ->UseRealTime();
     sized(benchmark::RegisterBenchmark("expectation/h2", bm_expectation_h2));
     sized(benchmark::RegisterBenchmark("expectation/random40", bm_expectation_random));
     sized(benchmark::RegisterBenchmark("entropy", bm_entropy));

@@ -55,6 +55,7 @@ def thread_ratios(times):
     print("| benchmark | 1 thread | all threads | all / 1 |")
     print("|---|---|---|---|")
     worst = 0.0
+    ratios = []
     for (family, args), one in sorted(times.items()):
         arguments = dict(args)
         if arguments.get("threads") != "1":
@@ -64,9 +65,13 @@ def thread_ratios(times):
             continue
         ratio = both / one
         worst = max(worst, ratio)
+        ratios.append(ratio)
         label = family + "/" + "/".join(f"{k}:{v}" for k, v in args if k != "threads")
         print(f"| {label} | {one:.4g} | {both:.4g} | {ratio:.2f} |")
-    print(f"\nlargest all / 1: {worst:.2f}")
+    if ratios:
+        print(f"\nmedian all / 1: {statistics.median(ratios):.2f}")
+        print(f"above 1.1: {sum(r > 1.1 for r in ratios)} of {len(ratios)}")
+    print(f"largest all / 1: {worst:.2f}")
 
 
 def fused_ratios(times, plot):

@@ -18,6 +18,7 @@ import sys
 
 PROBE_OF = {
     "gate": "probe/scale",
+    "top": "probe/scale",
     "state": "probe/scale",
     "expectation": "probe/read",
     "entropy": "probe/read",
@@ -87,21 +88,25 @@ TWO_QUBIT = ["CX", "CZ", "SWAP"]
 def print_targets(results):
     """Min / median / max fraction per target group, qubit count and thread setting."""
     groups = [
-        ("one-qubit gates, every position", [f"gate/{k}" for k in ONE_QUBIT]),
-        ("CX, CZ, SWAP, every pair and order", [f"gate/{k}" for k in TWO_QUBIT]),
-        ("H2 expectation", ["expectation/h2"]),
-        ("random 40-term sum", ["expectation/random40"]),
-        ("entropy", ["entropy"]),
+        ("one-qubit gates, every position", [f"gate/{k}" for k in ONE_QUBIT], {}),
+        ("CX, CZ, SWAP, every pair and order", [f"gate/{k}" for k in TWO_QUBIT], {}),
+        ("one-qubit gates, top qubit, straight loop", [f"top/{k}" for k in ONE_QUBIT],
+         {"blocked": "0"}),
+        ("one-qubit gates, top qubit, blocked", [f"top/{k}" for k in ONE_QUBIT], {"blocked": "1"}),
+        ("H2 expectation", ["expectation/h2"], {}),
+        ("random 40-term sum", ["expectation/random40"], {}),
+        ("entropy", ["entropy"], {}),
     ]
     print("| target group | n | threads | min | median | max | worst case |")
     print("|---|---:|---:|---:|---:|---:|---|")
-    for title, families in groups:
+    for title, families, fixed in groups:
         for n in ("20", "22", "24", "26"):
             for threads in ("1", "0"):
                 shares = []
                 for (family, args), _ in results.items():
                     args = dict(args)
-                    if family in families and args.get("n") == n and args.get("threads") == threads:
+                    if (family in families and args.get("n") == n and args.get("threads") == threads
+                            and all(args.get(k) == v for k, v in fixed.items())):
                         share = fraction(results, family, args)
                         if share is not None:
                             label = family.split("/")[-1] + "".join(
