@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# packages: clang clang-tidy
-# clang-tidy with the checks of .clang-tidy over the libraries and the runner; any finding fails.
+# packages: clang clang-tidy openmpi-bin libopenmpi-dev
+# clang-tidy with the checks of .clang-tidy over the libraries (zel-mpi included) and the runner;
+# any finding fails.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 build=${ZEL_CI_BUILD_ROOT:-build}/ci-tidy
@@ -8,11 +9,11 @@ start=$SECONDS
 
 # Configuring is enough: the compilation database is written at configure time.
 CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEL_BUILD_TESTS=OFF \
-    -DZEL_BUILD_BENCHMARKS=OFF -DZEL_BUILD_EXAMPLES=OFF >/dev/null
+    -DZEL_BUILD_BENCHMARKS=OFF -DZEL_BUILD_EXAMPLES=OFF -DZEL_BUILD_MPI=ON >/dev/null
 
 log=$(mktemp)
 status=0
-run-clang-tidy -p "$build" -j 2 -quiet "$PWD/(zel-core|zel-neural|zel-compiler|runner)/src/.*\.cpp\$" \
+run-clang-tidy -p "$build" -j 2 -quiet "$PWD/(zel-core|zel-neural|zel-compiler|zel-mpi|runner)/src/.*\.cpp\$" \
     >"$log" 2>&1 || status=$?
 if [ "$status" -ne 0 ] || grep -qE "(warning|error):" "$log"; then
     cat "$log"
