@@ -470,13 +470,13 @@ void register_all() {
         benchmark::RegisterBenchmark(("top/" + std::string(info.name)).c_str(), top_qubit_benchmark,
                                      info.kind)
             ->ArgNames({"n", "blocked", "threads"})
-            ->ArgsProduct({{22, 24, 26}, {0, 1}, THREADS})
+            ->ArgsProduct({{12, 22, 24, 26}, {0, 1}, THREADS})
             ->Unit(benchmark::kMicrosecond)
             ->UseRealTime();
     }
     benchmark::RegisterBenchmark("ghz", bm_ghz)
         ->ArgNames({"n", "threads"})
-        ->ArgsProduct({{16, 20, 22, 24}, THREADS})
+        ->ArgsProduct({{12, 16, 20, 22, 24}, THREADS})
         ->Unit(benchmark::kMicrosecond)
         ->UseRealTime();
     sized(benchmark::RegisterBenchmark("expectation/h2", bm_expectation_h2));
