@@ -17,17 +17,9 @@ import json
 import statistics
 import sys
 
-
-def parse(name):
-    """'gate/H/n:22/q:2/threads:0/real_time' -> ('gate/H', {'n': '22', ...})."""
-    family, args = [], {}
-    for part in name.split("/"):
-        if ":" in part:
-            key, value = part.split(":", 1)
-            args[key] = value
-        elif part != "real_time":
-            family.append(part)
-    return "/".join(family), args
+# The benchmark-name parser shared with report.py (this folder is on the module path when the
+# script runs).
+from report import parse
 
 
 def load(paths):
