@@ -98,8 +98,8 @@ TEST_F(FarPairs, BlockLengthIsClampedToTheBuffer) {
     EXPECT_EQ(detail::far_pair_traversal().block, detail::FarPairTraversal::MAX_BLOCK);
 }
 
-// The entropy runs in a clone chosen for this CPU (AVX2 where present); this copy of its lane
-// loop is compiled for the baseline instruction set. Both must give the same bits.
+// The entropy runs in a clone chosen for this CPU (AVX-512 or AVX2 where present); this copy of its
+// lane loop is compiled for the baseline instruction set. Both must give the same bits.
 double baseline_entropy_partial(const Complex* psi, std::size_t count) {
     const double* parts = reinterpret_cast<const double*>(psi);
     double lanes[4] = {};

@@ -6,7 +6,7 @@
 
 #if defined(__x86_64__) && defined(__ELF__) && !defined(ZEL_NO_TARGET_CLONES) && \
     !defined(__SANITIZE_THREAD__)
-#define ZEL_TARGET_CLONES __attribute__((target_clones("avx2", "default")))
+#define ZEL_TARGET_CLONES __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
 #else
 #define ZEL_TARGET_CLONES
 #endif
