@@ -1,10 +1,11 @@
 // Compiled with -ffp-contract=fast (see CMakeLists.txt): the fused path is not bit-fixed, and
 // multiply-adds contracted into FMA where the CPU has it are faster and no less accurate.
 //
-// A group is the 2^k amplitudes that differ only in the block's qubits; the compressed index g
-// numbers the groups (g with zero bits inserted at the block's qubits is the group's base index).
-// Consecutive groups lie next to each other in every one of the 2^k streams, so each cache line
-// read serves several groups.
+// A group is the 2^k amplitudes that differ only in the block's qubits. The kernel takes groups in
+// pairs that differ in one more bit, the lane bit; the compressed index p numbers the pairs (p
+// with zero bits inserted at the block's qubits and the lane bit is the base index of the first
+// group). Consecutive pairs lie next to each other in every one of the 2^k streams, so each
+// cache line read serves several of them.
 
 #include "fused_kernel.hpp"
 
@@ -35,21 +36,50 @@ using Vec = double __attribute__((vector_size(32)));
     std::memcpy(p, &v, sizeof v);
 }
 
-[[gnu::always_inline]] inline Vec splat(double x) noexcept {
-    return Vec{x, x, x, x};
+// Two doubles, one complex amplitude.
+using Half = double __attribute__((vector_size(16)));
+
+// Loads the amplitudes at `p` and `p + stride` (complex, in doubles) as one vector: one 32-byte
+// load when they are neighbours, else two 16-byte halves joined in registers.
+template <bool NEIGHBOURS>
+[[gnu::always_inline]] inline Vec load_lanes(const double* p, std::uint64_t stride) noexcept {
+    if constexpr (NEIGHBOURS) {
+        return load(p);
+    } else {
+        Half low;
+        Half high;
+        std::memcpy(&low, p, sizeof low);
+        std::memcpy(&high, p + stride, sizeof high);
+        return __builtin_shufflevector(low, high, 0, 1, 2, 3);
+    }
 }
 
+template <bool NEIGHBOURS>
+[[gnu::always_inline]] inline void store_lanes(double* p, std::uint64_t stride,
+                                               const Vec& v) noexcept {
+    if constexpr (NEIGHBOURS) {
+        store(p, v);
+    } else {
+        const Half low = __builtin_shufflevector(v, v, 0, 1);
+        const Half high = __builtin_shufflevector(v, v, 2, 3);
+        std::memcpy(p, &low, sizeof low);
+        std::memcpy(p + stride, &high, sizeof high);
+    }
+}
 
-// The matrix-vector product of each group, vectorised across the rows: for each column's
-// amplitude x = xr + i xi, every pair of output rows (2h, 2h + 1) gains A xr + B xi, where A
-// holds the column's two entries and B = i A, both prepared in BlockKernelArgs::row_pairs. The
-// amplitudes are read once each as broadcasts, the matrix as whole vectors, so the loop runs at
-// the rate of the multiply-adds; each pair of output rows is stored as two halves.
-template <unsigned K>
-[[gnu::always_inline]] inline void block_groups(double* parts, const BlockKernelArgs& block,
-                                                std::uint64_t begin, std::uint64_t end) noexcept {
+// The matrix-vector product of two groups at once, vectorised across the groups: lane pair 0
+// holds an amplitude of the first group, lane pair 1 the same amplitude of the second. For each
+// output row, one accumulator gathers re(m) x and another im(m) x over the columns; the row is
+// then re-part + i im-part, that is (a.re - b.im, a.im + b.re). Every input is loaded once and
+// every output stored once, as whole vectors when the two groups are neighbours in memory
+// (lane bit 0); the loop runs at the rate of the multiply-adds.
+template <unsigned K, bool NEIGHBOURS>
+[[gnu::always_inline]] inline void block_pairs(double* parts, const BlockKernelArgs& block,
+                                               std::uint64_t begin, std::uint64_t end) noexcept {
     constexpr std::size_t D = std::size_t{1} << K;
-    constexpr std::size_t PAIRS = D / 2;
+    // Rows per pass over the inputs: two keep the accumulators and the inputs of a 3-qubit block
+    // in the sixteen vector registers.
+    constexpr std::size_t ROWS = 2;
     std::uint64_t offsets[D];
     for (std::size_t c = 0; c < D; ++c) {
         std::uint64_t offset = 0;
@@ -58,74 +88,59 @@ template <unsigned K>
                 offset |= std::uint64_t{1} << block.qubits[j];
             }
         }
-        offsets[c] = offset;
+        offsets[c] = 2 * offset;
     }
-    const double* a = block.row_pairs;
-    const double* b = block.row_pairs_swapped;
-    // Blocks of one or two qubits take two groups at a time, with the real and imaginary
-    // contributions in separate accumulators, so that enough independent multiply-add chains are
-    // in flight to hide their latency; larger blocks have enough rows for that already.
-    constexpr std::size_t GROUPS = 2;
-    std::uint64_t g = begin;
-    for (; K <= 2 && g + GROUPS <= end; g += GROUPS) {
-        std::uint64_t bases[GROUPS];
-        for (std::size_t n = 0; n < GROUPS; ++n) {
-            std::uint64_t base = g + n;
-            for (unsigned j = 0; j < K; ++j) {
-                base = insert_zero_bit(base, static_cast<unsigned>(block.qubits[j]));
-            }
-            bases[n] = base;
+    // The inserted bits, ascending: the block's qubits and the lane bit.
+    unsigned bits[K + 1];
+    {
+        unsigned j = 0;
+        unsigned out = 0;
+        for (; j < K && block.qubits[j] < block.lane_bit; ++j) {
+            bits[out++] = static_cast<unsigned>(block.qubits[j]);
         }
-        Vec from_re[GROUPS][PAIRS] = {};
-        Vec from_im[GROUPS][PAIRS] = {};
+        bits[out++] = block.lane_bit;
+        for (; j < K; ++j) {
+            bits[out++] = static_cast<unsigned>(block.qubits[j]);
+        }
+    }
+    const std::uint64_t stride = std::uint64_t{2} << block.lane_bit;
+    const double* m = block.coefficients;
+    const Vec sign = {-1.0, 1.0, -1.0, 1.0};
+    for (std::uint64_t p = begin; p < end; ++p) {
+        std::uint64_t base = p;
+        for (unsigned j = 0; j <= K; ++j) {
+            base = insert_zero_bit(base, bits[j]);
+        }
+        double* group = parts + 2 * base;
+        Vec x[D];
         for (std::size_t c = 0; c < D; ++c) {
-            Vec xr[GROUPS];
-            Vec xi[GROUPS];
-            for (std::size_t n = 0; n < GROUPS; ++n) {
-                const double* amplitude = parts + 2 * (bases[n] + offsets[c]);
-                xr[n] = splat(amplitude[0]);
-                xi[n] = splat(amplitude[1]);
-            }
-            for (std::size_t h = 0; h < PAIRS; ++h) {
-                const Vec column = load(a + 4 * (c * PAIRS + h));
-                const Vec turned = load(b + 4 * (c * PAIRS + h));
-                for (std::size_t n = 0; n < GROUPS; ++n) {
-                    from_re[n][h] += column * xr[n];
-                    from_im[n][h] += turned * xi[n];
+            x[c] = load_lanes<NEIGHBOURS>(group + offsets[c], stride);
+        }
+        for (std::size_t r = 0; r < D; r += ROWS) {
+            Vec re[ROWS] = {};
+            Vec im[ROWS] = {};
+            for (std::size_t c = 0; c < D; ++c) {
+                for (std::size_t s = 0; s < ROWS; ++s) {
+                    const double* entry = m + ((r + s) * D + c) * 8;
+                    re[s] += load(entry) * x[c];
+                    im[s] += load(entry + 4) * x[c];
                 }
             }
-        }
-        for (std::size_t n = 0; n < GROUPS; ++n) {
-            for (std::size_t h = 0; h < PAIRS; ++h) {
-                double halves[4];
-                store(halves, from_re[n][h] + from_im[n][h]);
-                std::memcpy(parts + 2 * (bases[n] + offsets[2 * h]), halves, 2 * sizeof(double));
-                std::memcpy(parts + 2 * (bases[n] + offsets[2 * h + 1]), halves + 2,
-                            2 * sizeof(double));
+            for (std::size_t s = 0; s < ROWS; ++s) {
+                const Vec turned = __builtin_shufflevector(im[s], im[s], 1, 0, 3, 2);
+                store_lanes<NEIGHBOURS>(group + offsets[r + s], stride, re[s] + sign * turned);
             }
         }
     }
-    // One group at a time: larger blocks, and a last odd group of a small one.
-    for (; g < end; ++g) {
-        std::uint64_t base = g;
-        for (unsigned j = 0; j < K; ++j) {
-            base = insert_zero_bit(base, static_cast<unsigned>(block.qubits[j]));
-        }
-        Vec acc[PAIRS] = {};
-        for (std::size_t c = 0; c < D; ++c) {
-            const double* amplitude = parts + 2 * (base + offsets[c]);
-            const Vec xr = splat(amplitude[0]);
-            const Vec xi = splat(amplitude[1]);
-            for (std::size_t h = 0; h < PAIRS; ++h) {
-                acc[h] += load(a + 4 * (c * PAIRS + h)) * xr + load(b + 4 * (c * PAIRS + h)) * xi;
-            }
-        }
-        for (std::size_t h = 0; h < PAIRS; ++h) {
-            double halves[4];
-            store(halves, acc[h]);
-            std::memcpy(parts + 2 * (base + offsets[2 * h]), halves, 2 * sizeof(double));
-            std::memcpy(parts + 2 * (base + offsets[2 * h + 1]), halves + 2, 2 * sizeof(double));
-        }
+}
+
+template <unsigned K>
+[[gnu::always_inline]] inline void block_groups(double* parts, const BlockKernelArgs& block,
+                                                std::uint64_t begin, std::uint64_t end) noexcept {
+    if (block.lane_bit == 0) {
+        block_pairs<K, true>(parts, block, begin, end);
+    } else {
+        block_pairs<K, false>(parts, block, begin, end);
     }
 }
 
@@ -183,6 +198,17 @@ BlocksFn chosen_blocks() noexcept {
 }
 
 }  // namespace
+
+std::vector<double> block_coefficients(const std::vector<std::complex<double>>& matrix) {
+    std::vector<double> coefficients(8 * matrix.size());
+    for (std::size_t e = 0; e < matrix.size(); ++e) {
+        for (std::size_t l = 0; l < 4; ++l) {
+            coefficients[8 * e + l] = matrix[e].real();
+            coefficients[8 * e + 4 + l] = matrix[e].imag();
+        }
+    }
+    return coefficients;
+}
 
 void apply_block_range(std::complex<double>* psi, const BlockKernelArgs& block, std::uint64_t begin,
                        std::uint64_t end) noexcept {

@@ -5,22 +5,30 @@
 
 #include <complex>
 #include <cstdint>
+#include <vector>
 
 namespace zel::detail {
 
-/// A block ready for the kernel: ascending qubits, and the matrix by pairs of rows: for column c
-/// and row pair h (rows 2h and 2h + 1), four doubles at (c * 2^(k-1) + h) * 4 in `row_pairs`:
-/// the real and imaginary parts of entry (2h, c) and of (2h + 1, c); and at the same place in
-/// `row_pairs_swapped` (-im, re, -im, re) of the same entries, their products with i.
+/// A block ready for the kernel. The kernel works on two groups at once, the pair that differs
+/// only in bit `lane_bit` (the lowest bit outside the block), so that each vector of four doubles
+/// holds the same row of both groups.
 struct BlockKernelArgs {
     unsigned k = 0;
+    /// The block's qubits, ascending.
     const std::uint64_t* qubits = nullptr;
-    const double* row_pairs = nullptr;
-    const double* row_pairs_swapped = nullptr;
+    /// The lowest bit that is not one of the block's qubits.
+    unsigned lane_bit = 0;
+    /// For entry (r, c) of the matrix, at (r * 2^k + c) * 8: its real part four times, then its
+    /// imaginary part four times.
+    const double* coefficients = nullptr;
 };
 
-/// Applies the block to the groups [begin, end) of the compressed index space (the indexes with
-/// zero bits inserted at the block's qubits). k is 1 to 6.
+/// The coefficient layout of BlockKernelArgs for a row-major 2^k x 2^k matrix.
+std::vector<double> block_coefficients(const std::vector<std::complex<double>>& matrix);
+
+/// Applies the block to the pairs of groups [begin, end): the indexes of the state with zero bits
+/// inserted at the block's qubits and at `lane_bit`. k is 1 to 6, and the state has more than k
+/// qubits.
 void apply_block_range(std::complex<double>* psi, const BlockKernelArgs& block, std::uint64_t begin,
                        std::uint64_t end) noexcept;
 

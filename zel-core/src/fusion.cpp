@@ -78,6 +78,20 @@ std::vector<Amplitude> block_matrix(const OpenBlock& block) {
     return matrix;
 }
 
+// A block on every qubit of the state: one product with the whole vector, which is at most
+// 2^MAX_FUSED_QUBITS amplitudes.
+void apply_whole(Amplitude* psi, const FusedStep& step) {
+    const std::size_t d = std::size_t{1} << step.qubits.size();
+    const std::vector<Amplitude> before(psi, psi + d);
+    for (std::size_t r = 0; r < d; ++r) {
+        Amplitude sum = 0.0;
+        for (std::size_t c = 0; c < d; ++c) {
+            sum += step.matrix[r * d + c] * before[c];
+        }
+        psi[r] = sum;
+    }
+}
+
 }  // namespace
 
 FusedCircuit fuse(const ZarnikGraph& circuit, std::uint64_t num_qubits, unsigned max_qubits) {
@@ -170,39 +184,26 @@ void apply_fused(ZarnikState& state, const FusedCircuit& fused) {
                               std::to_string(state.num_qubits()));
     }
     Amplitude* psi = state.amplitudes_mut().data();
-    std::vector<double> pairs;
     for (const FusedStep& step : fused.steps) {
         if (step.qubits.empty()) {
             state.apply_gate(step.kept.gate, step.kept.qubits, step.kept.params);
             continue;
         }
         const auto k = static_cast<unsigned>(step.qubits.size());
-        const std::size_t d = std::size_t{1} << k;
-        const std::size_t half = d / 2;
-        // Row pairs h of column c: entries (2h, c) and (2h + 1, c), as they are and times i.
-        pairs.resize(8 * d * half);
-        double* plain = pairs.data();
-        double* turned = pairs.data() + 4 * d * half;
-        for (std::size_t c = 0; c < d; ++c) {
-            for (std::size_t h = 0; h < half; ++h) {
-                const Amplitude top = step.matrix[(2 * h) * d + c];
-                const Amplitude bottom = step.matrix[(2 * h + 1) * d + c];
-                double* p = plain + 4 * (c * half + h);
-                double* t = turned + 4 * (c * half + h);
-                p[0] = top.real();
-                p[1] = top.imag();
-                p[2] = bottom.real();
-                p[3] = bottom.imag();
-                t[0] = -top.imag();
-                t[1] = top.real();
-                t[2] = -bottom.imag();
-                t[3] = bottom.real();
-            }
+        if (k == state.num_qubits()) {
+            apply_whole(psi, step);
+            continue;
         }
-        const detail::BlockKernelArgs block{k, step.qubits.data(), plain, turned};
-        parallel::for_each(state.dimension() >> k, [&](std::uint64_t begin, std::uint64_t end) {
-            detail::apply_block_range(psi, block, begin, end);
-        });
+        unsigned lane_bit = 0;
+        while (std::binary_search(step.qubits.begin(), step.qubits.end(), lane_bit)) {
+            ++lane_bit;
+        }
+        const std::vector<double> coefficients = detail::block_coefficients(step.matrix);
+        const detail::BlockKernelArgs block{k, step.qubits.data(), lane_bit, coefficients.data()};
+        parallel::for_each(state.dimension() >> (k + 1),
+                           [&](std::uint64_t begin, std::uint64_t end) {
+                               detail::apply_block_range(psi, block, begin, end);
+                           });
     }
 }
 
