@@ -5,6 +5,7 @@
 #include "zel/core/fusion.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <random>
@@ -83,8 +84,22 @@ TEST(CoreFusion, RandomCircuitsMatchTheExactPath) {
     }
 }
 
-// Every gate lands in exactly one step, every block stays within the limit, and a block's qubits
-// are ascending and distinct.
+// The qubits (as local bit positions) whose value some entry of the block's matrix changes.
+std::size_t mixed_count(const FusedStep& step) {
+    const std::size_t d = std::size_t{1} << step.qubits.size();
+    std::size_t mask = 0;
+    for (std::size_t r = 0; r < d; ++r) {
+        for (std::size_t c = 0; c < d; ++c) {
+            if (step.matrix[r * d + c] != Complex{}) {
+                mask |= r ^ c;
+            }
+        }
+    }
+    return static_cast<std::size_t>(std::popcount(mask));
+}
+
+// Every gate lands in exactly one step, every block mixes no more qubits than the limit and acts
+// on no more than MAX_FUSED_QUBITS, and a block's qubits are ascending and distinct.
 TEST(CoreFusion, BlocksHoldEveryGateWithinTheLimit) {
     std::mt19937_64 rng(SEED + 72);
     for (unsigned k : {2U, 3U, 4U, 6U}) {
@@ -98,11 +113,14 @@ TEST(CoreFusion, BlocksHoldEveryGateWithinTheLimit) {
         std::size_t gates = 0;
         for (const FusedStep& step : fused.steps) {
             gates += step.gates;
-            EXPECT_LE(step.qubits.size(), k);
+            EXPECT_LE(step.qubits.size(), MAX_FUSED_QUBITS);
             EXPECT_TRUE(std::is_sorted(step.qubits.begin(), step.qubits.end()));
             EXPECT_EQ(std::adjacent_find(step.qubits.begin(), step.qubits.end()),
                       step.qubits.end());
             EXPECT_EQ(step.matrix.size(), std::size_t{1} << (2 * step.qubits.size()));
+            if (!step.qubits.empty()) {
+                EXPECT_LE(mixed_count(step), k);
+            }
         }
         EXPECT_EQ(gates + identities, circuit.gate_count()) << k;
         EXPECT_EQ(fused.source_gates, circuit.gate_count());
@@ -111,10 +129,106 @@ TEST(CoreFusion, BlocksHoldEveryGateWithinTheLimit) {
     // Out-of-range limits are clamped.
     const ZarnikGraph small = random_circuit(8, 40, rng);
     for (const FusedStep& step : fuse(small, 8, 0).steps) {
-        EXPECT_LE(step.qubits.size(), 2u);
+        EXPECT_LE(mixed_count(step), 2u);
     }
     for (const FusedStep& step : fuse(small, 8, 99).steps) {
         EXPECT_LE(step.qubits.size(), MAX_FUSED_QUBITS);
+    }
+}
+
+// Blocks whose shape takes each of the kernel's paths: qubits that are only phased or
+// controlled on, among them qubit 0 or the bit next to the mixed ones; qubit 0 mixed; a block
+// that mixes nothing; mixed qubits 512 bytes to 32 KiB apart, which the kernel prefetches for.
+// Each circuit becomes one block, which agrees with the exact path.
+TEST(CoreFusion, BlockShapesAgreeWithTheExactPath) {
+    struct Shape {
+        const char* name;
+        std::vector<std::pair<GateKind, std::vector<std::uint64_t>>> gates;
+    };
+    const std::vector<Shape> shapes = {
+        {"phases and controls on qubit 0",
+         {{GateKind::RZ, {0}},
+          {GateKind::H, {3}},
+          {GateKind::CX, {0, 3}},
+          {GateKind::T, {0}},
+          {GateKind::RX, {9}},
+          {GateKind::CX, {3, 9}}}},
+        {"a control next to the mixed qubits",
+         {{GateKind::H, {0}},
+          {GateKind::CX, {1, 0}},
+          {GateKind::RZ, {1}},
+          {GateKind::CZ, {1, 2}},
+          {GateKind::RY, {2}}}},
+        {"qubit 0 mixed", {{GateKind::H, {0}}, {GateKind::RX, {7}}, {GateKind::CX, {0, 7}}}},
+        {"diagonal only",
+         {{GateKind::RZ, {2}}, {GateKind::S, {5}}, {GateKind::CZ, {2, 11}}, {GateKind::Z, {0}}}},
+        {"near qubits",
+         {{GateKind::H, {5}},
+          {GateKind::SX, {9}},
+          {GateKind::CX, {5, 9}},
+          {GateKind::RZ, {11}},
+          {GateKind::CX, {11, 9}},
+          {GateKind::Y, {5}}}},
+        {"swap and far qubits",
+         {{GateKind::SWAP, {6, 15}},
+          {GateKind::RX, {15}},
+          {GateKind::CZ, {0, 15}},
+          {GateKind::RZ, {14}}}},
+    };
+    std::mt19937_64 rng(SEED + 75);
+    const std::uint64_t n = 16;
+    for (const Shape& shape : shapes) {
+        SCOPED_TRACE(shape.name);
+        ZarnikGraph circuit(n);
+        for (const auto& [kind, qubits] : shape.gates) {
+            circuit.add_gate(GateType{kind, 0.3 + 0.1 * static_cast<double>(qubits[0])}, qubits);
+        }
+        const FusedCircuit fused = fuse(circuit, n, 2);
+        ASSERT_EQ(fused.steps.size(), 1u);
+        const Vector start = random_state(n, rng);
+        ZarnikState exact = make_state(start);
+        apply_circuit(exact, circuit);
+        ZarnikState result = make_state(start);
+        apply_fused(result, fused);
+        EXPECT_TRUE(close_amplitudes(result, exact));
+    }
+}
+
+// Fused circuits are open to callers, so apply_fused checks every step before it changes
+// anything.
+TEST(CoreFusion, MalformedStepsAreRefusedBeforeAnyChange) {
+    const std::uint64_t n = 4;
+    ZarnikGraph circuit(n);
+    circuit.add_gate(GateType::of(GateKind::H), {0});
+    circuit.add_gate(GateType::of(GateKind::CX), {0, 2});
+    const FusedCircuit good = fuse(circuit, n);
+    ASSERT_EQ(good.steps.size(), 1u);
+    const auto block = [](std::vector<std::uint64_t> qubits, std::size_t entries) {
+        FusedStep step;
+        step.qubits = std::move(qubits);
+        step.matrix.assign(entries, Complex{1.0, 0.0});
+        step.gates = 1;
+        return step;
+    };
+    FusedStep bad_gate;
+    bad_gate.kept = Operation{GateType::of(GateKind::X), {5}, {}};
+    const std::vector<std::pair<const char*, FusedStep>> cases = {
+        {"qubit outside", block({1, 4}, 16)},
+        {"descending", block({2, 1}, 16)},
+        {"repeated", block({1, 1}, 16)},
+        {"matrix too small", block({0, 1}, 15)},
+        {"too many qubits", block({0, 1, 2, 3, 4, 5, 6}, std::size_t{1} << 14)},
+        {"kept gate outside", bad_gate},
+    };
+    for (const auto& [name, step] : cases) {
+        SCOPED_TRACE(name);
+        FusedCircuit fused = good;
+        fused.steps.push_back(step);
+        fused.num_qubits = name == std::string("too many qubits") ? 7 : n;
+        ZarnikState state(fused.num_qubits);
+        const Vector before = amplitudes_of(state);
+        EXPECT_THROW(apply_fused(state, fused), Error);
+        EXPECT_TRUE(bitwise_equal(state, before));
     }
 }
 

@@ -1,7 +1,10 @@
 // The kernels' traversals for pairs far apart, reached on small states by lowering their
 // threshold, against the plain ascending loops at one and two workers; and the entropy's
-// instruction-set clone against the same arithmetic compiled for the baseline target.
+// instruction-set clone against the same arithmetic compiled for the baseline target; and the
+// fused block kernel's variants against the exact path.
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -11,10 +14,13 @@
 
 #include "zel/core/detail/kernels.hpp"
 #include "zel/core/detail/reductions.hpp"
+#include "zel/core/fusion.hpp"
 #include "zel/core/parallel.hpp"
+#include "zel/core/simulator.hpp"
 #include "zel/core/state.hpp"
 
 #include "entropy_math.hpp"
+#include "fused_kernel.hpp"
 #include "support/reference.hpp"
 
 namespace zel::test {
@@ -129,6 +135,53 @@ TEST(EntropyClones, EveryInstructionSetGivesTheSameBits) {
                 << "n=" << n << " count=" << count;
         }
     }
+}
+
+// The block kernel runs in the variant for this CPU's best instruction set; every variant the
+// CPU runs must agree with the exact path on random circuits whose blocks take every shape
+// (qubit 0 mixed or selecting, selectors, near and far qubits), at one and two workers.
+TEST(FusedKernelVariants, EveryInstructionSetAgreesWithTheExactPath) {
+    std::mt19937_64 rng(SEED + 93);
+    const std::uint64_t n = 18;
+    ZarnikGraph circuit(n);
+    const GateKind kinds[] = {GateKind::H,  GateKind::RX, GateKind::RZ,   GateKind::CX,
+                              GateKind::CZ, GateKind::T,  GateKind::SWAP, GateKind::RY};
+    for (int g = 0; g < 120; ++g) {
+        const GateKind kind = kinds[rng() % std::size(kinds)];
+        const std::uint64_t a = rng() % n;
+        std::uint64_t b = rng() % n;
+        while (b == a) {
+            b = rng() % n;
+        }
+        circuit.add_gate(GateType{kind, 0.1 * static_cast<double>(g % 17) - 0.8},
+                         gate_info(kind).arity == 2 ? std::vector<std::uint64_t>{a, b}
+                                                    : std::vector<std::uint64_t>{a});
+    }
+    const Vector start = random_state(n, rng);
+    ZarnikState exact = make_state(start);
+    apply_circuit(exact, circuit);
+    for (const detail::BlockIsa isa : {detail::BlockIsa::Baseline, detail::BlockIsa::Avx2}) {
+        if (!detail::block_isa_supported(isa)) {
+            continue;
+        }
+        detail::use_block_isa(isa);
+        for (const std::size_t threads : {std::size_t{1}, std::size_t{2}}) {
+            parallel::set_thread_count(threads);
+            for (const unsigned k : {2U, 3U, 4U}) {
+                ZarnikState fused = make_state(start);
+                apply_fused(fused, fuse(circuit, n, k));
+                double largest = 0.0;
+                for (std::size_t i = 0; i < start.size(); ++i) {
+                    largest =
+                        std::max(largest, std::abs(fused.amplitudes()[i] - exact.amplitudes()[i]));
+                }
+                EXPECT_LT(largest, 1e-13)
+                    << "isa " << static_cast<int>(isa) << " threads " << threads << " k " << k;
+            }
+        }
+    }
+    detail::use_block_isa(detail::BlockIsa::Avx2);
+    parallel::set_thread_count(0);
 }
 
 }  // namespace

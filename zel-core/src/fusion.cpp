@@ -30,17 +30,48 @@ bool kept_exact(const Operation& op, std::uint64_t n) {
 // Blocks back from the newest that a gate may join: bounds the cost of fusing long circuits.
 constexpr std::size_t SEARCH_WINDOW = 16;
 
-// A block under construction: its qubits (ascending) and its gates, in order.
+// A block under construction: its qubits and those of them it mixes (both ascending), and its
+// gates, in order.
 struct OpenBlock {
     std::vector<std::uint64_t> qubits;
+    std::vector<std::uint64_t> mixed;
     std::vector<const Operation*> gates;
     bool kept = false;
 };
 
-std::vector<std::uint64_t> united(const std::vector<std::uint64_t>& a, const Operation& op) {
+// Whether `op` may change the value of its j-th qubit in a basis state: every kind but the
+// diagonal ones, and CX but for its control. Qubits that no gate of a block mixes cost the block
+// nothing: they only select among its matrices.
+bool mixes(const Operation& op, std::size_t j) {
+    switch (op.gate.kind) {
+        case GateKind::I:
+        case GateKind::Z:
+        case GateKind::S:
+        case GateKind::T:
+        case GateKind::RZ:
+        case GateKind::CZ:
+            return false;
+        case GateKind::CX:
+            return j == 1;
+        case GateKind::X:
+        case GateKind::Y:
+        case GateKind::H:
+        case GateKind::SX:
+        case GateKind::RX:
+        case GateKind::RY:
+        case GateKind::SWAP:
+            return true;
+    }
+    return true;
+}
+
+// `a` with the qubits of `op` (all of them, or only those it mixes) added, ascending.
+std::vector<std::uint64_t> united(const std::vector<std::uint64_t>& a, const Operation& op,
+                                  bool only_mixed = false) {
     std::vector<std::uint64_t> qubits = a;
     for (std::size_t j = 0; j < gate_info(op.gate.kind).arity; ++j) {
-        if (std::find(qubits.begin(), qubits.end(), op.qubits[j]) == qubits.end()) {
+        if ((!only_mixed || mixes(op, j)) &&
+            std::find(qubits.begin(), qubits.end(), op.qubits[j]) == qubits.end()) {
             qubits.push_back(op.qubits[j]);
         }
     }
@@ -92,6 +123,40 @@ void apply_whole(Amplitude* psi, const FusedStep& step) {
     }
 }
 
+// Refuses, before any change, a fused circuit whose steps the kernels cannot apply safely: the
+// steps are open to callers, who may have built or edited them.
+void check_steps(const FusedCircuit& fused) {
+    const auto refuse = [](std::size_t index, const std::string& reason) {
+        throw InvalidArgument("apply_fused: step " + std::to_string(index) + ": " + reason);
+    };
+    for (std::size_t index = 0; index < fused.steps.size(); ++index) {
+        const FusedStep& step = fused.steps[index];
+        if (step.qubits.empty()) {
+            check_gate(fused.num_qubits, step.kept.gate, step.kept.qubits);
+            continue;
+        }
+        const std::size_t k = step.qubits.size();
+        if (k > MAX_FUSED_QUBITS) {
+            refuse(index, "a block acts on at most " + std::to_string(MAX_FUSED_QUBITS) +
+                              " qubits, this one on " + std::to_string(k));
+        }
+        for (std::size_t j = 0; j < k; ++j) {
+            if (step.qubits[j] >= fused.num_qubits) {
+                refuse(index, "qubit " + std::to_string(step.qubits[j]) +
+                                  " is outside the register of " +
+                                  std::to_string(fused.num_qubits));
+            }
+            if (j > 0 && step.qubits[j] <= step.qubits[j - 1]) {
+                refuse(index, "the qubits must be distinct and ascending");
+            }
+        }
+        if (step.matrix.size() != std::size_t{1} << (2 * k)) {
+            refuse(index, "the matrix has " + std::to_string(step.matrix.size()) +
+                              " entries instead of " + std::to_string(std::size_t{1} << (2 * k)));
+        }
+    }
+}
+
 }  // namespace
 
 FusedCircuit fuse(const ZarnikGraph& circuit, std::uint64_t num_qubits, unsigned max_qubits) {
@@ -118,7 +183,7 @@ FusedCircuit fuse(const ZarnikGraph& circuit, std::uint64_t num_qubits, unsigned
             continue;
         }
         if (kept_exact(op, num_qubits)) {
-            blocks.push_back(OpenBlock{{}, {&op}, true});
+            blocks.push_back(OpenBlock{{}, {}, {&op}, true});
             barrier = blocks.size();
             continue;
         }
@@ -132,14 +197,17 @@ FusedCircuit fuse(const ZarnikGraph& circuit, std::uint64_t num_qubits, unsigned
             {depends == 0 ? barrier : depends - 1, barrier,
              blocks.size() > SEARCH_WINDOW ? blocks.size() - SEARCH_WINDOW : std::size_t{0}});
         std::size_t best = blocks.size();
-        std::size_t best_growth = limit + 1;
+        std::size_t best_growth = 2 * MAX_FUSED_QUBITS + 1;
         for (std::size_t b = first; b < blocks.size(); ++b) {
             if (blocks[b].kept || b + 1 < depends) {
                 continue;
             }
             const std::size_t size = united(blocks[b].qubits, op).size();
-            const std::size_t growth = size - blocks[b].qubits.size();
-            if (size <= limit && growth <= best_growth) {
+            const std::size_t mixed = united(blocks[b].mixed, op, true).size();
+            // A mixed qubit doubles the block's work, a selecting one does not.
+            const std::size_t growth =
+                2 * (mixed - blocks[b].mixed.size()) + (size - blocks[b].qubits.size());
+            if (mixed <= limit && size <= MAX_FUSED_QUBITS && growth <= best_growth) {
                 best = b;
                 best_growth = growth;
             }
@@ -147,13 +215,14 @@ FusedCircuit fuse(const ZarnikGraph& circuit, std::uint64_t num_qubits, unsigned
         if (best < blocks.size()) {
             OpenBlock& chosen = blocks[best];
             chosen.qubits = united(chosen.qubits, op);
+            chosen.mixed = united(chosen.mixed, op, true);
             chosen.gates.push_back(&op);
             for (std::size_t j = 0; j < info.arity; ++j) {
                 latest[op.qubits[j]] = best + 1;
             }
             continue;
         }
-        blocks.push_back(OpenBlock{united({}, op), {&op}, false});
+        blocks.push_back(OpenBlock{united({}, op), united({}, op, true), {&op}, false});
         for (const std::uint64_t q : blocks.back().qubits) {
             latest[q] = blocks.size();
         }
@@ -183,6 +252,7 @@ void apply_fused(ZarnikState& state, const FusedCircuit& fused) {
                               std::to_string(fused.num_qubits) + " qubits, the state has " +
                               std::to_string(state.num_qubits()));
     }
+    check_steps(fused);
     Amplitude* psi = state.amplitudes_mut().data();
     for (const FusedStep& step : fused.steps) {
         if (step.qubits.empty()) {
@@ -194,13 +264,15 @@ void apply_fused(ZarnikState& state, const FusedCircuit& fused) {
             apply_whole(psi, step);
             continue;
         }
-        unsigned lane_bit = 0;
-        while (std::binary_search(step.qubits.begin(), step.qubits.end(), lane_bit)) {
-            ++lane_bit;
-        }
-        const std::vector<double> coefficients = detail::block_coefficients(step.matrix);
-        const detail::BlockKernelArgs block{k, step.qubits.data(), lane_bit, coefficients.data()};
-        parallel::for_each(state.dimension() >> (k + 1),
+        const detail::PreparedBlock prepared = detail::prepare_block(step.matrix, step.qubits);
+        const auto mixed = static_cast<unsigned>(prepared.mixed.size());
+        const detail::BlockKernelArgs block{mixed,
+                                            prepared.mixed.data(),
+                                            prepared.selectors.data(),
+                                            static_cast<unsigned>(prepared.selectors.size()),
+                                            prepared.lane_bit,
+                                            prepared.coefficients.data()};
+        parallel::for_each(state.dimension() >> (mixed + 1),
                            [&](std::uint64_t begin, std::uint64_t end) {
                                detail::apply_block_range(psi, block, begin, end);
                            });
