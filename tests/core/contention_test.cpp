@@ -39,8 +39,7 @@ TEST(ContentionBackoff, OnlyWaitsLongerThanTheCallersWorkAndOneMillisecondAreSta
     }
 }
 
-TEST(ContentionBackoff,
-     SerialPeriodDoublesWhileStallsRecurUpToTheLimitAndStartsOverAfterACleanJob) {
+TEST(ContentionBackoff, SerialPeriodDoublesWhileStallsRecurAndHalvesAfterCalmPooledRunning) {
     ContentionBackoff backoff;
     std::int64_t now = 0;
     std::int64_t expected = ContentionBackoff::FIRST_BACKOFF_NS;
@@ -48,20 +47,53 @@ TEST(ContentionBackoff,
         backoff.record(now, now + 10 * US, now + 10 * US + 5 * MS);
         now += 10 * US + 5 * MS;
     };
+    const auto clean = [&](std::int64_t duration) {
+        backoff.record(now, now + duration, now + duration);
+        now += duration;
+    };
+    const auto serial_for = [&](std::int64_t period) {
+        EXPECT_FALSE(backoff.pool_allowed(now + period - 1)) << period;
+        EXPECT_TRUE(backoff.pool_allowed(now + period)) << period;
+        now += period;
+    };
     for (int round = 0; round < 12; ++round) {
         stall();
-        EXPECT_FALSE(backoff.pool_allowed(now + expected - 1)) << round;
-        EXPECT_TRUE(backoff.pool_allowed(now + expected)) << round;
-        now += expected;
+        serial_for(expected);
         expected = std::min(2 * expected, ContentionBackoff::MAX_BACKOFF_NS);
     }
     EXPECT_EQ(expected, ContentionBackoff::MAX_BACKOFF_NS);
-    // A pooled job that ends without a stall: the next stall backs off for the first period.
-    backoff.record(now, now + 30 * US, now + 40 * US);
-    now += 40 * US;
+    // Clean pooled jobs shorter in total than the period leave it where it is.
+    for (int job = 0; job < 100; ++job) {
+        clean(100 * US);
+    }
     stall();
-    EXPECT_TRUE(backoff.pool_allowed(now + ContentionBackoff::FIRST_BACKOFF_NS));
-    EXPECT_FALSE(backoff.pool_allowed(now + ContentionBackoff::FIRST_BACKOFF_NS - 1));
+    serial_for(ContentionBackoff::MAX_BACKOFF_NS);
+    // Calm running as long as the period halves it, down to the first period and no further.
+    for (std::int64_t period = ContentionBackoff::MAX_BACKOFF_NS;
+         period > ContentionBackoff::FIRST_BACKOFF_NS; period /= 2) {
+        clean(period);
+    }
+    clean(ContentionBackoff::MAX_BACKOFF_NS);
+    stall();
+    serial_for(ContentionBackoff::FIRST_BACKOFF_NS);
+}
+
+// A new thread count lets the pool run at once, but a stall then backs off as long as before.
+TEST(ContentionBackoff, AllowNowEndsTheSerialPeriodButKeepsItsLength) {
+    ContentionBackoff backoff;
+    std::int64_t now = 0;
+    for (int round = 0; round < 3; ++round) {
+        backoff.record(now, now + 10 * US, now + 10 * US + 5 * MS);
+        now += 10 * US + 5 * MS;
+    }
+    EXPECT_FALSE(backoff.pool_allowed(now));
+    backoff.allow_now();
+    EXPECT_TRUE(backoff.pool_allowed(now));
+    backoff.record(now, now + 10 * US, now + 10 * US + 5 * MS);
+    now += 10 * US + 5 * MS;
+    const std::int64_t learned = 8 * ContentionBackoff::FIRST_BACKOFF_NS;
+    EXPECT_FALSE(backoff.pool_allowed(now + learned - 1));
+    EXPECT_TRUE(backoff.pool_allowed(now + learned));
 }
 
 }  // namespace

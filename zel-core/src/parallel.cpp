@@ -162,7 +162,8 @@ class WaitWord {
 constexpr int SPINS_BEFORE_SLEEP = PAUSES_BEFORE_YIELD + 64;
 
 // The back-off of the pool after stalls. Used by the driving thread only (jobs are submitted
-// and thread counts set from it); a new thread count starts it afresh.
+// and thread counts set from it); a new thread count ends a serial period but keeps the period's
+// length, since the other processes on the machine have not changed.
 detail::ContentionBackoff& contention() noexcept {
     static detail::ContentionBackoff state;
     return state;
@@ -327,7 +328,7 @@ std::size_t thread_count() noexcept {
 void set_thread_count(std::size_t count) noexcept {
     configured().store(count == 0 ? default_thread_count() : std::min(count, MAX_THREADS),
                        std::memory_order_relaxed);
-    contention() = detail::ContentionBackoff{};
+    contention().allow_now();
 }
 
 namespace detail {
