@@ -22,8 +22,12 @@ import sys
 from report import parse
 
 
+# Counters reported by some benchmarks (the passes of a fused circuit), by the same keys.
+COUNTERS = {}
+
+
 def load(paths):
-    """{(family, frozen args): median real time} over every file."""
+    """{(family, frozen args): median real time} over every file; counters go to COUNTERS."""
     times = {}
     for path in paths:
         with open(path, encoding="utf-8") as handle:
@@ -34,6 +38,8 @@ def load(paths):
             family, args = parse(bench.get("run_name", bench["name"]))
             key = (family, tuple(sorted(args.items())))
             times.setdefault(key, []).append(bench["real_time"])
+            if "passes" in bench:
+                COUNTERS[key] = bench["passes"]
     return {key: statistics.median(values) for key, values in times.items()}
 
 
@@ -77,16 +83,18 @@ def fused_ratios(times, plot):
         per_gate = times.get((family, with_arg(arguments, k="0")))
         if per_gate is None:
             continue
+        passes = COUNTERS.get((family, args))
         rows.append((int(arguments["n"]), int(arguments["gates"]), int(arguments["k"]),
-                     arguments.get("threads"), per_gate, fused))
-    for n, gates, k, threads, per_gate, fused in sorted(rows):
-        print(f"| {n} | {gates} | {k} (threads:{threads}) | | {per_gate:.4g} | {fused:.4g} | "
-              f"{fused / per_gate:.2f} |")
+                     arguments.get("threads"), per_gate, fused,
+                     "" if passes is None else f"{passes:.0f}"))
+    for n, gates, k, threads, per_gate, fused, passes in sorted(rows):
+        print(f"| {n} | {gates} | {k} (threads:{threads}) | {passes} | {per_gate:.4g} | "
+              f"{fused:.4g} | {fused / per_gate:.2f} |")
     if plot:
         with open(plot, "w", encoding="utf-8") as out:
             out.write("# n gates k threads per_gate_ms fused_ms\n")
             for row in sorted(rows):
-                out.write(" ".join(str(x) for x in row) + "\n")
+                out.write(" ".join(str(x) for x in row[:6]) + "\n")
 
 
 def probe_fractions(times):
