@@ -12,6 +12,10 @@
 
 namespace zel::detail {
 
+/// One amplitude as a vector of its two parts (re, im), for the pair updates that also take whole
+/// amplitudes: each lane computes exactly what the scalar form computes for that part.
+using AmplitudeLanes = double __attribute__((vector_size(16)));
+
 /// Hadamard factor: one unit in the last place below the double nearest to 1/sqrt(2)
 /// (0x3FE6A09E667F3BCC rather than ...BCD). The smaller value is part of the fixed arithmetic.
 inline constexpr double HADAMARD_FACTOR = 0.7071067811865475;
@@ -40,6 +44,11 @@ struct YUpdate {
         re1 = -i0;
         im1 = r0;
     }
+    void operator()(AmplitudeLanes& a0, AmplitudeLanes& a1) const noexcept {
+        const AmplitudeLanes l = a0, u = a1;
+        a0 = AmplitudeLanes{u[1], -u[0]};
+        a1 = AmplitudeLanes{-l[1], l[0]};
+    }
 };
 
 // The sum or difference is formed first, then scaled by the factor.
@@ -50,6 +59,11 @@ struct HUpdate {
         im0 = (i0 + i1) * HADAMARD_FACTOR;
         re1 = (r0 - r1) * HADAMARD_FACTOR;
         im1 = (i0 - i1) * HADAMARD_FACTOR;
+    }
+    void operator()(AmplitudeLanes& a0, AmplitudeLanes& a1) const noexcept {
+        const AmplitudeLanes l = a0, u = a1;
+        a0 = (l + u) * HADAMARD_FACTOR;
+        a1 = (l - u) * HADAMARD_FACTOR;
     }
 };
 
@@ -75,6 +89,16 @@ struct RXUpdate {
         re1 = alpha * r1 + beta * i0;
         im1 = alpha * i1 - beta * r0;
     }
+    // The sum for the real part and the difference for the imaginary one, each formed as above.
+    void operator()(AmplitudeLanes& a0, AmplitudeLanes& a1) const noexcept {
+        const AmplitudeLanes l = a0, u = a1;
+        const AmplitudeLanes kept0 = alpha * l;
+        const AmplitudeLanes kept1 = alpha * u;
+        const AmplitudeLanes crossed0 = beta * __builtin_shufflevector(u, u, 1, 0);
+        const AmplitudeLanes crossed1 = beta * __builtin_shufflevector(l, l, 1, 0);
+        a0 = __builtin_shufflevector(kept0 + crossed0, kept0 - crossed0, 0, 3);
+        a1 = __builtin_shufflevector(kept1 + crossed1, kept1 - crossed1, 0, 3);
+    }
 };
 
 // [[alpha, -beta], [beta, alpha]]
@@ -87,6 +111,11 @@ struct RYUpdate {
         im0 = alpha * i0 - beta * i1;
         re1 = beta * r0 + alpha * r1;
         im1 = beta * i0 + alpha * i1;
+    }
+    void operator()(AmplitudeLanes& a0, AmplitudeLanes& a1) const noexcept {
+        const AmplitudeLanes l = a0, u = a1;
+        a0 = alpha * l - beta * u;
+        a1 = beta * l + alpha * u;
     }
 };
 
