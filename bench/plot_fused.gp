@@ -17,4 +17,4 @@ set style data linespoints
 # Columns: n gates k threads per_gate_ms fused_ms; threads is 1 or 0 (all).
 sel(k) = sprintf("< awk '$2 == %d && $3 == %d && $4 == \"%s\"' %s", gates, k, threads, data)
 plot sel(3) using 1:5 title "per gate (exact kernels)", \
-     for [k = 2:5] sel(k) using 1:6 title sprintf("fused, blocks of %d qubits", k)
+     for [k = 2:5] sel(k) using 1:6 title sprintf("fused, blocks mixing at most %d qubits", k)
