@@ -39,28 +39,21 @@ struct OpenBlock {
     bool kept = false;
 };
 
-// Whether `op` may change the value of its j-th qubit in a basis state: every kind but the
-// diagonal ones, and CX but for its control. Qubits that no gate of a block mixes cost the block
-// nothing: they only select among its matrices.
+// Whether `op` may change the value of its j-th qubit in a basis state, read from the gate
+// table: the pair kinds mix their target, the diagonal ones nothing, SWAP both of its qubits and
+// CX its target only (it changes the amplitudes with the control set, keeping the control).
+// Qubits that no gate of a block mixes cost the block nothing: they only select among its
+// matrices.
 bool mixes(const Operation& op, std::size_t j) {
-    switch (op.gate.kind) {
-        case GateKind::I:
-        case GateKind::Z:
-        case GateKind::S:
-        case GateKind::T:
-        case GateKind::RZ:
-        case GateKind::CZ:
+    const GateInfo& info = gate_info(op.gate.kind);
+    switch (info.shape) {
+        case GateShape::None:
+        case GateShape::Diagonal:
             return false;
-        case GateKind::CX:
-            return j == 1;
-        case GateKind::X:
-        case GateKind::Y:
-        case GateKind::H:
-        case GateKind::SX:
-        case GateKind::RX:
-        case GateKind::RY:
-        case GateKind::SWAP:
+        case GateShape::Pair:
             return true;
+        case GateShape::Swap:
+            return info.changes != ChangedAmplitudes::ControlSet || j == 1;
     }
     return true;
 }
