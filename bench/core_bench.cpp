@@ -174,6 +174,21 @@ void top_qubit_benchmark(benchmark::State& bench, GateKind kind) {
     bench.SetBytesProcessed(bench.iterations() * gate_bytes(kind, qubits, dimension_of(bench)));
 }
 
+// A one-qubit kind on every qubit t of the register, so that no position escapes the comparison
+// with the probe. Arguments: n, t, threads.
+void every_qubit_benchmark(benchmark::State& bench, GateKind kind) {
+    const auto n = static_cast<std::uint64_t>(bench.range(0));
+    const ThreadScope scope(bench.range(2));
+    ZarnikState state = random_state(n);
+    const std::vector<std::uint64_t> qubits{static_cast<std::uint64_t>(bench.range(1))};
+    const zel::GateType gate{kind, zel::gate_info(kind).has_angle ? 3.141592653589793 : 0.0};
+    for (auto _ : bench) {
+        state.apply_gate(gate, qubits, {});
+        benchmark::ClobberMemory();
+    }
+    bench.SetBytesProcessed(bench.iterations() * gate_bytes(kind, qubits, dimension_of(bench)));
+}
+
 // GHZ preparation from |0...0>: H on qubit 0, then CX from qubit q to q + 1 up the register;
 // many short kernels in a row, where a pool that waits for an unscheduled worker shows first.
 void bm_ghz(benchmark::State& bench) {
@@ -473,6 +488,20 @@ void register_all() {
             ->ArgsProduct({{12, 22, 24, 26}, {0, 1}, THREADS})
             ->Unit(benchmark::kMicrosecond)
             ->UseRealTime();
+    }
+    for (const zel::GateInfo& info : zel::GATE_TABLE) {
+        if (info.arity != 1 || info.kind == GateKind::I) {
+            continue;
+        }
+        auto* bench = benchmark::RegisterBenchmark(("qubit/" + std::string(info.name)).c_str(),
+                                                   every_qubit_benchmark, info.kind);
+        bench->ArgNames({"n", "t", "threads"});
+        for (const std::int64_t n : {24, 26}) {
+            for (std::int64_t t = 0; t < n; ++t) {
+                bench->Args({n, t, 1});
+            }
+        }
+        bench->Unit(benchmark::kMicrosecond)->UseRealTime();
     }
     benchmark::RegisterBenchmark("ghz", bm_ghz)
         ->ArgNames({"n", "threads"})

@@ -7,6 +7,8 @@
     python3 bench/ratios.py fused results.json... --plot fused.dat
                                                        # also the data of the fused plot
     python3 bench/ratios.py probe results.json...     # gates as a fraction of the scale probe
+    python3 bench/ratios.py qubits results.json...    # one-qubit kinds on every qubit, as a
+                                                       # fraction of the scale probe's bandwidth
 
 Results repeated across files (or repetitions) are reduced to their median first. Only the
 standard library is used.
@@ -113,13 +115,72 @@ def probe_fractions(times):
               f"{time:.4g} | {probe:.4g} | {probe / time:.2f} |")
 
 
+def load_rates(paths):
+    """{(family, frozen args): median bytes per second} over every file."""
+    rates, medians = {}, {}
+    for path in paths:
+        with open(path, encoding="utf-8") as handle:
+            data = json.load(handle)
+        for bench in data["benchmarks"]:
+            if "bytes_per_second" not in bench:
+                continue
+            family, args = parse(bench.get("run_name", bench["name"]))
+            key = (family, tuple(sorted(args.items())))
+            if bench.get("run_type") != "aggregate":
+                rates.setdefault(key, []).append(bench["bytes_per_second"])
+            elif bench.get("aggregate_name") == "median":
+                # Files written with --benchmark_report_aggregates_only hold only these.
+                medians.setdefault(key, []).append(bench["bytes_per_second"])
+    for key, values in medians.items():
+        rates.setdefault(key, values)
+    return {key: statistics.median(values) for key, values in rates.items()}
+
+
+def spans(qubits):
+    """[1, 2, 3, 7] -> '1-3, 7'."""
+    out = []
+    for q in sorted(qubits):
+        if out and out[-1][1] == q - 1:
+            out[-1][1] = q
+        else:
+            out.append([q, q])
+    return ", ".join(str(a) if a == b else f"{a}-{b}" for a, b in out)
+
+
+def qubit_fractions(paths, goal=0.9):
+    """Each kind's bandwidth on every qubit over the scale probe's (the bytes a kernel must move:
+    Z, S and T on qubits 2 and up move half the lines)."""
+    rates = load_rates(paths)
+    rows = {}
+    for (family, args), rate in rates.items():
+        arguments = dict(args)
+        if not family.startswith("qubit/"):
+            continue
+        probe = rates.get(("probe/scale", tuple(sorted(
+            {"n": arguments["n"], "threads": arguments["threads"]}.items()))))
+        if probe is None:
+            continue
+        key = (family.split("/")[1], int(arguments["n"]))
+        rows.setdefault(key, {})[int(arguments["t"])] = rate / probe
+    print(f"| kind | n | median | lowest (qubit) | qubits below {goal} |")
+    print("|---|---|---|---|---|")
+    for (kind, n), fractions in sorted(rows.items()):
+        low = min(fractions, key=fractions.get)
+        below = [q for q, f in fractions.items() if f < goal]
+        print(f"| {kind} | {n} | {statistics.median(fractions.values()):.2f} | "
+              f"{fractions[low]:.2f} ({low}) | {spans(below) or '-'} |")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("what", choices=["threads", "fused", "probe"])
+    parser.add_argument("what", choices=["threads", "fused", "probe", "qubits"])
     parser.add_argument("files", nargs="+")
     parser.add_argument("--plot", help="with 'fused': write the plot data here")
     options = parser.parse_args()
+    if options.what == "qubits":
+        qubit_fractions(options.files)
+        return 0
     times = load(options.files)
     if options.what == "threads":
         thread_ratios(times)

@@ -10,3 +10,14 @@
 #else
 #define ZEL_TARGET_CLONES
 #endif
+
+// Clones for loops whose results are fixed to the bit: AVX2 without FMA and the baseline. GCC 12
+// contracts complex products into fused multiply-add-subtract (vfmaddsub) when vectorising for
+// a target that has FMA or AVX-512, even under -ffp-contract=off; on a target without them it
+// cannot. Function templates are cloned by GCC only; built with clang they keep the baseline.
+#if defined(__x86_64__) && defined(__ELF__) && !defined(ZEL_NO_TARGET_CLONES) && \
+    !defined(__SANITIZE_THREAD__) && defined(__GNUC__) && !defined(__clang__)
+#define ZEL_EXACT_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define ZEL_EXACT_CLONES
+#endif
