@@ -60,6 +60,18 @@ class Parts {
     double* p_;
 };
 
+// The pair update of the amplitudes at x and y (re, im each) in its two-lane form.
+template <class Update>
+[[gnu::always_inline]] inline void update_whole(const Update& update, double* x, double* y) {
+    AmplitudeLanes a0;
+    AmplitudeLanes a1;
+    std::memcpy(&a0, x, sizeof a0);
+    std::memcpy(&a1, y, sizeof a1);
+    update(a0, a1);
+    std::memcpy(x, &a0, sizeof a0);
+    std::memcpy(y, &a1, sizeof a1);
+}
+
 // Applies `update` to the pairs of the compressed indexes [begin, end) of a gate on qubit t,
 // one block at a time through a cache-resident copy of the upper amplitudes. The arithmetic per
 // pair is that of the direct loop; only the place where a1 waits changes. Out of line, like
@@ -80,13 +92,7 @@ template <class Update>
                 // Whole amplitudes as vectors: the crossed parts of RX defeat the compiler's
                 // vectoriser in this loop, which then ran at half the speed of H.
                 for (std::uint64_t k = 0; k < length; ++k) {
-                    AmplitudeLanes a0;
-                    AmplitudeLanes a1;
-                    std::memcpy(&a0, lower + 2 * k, sizeof a0);
-                    std::memcpy(&a1, upper + 2 * k, sizeof a1);
-                    update(a0, a1);
-                    std::memcpy(lower + 2 * k, &a0, sizeof a0);
-                    std::memcpy(upper + 2 * k, &a1, sizeof a1);
+                    update_whole(update, lower + 2 * k, upper + 2 * k);
                 }
             } else {
                 for (std::uint64_t k = 0; k < length; ++k) {
@@ -152,13 +158,7 @@ template <class Update>
                        if constexpr (std::is_same_v<Update, YUpdate>) {
                            // Whole amplitudes: one shuffle each, where the scalar form became
                            // cross-lane permutes (qubit 1 of 2^24: 0.67 of the probe, now 1.07).
-                           AmplitudeLanes a0;
-                           AmplitudeLanes a1;
-                           std::memcpy(&a0, a.data() + 2 * i, sizeof a0);
-                           std::memcpy(&a1, a.data() + 2 * j, sizeof a1);
-                           update(a0, a1);
-                           std::memcpy(a.data() + 2 * i, &a0, sizeof a0);
-                           std::memcpy(a.data() + 2 * j, &a1, sizeof a1);
+                           update_whole(update, a.data() + 2 * i, a.data() + 2 * j);
                        } else {
                            update(a.re(i), a.im(i), a.re(j), a.im(j));
                        }
