@@ -4,6 +4,7 @@
 
 #include "contention.hpp"
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -18,25 +19,52 @@ constexpr std::int64_t US = 1'000;
 struct Job {
     std::int64_t worked;  // start to the caller's last own chunk
     std::int64_t waited;  // from there to the job's end
+    std::size_t own;      // chunks the caller ran, of 8
+    std::int64_t spread;  // slowest minus fastest of the caller's chunks
     bool stall;
 };
 
-TEST(ContentionBackoff, OnlyWaitsLongerThanTheCallersWorkAndOneMillisecondAreStalls) {
+TEST(ContentionBackoff, StallsAreLongWaitsThatCostMoreThanTheWorkersChunksOrALostCore) {
+    constexpr std::int64_t STALL = ContentionBackoff::STALL_NS;
     const std::vector<Job> jobs = {
-        {20 * US, 30 * US, false},    // the worker's last chunk: the normal end of a job
-        {100 * US, 900 * US, false},  // long, but under a millisecond
-        {5 * MS, 4 * MS, false},      // shorter than the caller's own work
-        {200 * US, 1 * MS, true},     // exactly a millisecond, beyond the work
-        {50 * US, 16 * MS, true},     // a scheduler tick
+        {20 * US, 30 * US, 4, 2 * US, false},   // the worker's last chunk: a normal end
+        {STALL, STALL - 1, 7, 0, false},        // long, but under the threshold
+        {5 * MS, 4 * MS, 4, 0, false},          // the caller would have needed 5 ms for them
+        {5 * MS, 4 * MS, 7, 0, true},           // but under 1 ms for the one chunk it left
+        {7 * MS, 1 * MS, 7, 0, false},          // exactly the time the caller would have taken
+        {1 * MS, 8 * MS, 1, 0, true},           // 7 ms at the caller's pace against 8 waited
+        {STALL / 4, STALL, 4, 0, true},         // exactly the threshold, beyond the work
+        {50 * US, 16 * MS, 4, 0, true},         // a scheduler tick
+        {0, 2 * MS, 0, 0, true},                // the workers took every chunk, yet it waited
+        {STALL, 10 * US, 8, STALL - 1, false},  // the caller's chunks differ, but not by much
+        {STALL, 10 * US, 8, STALL, true},       // the caller lost its core inside a chunk
+        {2 * STALL, 10 * US, 8, STALL, false},  // for exactly half of its time
+        {4 * MS, 10 * US, 8, 1 * MS, false},    // a small part of a long job: page faults
+        {4 * MS, 10 * US, 8, 3 * MS, true},     // most of it
     };
     for (const Job& job : jobs) {
         ContentionBackoff backoff;
         const std::int64_t start = 100 * MS;
         const std::int64_t end = start + job.worked + job.waited;
-        backoff.record(start, start + job.worked, end);
-        EXPECT_EQ(backoff.pool_allowed(end), !job.stall) << job.worked << " " << job.waited;
+        backoff.record({.start = start,
+                        .own_done = start + job.worked,
+                        .end = end,
+                        .own = job.own,
+                        .chunks = 8,
+                        .own_spread = job.spread});
+        EXPECT_EQ(backoff.pool_allowed(end), !job.stall)
+            << job.worked << " " << job.waited << " " << job.own << " " << job.spread;
         EXPECT_TRUE(backoff.pool_allowed(end + ContentionBackoff::FIRST_BACKOFF_NS));
     }
+}
+
+// A job of two chunks, one each, that kept the caller waiting `waited` after its `worked`.
+PooledJob job_at(std::int64_t now, std::int64_t worked, std::int64_t waited) {
+    return {.start = now,
+            .own_done = now + worked,
+            .end = now + worked + waited,
+            .own = 1,
+            .chunks = 2};
 }
 
 TEST(ContentionBackoff, SerialPeriodDoublesWhileStallsRecurAndHalvesAfterCalmPooledRunning) {
@@ -44,11 +72,11 @@ TEST(ContentionBackoff, SerialPeriodDoublesWhileStallsRecurAndHalvesAfterCalmPoo
     std::int64_t now = 0;
     std::int64_t expected = ContentionBackoff::FIRST_BACKOFF_NS;
     const auto stall = [&] {
-        backoff.record(now, now + 10 * US, now + 10 * US + 5 * MS);
+        backoff.record(job_at(now, 10 * US, 5 * MS));
         now += 10 * US + 5 * MS;
     };
     const auto clean = [&](std::int64_t duration) {
-        backoff.record(now, now + duration, now + duration);
+        backoff.record(job_at(now, duration, 0));
         now += duration;
     };
     const auto serial_for = [&](std::int64_t period) {
@@ -83,13 +111,13 @@ TEST(ContentionBackoff, AllowNowEndsTheSerialPeriodButKeepsItsLength) {
     ContentionBackoff backoff;
     std::int64_t now = 0;
     for (int round = 0; round < 3; ++round) {
-        backoff.record(now, now + 10 * US, now + 10 * US + 5 * MS);
+        backoff.record(job_at(now, 10 * US, 5 * MS));
         now += 10 * US + 5 * MS;
     }
     EXPECT_FALSE(backoff.pool_allowed(now));
     backoff.allow_now();
     EXPECT_TRUE(backoff.pool_allowed(now));
-    backoff.record(now, now + 10 * US, now + 10 * US + 5 * MS);
+    backoff.record(job_at(now, 10 * US, 5 * MS));
     now += 10 * US + 5 * MS;
     const std::int64_t learned = 8 * ContentionBackoff::FIRST_BACKOFF_NS;
     EXPECT_FALSE(backoff.pool_allowed(now + learned - 1));

@@ -210,8 +210,8 @@ class Pool {
         claim_.store(std::uint64_t{generation} << 32, std::memory_order_release);
         generation_.store_and_wake(generation);
 
-        work(generation);
-        const std::int64_t own_done = now_ns();
+        detail::PooledJob record{.start = start, .chunks = chunks};
+        record.own = work(generation, &record);
         // Only chunks that a worker has claimed can still be running.
         for (int spin = 0;; ++spin) {
             const std::uint32_t done = completed_.load();
@@ -225,7 +225,8 @@ class Pool {
             }
         }
         task_.store(nullptr, std::memory_order_relaxed);
-        contention().record(start, own_done, now_ns());
+        record.end = now_ns();
+        contention().record(record);
         if (failed_.load(std::memory_order_acquire)) {
             std::rethrow_exception(failure_);
         }
@@ -238,18 +239,31 @@ class Pool {
             .count();
     }
 
-    // Claims and runs chunks of job `generation` until none is left.
-    void work(std::uint32_t generation) {
+    // Claims and runs chunks of job `generation` until none is left; returns how many it ran.
+    // The caller passes its record of the job, which gets the time its last chunk ended and the
+    // spread of its chunks' durations (one clock read per chunk; workers skip it).
+    std::size_t work(std::uint32_t generation, detail::PooledJob* record = nullptr) {
+        std::size_t ran = 0;
+        std::int64_t last = record != nullptr ? now_ns() : 0;
+        std::int64_t fastest = std::numeric_limits<std::int64_t>::max();
+        std::int64_t slowest = 0;
+        const auto finish = [&] {
+            if (record != nullptr) {
+                record->own_done = last;
+                record->own_spread = ran >= 2 ? slowest - fastest : 0;
+            }
+            return ran;
+        };
         while (true) {
             std::uint64_t word = claim_.load(std::memory_order_acquire);
             if (static_cast<std::uint32_t>(word >> 32) != generation) {
-                return;
+                return finish();
             }
             const std::uint32_t chunks = chunks_.load(std::memory_order_acquire);
             const detail::ChunkTask* task = task_.load(std::memory_order_acquire);
             const auto chunk = static_cast<std::uint32_t>(word);
             if (chunk >= chunks) {
-                return;
+                return finish();
             }
             if (!claim_.compare_exchange_weak(word, word + 1, std::memory_order_acq_rel,
                                               std::memory_order_acquire)) {
@@ -267,6 +281,13 @@ class Pool {
                 }
             }
             completed_.add(1, chunks);
+            ++ran;
+            if (record != nullptr) {
+                const std::int64_t now = now_ns();
+                fastest = std::min(fastest, now - last);
+                slowest = std::max(slowest, now - last);
+                last = now;
+            }
         }
     }
 

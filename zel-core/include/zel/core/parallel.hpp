@@ -13,11 +13,13 @@
 /// Above the grain, the range is cut into fixed chunks that the calling thread and the workers
 /// claim one at a time. The caller works through the chunks itself and waits only for chunks a
 /// worker has already started, never for a worker that has not woken up. A worker descheduled in
-/// the middle of a chunk still holds the caller up; when such a wait outlasts the caller's own
-/// work (and 1 ms), the following jobs run on the caller alone for a while, 10 ms at first and
-/// twice as long after every further stall (at most 1 s), until a pooled job runs without one.
-/// On a machine whose other cores are busy, parallel work thus degrades to the speed of the
-/// caller alone. Which thread runs a chunk never changes a result.
+/// the middle of a chunk still holds the caller up, and a worker the system puts on the caller's
+/// own core takes turns with it. When a job loses time that way (a wait of 200 us or more that
+/// cost more than running the workers' chunks on the caller would have, or one of the caller's
+/// chunks 200 us slower than another and by more than half its time in the job), the following
+/// jobs run on the caller alone for a while, 10 ms at first and twice as long after every
+/// further stall (at most 1 s), shrinking again while pooled jobs run without one. On a machine
+/// whose other cores are busy, parallel work thus degrades to the speed of the caller alone. Which thread runs a chunk never changes a result.
 ///
 /// An exception thrown by a body is caught where it arises and rethrown on the calling thread
 /// once every started chunk has finished (the first one raised, when several are); chunks not
