@@ -4,11 +4,12 @@
 // the middle of a chunk, and the caller, done with every other chunk, waits for it for as long as
 // the scheduler keeps it off a core: milliseconds, against microseconds of work. Such waits make
 // two threads several times slower than one. The pool therefore watches how long each pooled job
-// kept the caller waiting after it ran out of chunks, and after a wait that costs more than the
-// caller would have taken to run the workers' chunks itself it runs the following jobs on the
-// caller alone for a while (a back-off that doubles while the waits recur and halves again as
-// pooled jobs run without them). Which thread runs a chunk never changes a result: the chunks and
-// the order their partials are combined in are fixed.
+// kept the caller waiting after it ran out of chunks, and how evenly the caller's own chunks ran.
+// After a wait that costs more than the caller would have taken to run the workers' chunks
+// itself, or a chunk of the caller's that shows it lost its core, it runs the following jobs on
+// the caller alone for a while (a back-off that doubles while such stalls recur and halves again
+// as pooled jobs run without them). Which thread runs a chunk never changes a result: the chunks
+// and the order their partials are combined in are fixed.
 
 #include <algorithm>
 #include <cstddef>
@@ -55,10 +56,10 @@ class ContentionBackoff {
     /// job cost about the same, so the caller lost its core for that long, most often to a worker
     /// of its own that the system put on the same core. (A smaller spread, such as the page
     /// faults of a fresh buffer, is left alone.) Either way the job ran slower than on the caller
-    /// alone. A stall starts a serial period and doubles the next
-    /// one; pooled jobs without a stall halve it again once they have run that long without one,
-    /// so that a worker whose core another process holds for a while costs one stall per (long)
-    /// period, not one per job that follows a lucky one.
+    /// alone. A stall starts a serial period and doubles the next one; pooled jobs without a
+    /// stall halve it again once they have run that long without one, so that a worker whose
+    /// core another process holds for a while costs one stall per (long) period, not one per job
+    /// that follows a lucky one.
     void record(const PooledJob& job) noexcept {
         if (stalled(job)) {
             serial_until_ = job.end + backoff_;
@@ -71,10 +72,9 @@ class ContentionBackoff {
     }
 
   private:
-    // Whether the job lost time to the pool. Waiting for the workers cost more than running
-    // their chunks on the caller at the pace it ran its own (a caller that ran none has no pace:
-    // any long wait is then a stall); compared in floating point, since the products overflow no
-    // integer type the counts fit in.
+    // Whether the job lost time to the pool (see record). The wait is compared in floating
+    // point, since its products overflow no integer type the counts fit in; a caller that ran
+    // no chunk has no pace, and any long wait is then a stall.
     static bool stalled(const PooledJob& job) noexcept {
         if (job.own_spread >= STALL_NS && 2 * job.own_spread > job.own_done - job.start) {
             return true;

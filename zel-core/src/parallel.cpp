@@ -211,7 +211,7 @@ class Pool {
         generation_.store_and_wake(generation);
 
         detail::PooledJob record{.start = start, .chunks = chunks};
-        record.own = work(generation, &record);
+        work(generation, &record);
         // Only chunks that a worker has claimed can still be running.
         for (int spin = 0;; ++spin) {
             const std::uint32_t done = completed_.load();
@@ -239,31 +239,33 @@ class Pool {
             .count();
     }
 
-    // Claims and runs chunks of job `generation` until none is left; returns how many it ran.
-    // The caller passes its record of the job, which gets the time its last chunk ended and the
-    // spread of its chunks' durations (one clock read per chunk; workers skip it).
-    std::size_t work(std::uint32_t generation, detail::PooledJob* record = nullptr) {
+    // Claims and runs chunks of job `generation` until none is left. The caller passes its
+    // record of the job, which gets how many chunks it ran, the time its last one ended and the
+    // spread of their durations (one clock read per chunk; workers skip it).
+    void work(std::uint32_t generation, detail::PooledJob* record = nullptr) {
         std::size_t ran = 0;
         std::int64_t last = record != nullptr ? now_ns() : 0;
         std::int64_t fastest = std::numeric_limits<std::int64_t>::max();
         std::int64_t slowest = 0;
         const auto finish = [&] {
             if (record != nullptr) {
+                record->own = ran;
                 record->own_done = last;
                 record->own_spread = ran >= 2 ? slowest - fastest : 0;
             }
-            return ran;
         };
         while (true) {
             std::uint64_t word = claim_.load(std::memory_order_acquire);
             if (static_cast<std::uint32_t>(word >> 32) != generation) {
-                return finish();
+                finish();
+                return;
             }
             const std::uint32_t chunks = chunks_.load(std::memory_order_acquire);
             const detail::ChunkTask* task = task_.load(std::memory_order_acquire);
             const auto chunk = static_cast<std::uint32_t>(word);
             if (chunk >= chunks) {
-                return finish();
+                finish();
+                return;
             }
             if (!claim_.compare_exchange_weak(word, word + 1, std::memory_order_acq_rel,
                                               std::memory_order_acquire)) {

@@ -19,7 +19,8 @@
 /// chunks 200 us slower than another and by more than half its time in the job), the following
 /// jobs run on the caller alone for a while, 10 ms at first and twice as long after every
 /// further stall (at most 1 s), shrinking again while pooled jobs run without one. On a machine
-/// whose other cores are busy, parallel work thus degrades to the speed of the caller alone. Which thread runs a chunk never changes a result.
+/// whose other cores are busy, parallel work thus degrades to the speed of the caller alone.
+/// Which thread runs a chunk never changes a result.
 ///
 /// An exception thrown by a body is caught where it arises and rethrown on the calling thread
 /// once every started chunk has finished (the first one raised, when several are); chunks not
