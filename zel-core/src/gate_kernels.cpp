@@ -1,6 +1,7 @@
 #include "gate_kernels.hpp"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstring>
@@ -31,14 +32,28 @@ static_assert(sizeof(Amplitude) == 2 * sizeof(double));
 std::atomic<unsigned> far_from_qubit{FarPairTraversal{}.from_qubit};
 std::atomic<std::uint64_t> far_block{FarPairTraversal{}.block};
 
-// Qubits whose loops prefetch the next window (for_each_pair_ahead), chosen by measurement on
-// every qubit of 2^24 amplitudes: from qubit 5, where pairs lie 512 B apart, up to the qubit
-// from which the plain loops were as fast or faster (10 for kernels over both members of each
-// pair; 11 for Z, S and T, which change only the upper members and prefetch from qubit 2).
-constexpr unsigned PAIRS_AHEAD_FROM = 5;
-constexpr unsigned PAIRS_AHEAD_BELOW = 10;
-constexpr unsigned UPPER_AHEAD_FROM = 2;
-constexpr unsigned UPPER_AHEAD_BELOW = 11;
+// How the loops on qubit t prefetch (for_each_pair_ahead), chosen by measurement on every qubit
+// of 2^24 and 2^26 amplitudes, each against the plain loop and the other modes. Loops over both
+// members of each pair: from qubit 5, where pairs lie 512 B apart; from qubit 10 the window
+// no longer fits the first-level cache and goes to the second (qubit 10: 0.6-0.8 of the probe
+// before, 0.9-1.1 after); from qubit 14 the plain loop is as fast.
+constexpr Lookahead pairs_lookahead(unsigned t) noexcept {
+    if (t < 5 || t >= 14) {
+        return Lookahead::none;
+    }
+    return t < 10 ? Lookahead::whole : Lookahead::whole_outer;
+}
+
+// Z, S and T change only the upper members, whose runs are 64 B long on qubit 2 and 32 KiB on
+// qubit 11. Which mode fared best changed from qubit to qubit (an L2 prefetch on qubit 3 ran 4x
+// slower than either other mode); from qubit 11 the plain loop was as fast.
+constexpr Lookahead upper_lookahead(unsigned t) noexcept {
+    using enum Lookahead;
+    constexpr std::array<Lookahead, 11> BY_QUBIT{none,        none,        upper_outer, whole,
+                                                 whole_outer, whole,       whole,       whole,
+                                                 upper_outer, upper_outer, upper_outer};
+    return t < BY_QUBIT.size() ? BY_QUBIT[t] : none;
+}
 
 // Real-arithmetic view of the amplitude buffer: re of amplitude k at 2k, im at 2k + 1.
 class Parts {
@@ -122,19 +137,42 @@ template <class Update>
 }
 
 // One worker's share [begin, end) of the compressed pair indexes of qubit t: pair(i, j) for each
-// pair, prefetching the coming window when `ahead`. Built for each instruction set and chosen
+// pair, prefetching the coming window as MODE says. Built for each instruction set and chosen
 // when the library loads: at small t the arithmetic of the pairs, not memory, sets the pace,
 // and wider vectors take two or four amplitudes at once (RX on qubit 1 of 2^24 amplitudes ran
 // at half the probe's speed in the baseline build). Each lane computes what the scalar form
 // computes, without contraction into FMA, so every clone gives the same bits. `pair` comes by
 // value and holds its coefficients by value: a copy no amplitude can alias stays in registers.
-template <class Pair>
-ZEL_EXACT_CLONES void pair_range(const void* psi, std::uint64_t dimension, std::uint64_t begin,
-                                 std::uint64_t end, unsigned t, bool ahead, Pair pair) {
-    if (ahead) {
-        for_each_pair_ahead(psi, dimension, begin, end, t, pair);
-    } else {
+// Flattened: left to itself, GCC inlined only one of the two calls to `pair` in the loop on
+// qubit 1, which then ran scalar (RX there fell from 1.0 to 0.4-0.6 of the probe).
+template <Lookahead MODE, class Pair>
+[[gnu::flatten]] ZEL_EXACT_CLONES void pair_range(const void* psi, std::uint64_t dimension,
+                                                  std::uint64_t begin, std::uint64_t end,
+                                                  unsigned t, Pair pair) {
+    if constexpr (MODE == Lookahead::none) {
         for_each_pair(begin, end, t, pair);
+    } else {
+        for_each_pair_ahead<MODE>(psi, dimension, begin, end, t, pair);
+    }
+}
+
+// pair_range with the prefetch `ahead`, chosen at run time.
+template <class Pair>
+void pair_range(Lookahead ahead, const void* psi, std::uint64_t dimension, std::uint64_t begin,
+                std::uint64_t end, unsigned t, const Pair& pair) {
+    switch (ahead) {
+        case Lookahead::none:
+            pair_range<Lookahead::none>(psi, dimension, begin, end, t, pair);
+            return;
+        case Lookahead::whole:
+            pair_range<Lookahead::whole>(psi, dimension, begin, end, t, pair);
+            return;
+        case Lookahead::whole_outer:
+            pair_range<Lookahead::whole_outer>(psi, dimension, begin, end, t, pair);
+            return;
+        case Lookahead::upper_outer:
+            pair_range<Lookahead::upper_outer>(psi, dimension, begin, end, t, pair);
+            return;
     }
 }
 
@@ -151,9 +189,9 @@ template <class Update>
         });
         return;
     }
-    const bool ahead = t >= PAIRS_AHEAD_FROM && t < PAIRS_AHEAD_BELOW;
+    const Lookahead ahead = pairs_lookahead(t);
     parallel::for_each(dimension / 2, [&](std::uint64_t begin, std::uint64_t end) {
-        pair_range(psi, dimension, begin, end, t, ahead,
+        pair_range(ahead, psi, dimension, begin, end, t,
                    [a, update](std::uint64_t i, std::uint64_t j) {
                        if constexpr (std::is_same_v<Update, YUpdate>) {
                            // Whole amplitudes: one shuffle each, where the scalar form became
@@ -178,9 +216,9 @@ template <class Update>
         });
         return;
     }
-    const bool ahead = t >= PAIRS_AHEAD_FROM && t < PAIRS_AHEAD_BELOW;
+    const Lookahead ahead = pairs_lookahead(t);
     parallel::for_each(dimension / 2, [&](std::uint64_t begin, std::uint64_t end) {
-        pair_range(psi, dimension, begin, end, t, ahead, [psi](std::uint64_t i, std::uint64_t j) {
+        pair_range(ahead, psi, dimension, begin, end, t, [psi](std::uint64_t i, std::uint64_t j) {
             std::swap(psi[i], psi[j]);
         });
     });
@@ -191,9 +229,9 @@ template <class Update>
 [[gnu::noinline]] void upper_half_kernel(Amplitude* psi, std::uint64_t dimension, unsigned t,
                                          const Update& update) {
     const Parts a(psi);
-    const bool ahead = t >= UPPER_AHEAD_FROM && t < UPPER_AHEAD_BELOW;
+    const Lookahead ahead = upper_lookahead(t);
     parallel::for_each(dimension / 2, [&](std::uint64_t begin, std::uint64_t end) {
-        pair_range(psi, dimension, begin, end, t, ahead,
+        pair_range(ahead, psi, dimension, begin, end, t,
                    [a, update](std::uint64_t, std::uint64_t j) {
                        update(a.re(j), a.im(j));
                    });
@@ -325,11 +363,11 @@ ZEL_EXACT_CLONES void rz_runs(double* parts, std::uint64_t begin, std::uint64_t 
     }
     if (t < RZ_SEQUENTIAL_FROM_QUBIT) {
         parallel::for_each(dimension / 2, [&](std::uint64_t begin, std::uint64_t end) {
-            pair_range(psi, dimension, begin, end, static_cast<unsigned>(t), false,
-                       [a, clear, set](std::uint64_t i, std::uint64_t j) {
-                           clear(a.re(i), a.im(i));
-                           set(a.re(j), a.im(j));
-                       });
+            pair_range<Lookahead::none>(psi, dimension, begin, end, static_cast<unsigned>(t),
+                                        [a, clear, set](std::uint64_t i, std::uint64_t j) {
+                                            clear(a.re(i), a.im(i));
+                                            set(a.re(j), a.im(j));
+                                        });
         });
         return;
     }

@@ -53,19 +53,28 @@ template <class Body>
     }
 }
 
+/// How a loop over pairs prefetches (see for_each_pair_ahead).
+enum class Lookahead : unsigned char {
+    none,         ///< the plain loop of for_each_pair
+    whole,        ///< every line of the coming window, into the first-level cache
+    whole_outer,  ///< every line of the coming window, into the second-level cache only
+    upper_outer,  ///< the window's lines with bit t set only, into the second-level cache only
+};
+
 /// Like for_each_pair, for qubits whose pairs lie a few hundred bytes to a few tens of KiB apart.
 /// There the loop jumps back and forth between nearby streams, which the hardware prefetchers
 /// did not follow: such loops ran at a third of the bandwidth of a straight pass. So the pairs
 /// are taken in groups of eight (four on qubit 2, whose runs are four long), and each group
 /// first prefetches its share of the next window of
 /// 2^max(AHEAD_WINDOW_BITS, t + 1) amplitudes in address order (two amplitudes for every pair
-/// done here), which keeps the lines arriving ahead of the loop. A kernel that changes only the
-/// amplitudes with bit t set prefetches the whole window as well: reading the lines between is
-/// cheaper than leaving the stream. Prefetches stop before amplitude `limit`, the end of the
-/// state. They change no value, so the results are those of for_each_pair.
+/// done here), which keeps the lines arriving ahead of the loop. A window larger than the
+/// first-level cache (from qubit 10) is better prefetched into the second level only, where it
+/// does not evict the lines the loop is working on. A kernel that changes only the amplitudes
+/// with bit t set may prefetch only those lines. Prefetches stop before amplitude `limit`, the
+/// end of the state. They change no value, so the results are those of for_each_pair.
 inline constexpr unsigned AHEAD_WINDOW_BITS = 10;
 
-template <std::uint64_t GROUP, class Body>
+template <Lookahead MODE, std::uint64_t GROUP, class Body>
 [[gnu::always_inline]] inline void for_each_pair_group(const char* bytes, std::uint64_t limit,
                                                        std::uint64_t begin, std::uint64_t end,
                                                        unsigned t, Body&& body) {
@@ -79,7 +88,12 @@ template <std::uint64_t GROUP, class Body>
             (((c >> (window_bits - 1)) + 1) << window_bits) + 2 * (c & (pairs_per_window - 1));
         if (ahead + 2 * GROUP <= limit) {
             for (std::uint64_t k = 0; k < 2 * GROUP; k += AMPLITUDES_PER_LINE) {
-                __builtin_prefetch(bytes + (ahead + k) * BYTES_PER_AMPLITUDE, 1, 3);
+                const char* line = bytes + (ahead + k) * BYTES_PER_AMPLITUDE;
+                if constexpr (MODE == Lookahead::whole) {
+                    __builtin_prefetch(line, 1, 3);
+                } else if (MODE == Lookahead::whole_outer || ((ahead + k) & m) != 0) {
+                    __builtin_prefetch(line, 1, 2);
+                }
             }
         }
         const std::uint64_t i = insert_zero_bit(c, t);
@@ -92,16 +106,16 @@ template <std::uint64_t GROUP, class Body>
     }
 }
 
-template <class Body>
+template <Lookahead MODE, class Body>
 [[gnu::always_inline]] inline void for_each_pair_ahead(const void* amplitudes, std::uint64_t limit,
                                                        std::uint64_t begin, std::uint64_t end,
                                                        unsigned t, Body&& body) {
     // A group of pairs lies within one run of 2^t when it starts on a multiple of its size.
     const auto* bytes = static_cast<const char*>(amplitudes);
     if (t >= 3 && begin % 8 == 0 && end % 8 == 0) {
-        for_each_pair_group<8>(bytes, limit, begin, end, t, body);
+        for_each_pair_group<MODE, 8>(bytes, limit, begin, end, t, body);
     } else if (t == 2 && begin % 4 == 0 && end % 4 == 0) {
-        for_each_pair_group<4>(bytes, limit, begin, end, t, body);
+        for_each_pair_group<MODE, 4>(bytes, limit, begin, end, t, body);
     } else {
         for_each_pair(begin, end, t, body);
     }
