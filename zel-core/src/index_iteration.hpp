@@ -67,7 +67,7 @@ enum class Lookahead : unsigned char {
 /// are taken in groups of eight (four on qubit 2, whose runs are four long), and each group
 /// first prefetches its share of the next window of
 /// 2^max(AHEAD_WINDOW_BITS, t + 1) amplitudes in address order (two amplitudes for every pair
-/// done here), which keeps the lines arriving ahead of the loop. A window larger than the
+/// done here), which keeps the lines arriving ahead of the loop. A window as large as the
 /// first-level cache (from qubit 10) is better prefetched into the second level only, where it
 /// does not evict the lines the loop is working on. A kernel that changes only the amplitudes
 /// with bit t set may prefetch only those lines. Prefetches stop before amplitude `limit`, the
