@@ -45,13 +45,14 @@ constexpr Lookahead pairs_lookahead(unsigned t) noexcept {
 }
 
 // Z, S and T change only the upper members, whose runs are 64 B long on qubit 2 and 32 KiB on
-// qubit 11. Which mode fared best changed from qubit to qubit (an L2 prefetch on qubit 3 ran 4x
-// slower than either other mode); from qubit 11 the plain loop was as fast.
+// qubit 11. Which mode fared best changed from qubit to qubit (prefetching only the changed
+// lines ran 3x slower than reading every line on qubit 3, and 1.2-1.4x on qubits 5-7); from
+// qubit 12 the plain loop was as fast.
 constexpr Lookahead upper_lookahead(unsigned t) noexcept {
     using enum Lookahead;
-    constexpr std::array<Lookahead, 11> BY_QUBIT{none,        none,        upper_outer, whole,
-                                                 whole_outer, whole,       whole,       whole,
-                                                 upper_outer, upper_outer, upper_outer};
+    constexpr std::array<Lookahead, 12> BY_QUBIT{
+        none,  none,  upper_later, whole,       whole_outer, whole,
+        whole, whole, upper_later, upper_later, upper_later, upper_later};
     return t < BY_QUBIT.size() ? BY_QUBIT[t] : none;
 }
 
@@ -170,8 +171,8 @@ void pair_range(Lookahead ahead, const void* psi, std::uint64_t dimension, std::
         case Lookahead::whole_outer:
             pair_range<Lookahead::whole_outer>(psi, dimension, begin, end, t, pair);
             return;
-        case Lookahead::upper_outer:
-            pair_range<Lookahead::upper_outer>(psi, dimension, begin, end, t, pair);
+        case Lookahead::upper_later:
+            pair_range<Lookahead::upper_later>(psi, dimension, begin, end, t, pair);
             return;
     }
 }
