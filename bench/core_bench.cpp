@@ -466,6 +466,33 @@ void bm_probe_read(benchmark::State& bench) {
                             static_cast<std::int64_t>(BYTES_PER_AMPLITUDE));
 }
 
+// The access pattern of a one-qubit gate on the top qubit without the gate: amplitude k of the
+// lower half and its partner in the upper half, both read and rewritten in one straight loop
+// (sum and difference, scaled by 1/2 so the values stay bounded). shift:1 moves every partner
+// 4 KiB further, which changes nothing in the memory traffic but the distance between the two
+// lines the loop works on at once; the comparison isolates what that distance costs. One thread.
+void bm_probe_pairs(benchmark::State& bench) {
+    const auto n = static_cast<std::uint64_t>(bench.range(0));
+    const std::uint64_t shift = bench.range(1) != 0 ? 4096 / BYTES_PER_AMPLITUDE : 0;
+    ZarnikState state = random_state(n);
+    double* values = reinterpret_cast<double*>(state.amplitudes_mut().data());
+    const std::uint64_t half = state.dimension() / 2;
+    const std::uint64_t pairs = half - shift;
+    double* lower = values;
+    double* upper = values + 2 * (half + shift);
+    for (auto _ : bench) {
+        for (std::uint64_t k = 0; k < 2 * pairs; ++k) {
+            const double x = lower[k];
+            const double y = upper[k];
+            lower[k] = 0.5 * (x + y);
+            upper[k] = 0.5 * (x - y);
+        }
+        benchmark::ClobberMemory();
+    }
+    bench.SetBytesProcessed(bench.iterations() * static_cast<std::int64_t>(4 * pairs) *
+                            static_cast<std::int64_t>(BYTES_PER_AMPLITUDE));
+}
+
 void sized(benchmark::internal::Benchmark* bench) {
     bench->ArgNames({"n", "threads"})->ArgsProduct({QUBIT_COUNTS, THREADS});
     bench->Unit(benchmark::kMicrosecond)->UseRealTime();
@@ -533,6 +560,11 @@ void register_all() {
     sized(benchmark::RegisterBenchmark("probe/copy", bm_probe_copy));
     sized(benchmark::RegisterBenchmark("probe/scale", bm_probe_scale));
     sized(benchmark::RegisterBenchmark("probe/read", bm_probe_read));
+    benchmark::RegisterBenchmark("probe/pairs", bm_probe_pairs)
+        ->ArgNames({"n", "shift"})
+        ->ArgsProduct({{24, 26}, {0, 1}})
+        ->Unit(benchmark::kMicrosecond)
+        ->UseRealTime();
 }
 
 }  // namespace

@@ -97,6 +97,24 @@ TEST_F(FarPairs, BlockedTraversalsAreBitwiseThePlainLoops) {
     }
 }
 
+// Swaps whose two members lie on lines the first-level cache cannot hold together go through
+// the buffer at the default settings too; they must still give the plain loop's bits, whichever
+// order the pair comes in, with the short runs of qubit 8 and across both workers.
+TEST_F(FarPairs, SwapsOnSharedTagPairsAreBitwiseThePlainLoop) {
+    std::mt19937_64 rng(SEED);
+    const Vector start = random_state(19, rng);
+    for (const std::size_t threads : {1, 2}) {
+        parallel::set_thread_count(threads);
+        for (const std::vector<std::uint64_t>& qubits :
+             std::vector<std::vector<std::uint64_t>>{{11, 16}, {16, 11}, {12, 17}, {13, 18}}) {
+            SCOPED_TRACE(::testing::Message()
+                         << "SWAP on " << qubits[0] << "," << qubits[1] << " threads=" << threads);
+            EXPECT_TRUE(bitwise_equal(applied(start, GateKind::SWAP, qubits),
+                                      plain_loop_reference(GateKind::SWAP, ANGLE, qubits, start)));
+        }
+    }
+}
+
 TEST_F(FarPairs, BlockLengthIsClampedToTheBuffer) {
     detail::set_far_pair_traversal({5, 0});
     EXPECT_EQ(detail::far_pair_traversal().block, 1u);

@@ -24,7 +24,8 @@ static_assert(sizeof(Amplitude) == 2 * sizeof(double));
 // Amplitudes 2^24 or more apart (256 MiB) are far apart for this machine: a kernel that streams
 // two regions that far apart at once ran 3-7x slower than one over nearby pairs (H on the top
 // qubit of 2^26 amplitudes, 512 MiB apart: 465 ms against 102 ms on a middle qubit; CX and
-// SWAP on qubits 24 and 25: 6x), while 128 MiB apart (top qubit of 2^24) showed no penalty.
+// SWAP on qubits 24 and 25: 6x), while 128 MiB apart (top qubit of 2^24) showed no penalty:
+// from bit 28 of the address, partners share their first-level cache tag (same_line_tag).
 // Such kernels copy a block of the upper region into a buffer that stays in the first-level
 // cache, work against it and write it back: about 4x faster there, but 1.3-1.8x slower than the
 // direct loop on nearby pairs, hence the threshold. Tests lower both values to reach these
@@ -54,6 +55,31 @@ constexpr Lookahead upper_lookahead(unsigned t) noexcept {
         none,  none,  upper_later, whole,       whole_outer, whole,
         whole, whole, upper_later, upper_later, upper_later, upper_later};
     return t < BY_QUBIT.size() ? BY_QUBIT[t] : none;
+}
+
+// Whether the lines of amplitudes i and i ^ mask share their set and their way tag in this CPU
+// family's first-level data cache, which then cannot hold both: a loop that works on the two at
+// once loses each to the other on every access. The cache predicts the way of a line from eight
+// bits folded out of address bits 12-27 in pairs (12 with 27, 13 with 26, 14 with 25, 15 with
+// 20, ..., 19 with 24), so two lines in one set share the tag when their addresses differ in
+// both bits of a pair, or in neither, for every pair, for instance only above bit 27. Measured
+// here: SWAP on qubits {11, 16} and {8, 23} of 2^24 amplitudes (address bits 15 and 20, 12 and
+// 27) ran 4-6x slower than on {11, 17} and {8, 22}; H's access pattern on the top qubit of 2^26
+// amplitudes (bit 29) ran 9x slower than the probe, and at the probe with each partner 4 KiB
+// further. In amplitude bits (16 bytes each) the pairs are 8 with 23, 9 with 22, 10 with 21,
+// 11 with 16, ..., 15 with 20; bits 2-7 choose the set.
+constexpr bool same_line_tag(std::uint64_t mask) noexcept {
+    if ((mask & 0xFC) != 0 || (mask >> 2) == 0) {
+        return false;
+    }
+    constexpr std::array<std::pair<unsigned, unsigned>, 8> PAIRS{
+        {{8, 23}, {9, 22}, {10, 21}, {11, 16}, {12, 17}, {13, 18}, {14, 19}, {15, 20}}};
+    for (const auto& [a, b] : PAIRS) {
+        if ((((mask >> a) ^ (mask >> b)) & 1) != 0) {
+            return false;
+        }
+    }
+    return true;
 }
 
 // Real-arithmetic view of the amplitude buffer: re of amplitude k at 2k, im at 2k + 1.
@@ -408,7 +434,12 @@ ZEL_EXACT_CLONES void rz_runs(double* parts, std::uint64_t begin, std::uint64_t 
     const std::uint64_t distance = from < to ? to - from : from - to;
     const std::uint64_t block = far_block.load(std::memory_order_relaxed);
     const unsigned far = far_from_qubit.load(std::memory_order_relaxed);
-    if (far >= 64 || distance < (std::uint64_t{1} << far) || (std::uint64_t{1} << low) < block) {
+    // Members on lines of one way tag go through the buffer even with runs of a quarter block
+    // (qubit 8 of the pair {8, 23}): the direct loop there ran 4x slower than the buffer.
+    const bool shared_tag = far < 64 && same_line_tag(from ^ to);
+    const bool far_apart = far < 64 && distance >= (std::uint64_t{1} << far);
+    const std::uint64_t min_run = shared_tag ? std::min<std::uint64_t>(block, 256) : block;
+    if (!(shared_tag || far_apart) || (std::uint64_t{1} << low) < min_run) {
         parallel::for_each(dimension / 4, [&](std::uint64_t begin, std::uint64_t end) {
             for_each_quad(begin, end, low, high, [psi, from, to](std::uint64_t base) {
                 std::swap(psi[base | from], psi[base | to]);
