@@ -404,6 +404,23 @@ void bm_circuit(benchmark::State& bench) {
     bench.counters["passes"] = static_cast<double>(steps);
 }
 
+// A two-qubit kind with its lower qubit `low` and the other on qubit n - 4, in the order the
+// arguments give (rev:1 puts the upper qubit first: CX's control). Arguments: n, low, rev.
+void lower_qubit_benchmark(benchmark::State& bench, GateKind kind) {
+    const auto n = static_cast<std::uint64_t>(bench.range(0));
+    const ThreadScope scope(1);
+    ZarnikState state = random_state(n);
+    const auto low = static_cast<std::uint64_t>(bench.range(1));
+    const std::vector<std::uint64_t> qubits = bench.range(2) != 0
+                                                  ? std::vector<std::uint64_t>{n - 4, low}
+                                                  : std::vector<std::uint64_t>{low, n - 4};
+    for (auto _ : bench) {
+        state.apply_gate(zel::GateType::of(kind), qubits, {});
+        benchmark::ClobberMemory();
+    }
+    bench.SetBytesProcessed(bench.iterations() * gate_bytes(kind, qubits, dimension_of(bench)));
+}
+
 // Bandwidth probe: the three access patterns of the kernels, on buffers of the state's size,
 // split over the pool like the kernels (for_each) or summed in fixed chunks like the reductions.
 void bm_probe_copy(benchmark::State& bench) {
@@ -534,6 +551,14 @@ void register_all() {
             }
         }
         bench->Unit(benchmark::kMicrosecond)->UseRealTime();
+    }
+    for (const GateKind kind : {GateKind::CX, GateKind::CZ, GateKind::SWAP}) {
+        benchmark::RegisterBenchmark(("lower/" + std::string(zel::gate_info(kind).name)).c_str(),
+                                     lower_qubit_benchmark, kind)
+            ->ArgNames({"n", "low", "rev"})
+            ->ArgsProduct({{24}, benchmark::CreateDenseRange(0, 11, 1), {0, 1}})
+            ->Unit(benchmark::kMicrosecond)
+            ->UseRealTime();
     }
     benchmark::RegisterBenchmark("ghz", bm_ghz)
         ->ArgNames({"n", "threads"})

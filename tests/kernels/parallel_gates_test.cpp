@@ -36,7 +36,7 @@ class ParallelGates : public ::testing::Test {
 };
 
 // Qubit lists of a kind: one-qubit kinds on every qubit; two-qubit kinds on low, middle, top
-// and widest pairs, in both orders.
+// and widest pairs, and with each lower qubit whose loops prefetch (2-11), in both orders.
 std::vector<std::vector<std::uint64_t>> placements(const GateInfo& info) {
     if (info.arity == 1) {
         std::vector<std::vector<std::uint64_t>> every;
@@ -51,6 +51,10 @@ std::vector<std::vector<std::uint64_t>> placements(const GateInfo& info) {
     for (const auto& [a, b] : pairs) {
         result.push_back({a, b});
         result.push_back({b, a});
+    }
+    for (std::uint64_t low = 2; low < 12; ++low) {
+        result.push_back({low, QUBITS - 3});
+        result.push_back({QUBITS - 3, low});
     }
     return result;
 }
