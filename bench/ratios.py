@@ -9,6 +9,8 @@
     python3 bench/ratios.py probe results.json...     # gates as a fraction of the scale probe
     python3 bench/ratios.py qubits results.json...    # one-qubit kinds on every qubit, as a
                                                        # fraction of the scale probe's bandwidth
+    python3 bench/ratios.py lower results.json...     # two-qubit kinds by lower qubit: time
+                                                       # over the time of one scale probe pass
 
 Results repeated across files (or repetitions) are reduced to their median first. Only the
 standard library is used.
@@ -171,10 +173,31 @@ def qubit_fractions(paths, goal=0.9):
               f"{fractions[low]:.2f} ({low}) | {spans(below) or '-'} |")
 
 
+def lower_passes(times):
+    """CX, CZ and SWAP by lower qubit (lower/<kind>/n/low/rev), in passes of the scale probe."""
+    columns = {}
+    for (family, args), time in times.items():
+        arguments = dict(args)
+        if not family.startswith("lower/"):
+            continue
+        probe = times.get(("probe/scale", tuple(sorted(
+            {"n": arguments["n"], "threads": "1"}.items()))))
+        if probe is None:
+            continue
+        name = family.split("/")[1] + (" rev" if arguments["rev"] == "1" else "")
+        columns.setdefault(name, {})[int(arguments["low"])] = time / probe
+    names = sorted(columns)
+    print("| lower qubit | " + " | ".join(names) + " |")
+    print("|---" * (len(names) + 1) + "|")
+    for low in sorted({q for column in columns.values() for q in column}):
+        cells = (f"{columns[name][low]:.2f}" if low in columns[name] else "-" for name in names)
+        print(f"| {low} | " + " | ".join(cells) + " |")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("what", choices=["threads", "fused", "probe", "qubits"])
+    parser.add_argument("what", choices=["threads", "fused", "probe", "qubits", "lower"])
     parser.add_argument("files", nargs="+")
     parser.add_argument("--plot", help="with 'fused': write the plot data here")
     options = parser.parse_args()
@@ -186,6 +209,8 @@ def main():
         thread_ratios(times)
     elif options.what == "fused":
         fused_ratios(times, options.plot)
+    elif options.what == "lower":
+        lower_passes(times)
     else:
         probe_fractions(times)
     return 0
