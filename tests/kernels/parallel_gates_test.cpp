@@ -36,7 +36,8 @@ class ParallelGates : public ::testing::Test {
 };
 
 // Qubit lists of a kind: one-qubit kinds on every qubit; two-qubit kinds on low, middle, top
-// and widest pairs, and with each lower qubit whose loops prefetch (2-11), in both orders.
+// and widest pairs, with each lower qubit whose loops prefetch (2-11), and with lower qubits 0
+// and 1 under upper qubits of each prefetch mode, in both orders.
 std::vector<std::vector<std::uint64_t>> placements(const GateInfo& info) {
     if (info.arity == 1) {
         std::vector<std::vector<std::uint64_t>> every;
@@ -55,6 +56,13 @@ std::vector<std::vector<std::uint64_t>> placements(const GateInfo& info) {
     for (std::uint64_t low = 2; low < 12; ++low) {
         result.push_back({low, QUBITS - 3});
         result.push_back({QUBITS - 3, low});
+    }
+    // Lower qubit 0 or 1: the loops prefetch by the upper qubit.
+    for (const std::uint64_t low : {0, 1}) {
+        for (const std::uint64_t high : {2, 3, 4, 7, 12}) {
+            result.push_back({low, high});
+            result.push_back({high, low});
+        }
     }
     return result;
 }

@@ -82,14 +82,31 @@ constexpr bool same_line_tag(std::uint64_t mask) noexcept {
     return true;
 }
 
-// How the direct loops of CX, CZ and SWAP prefetch, by their lower qubit (0-11; none above),
-// each the fastest of the four modes in a sweep over lower qubits 2-11 of 2^24 amplitudes.
+// How the direct loops of CX, CZ and SWAP prefetch, by their lower qubit (2-11; none above),
+// each the fastest of the four modes in a sweep over lower qubits 2-11 of 2^24 amplitudes, and
+// with the lower qubit on 0 or 1 by the upper one.
 // Which lines to fetch depends on where the changed members lie: SWAP changes one member on
 // each side of the upper qubit, CX two members that differ in its target, CZ one.
 enum class QuadShape : unsigned char { swap, cx_control_low, cx_target_low, cz };
 
-constexpr QuadLookahead quad_lookahead(QuadShape shape, unsigned low) noexcept {
+constexpr QuadLookahead quad_lookahead(QuadShape shape, unsigned low, unsigned high) noexcept {
     using enum QuadLookahead;
+    if (low < 2) {
+        // Each line then holds members of several quads, and the upper qubit sets the pattern,
+        // as for a one-qubit kind on it: SWAP and CX with its control on qubit 0 or 1 change
+        // lines on both sides of it (1.05-1.3 passes of the probe against 1.4-2.9 with the
+        // upper qubit on 5-10), CX with its target there and CZ only the lines with the upper
+        // bit set (0.5-1.0 on 3-13 against 0.55-4.3).
+        constexpr unsigned UPPER_QUBITS = 14;
+        constexpr std::array<std::array<QuadLookahead, UPPER_QUBITS>, 2> BY_UPPER{{
+            {none, none, none, none, none, whole, whole, whole, whole, whole, whole, none, none,
+             none},
+            {none, none, none, touched, whole, whole, whole, touched, touched, touched, touched,
+             touched, touched, touched},
+        }};
+        const bool both_sides = shape == QuadShape::swap || shape == QuadShape::cx_control_low;
+        return high < UPPER_QUBITS ? BY_UPPER[both_sides ? 0 : 1][high] : none;
+    }
     constexpr unsigned QUBITS = 12;
     constexpr std::array<std::array<QuadLookahead, QUBITS>, 4> BY_SHAPE{{
         // swap: 0.6-0.85 of a probe pass on qubits 2-11, against 0.65-3.3
@@ -462,7 +479,7 @@ ZEL_EXACT_CLONES void rz_runs(double* parts, std::uint64_t begin, std::uint64_t 
     const auto high = static_cast<unsigned>(std::max(q0, q1));
     const std::uint64_t both = (std::uint64_t{1} << q0) | (std::uint64_t{1} << q1);
     const Parts a(psi);
-    const QuadLookahead ahead = quad_lookahead(QuadShape::cz, low);
+    const QuadLookahead ahead = quad_lookahead(QuadShape::cz, low, high);
     parallel::for_each(dimension / 4, [&](std::uint64_t begin, std::uint64_t end) {
         quad_range(ahead, psi, dimension, begin, end, low, high, both, both,
                    [a, both](std::uint64_t base) {
@@ -496,7 +513,7 @@ ZEL_EXACT_CLONES void rz_runs(double* parts, std::uint64_t begin, std::uint64_t 
         const QuadShape shape = kind == GateKind::SWAP ? QuadShape::swap
                                 : q0 == low            ? QuadShape::cx_control_low
                                                        : QuadShape::cx_target_low;
-        const QuadLookahead ahead = quad_lookahead(shape, low);
+        const QuadLookahead ahead = quad_lookahead(shape, low, high);
         parallel::for_each(dimension / 4, [&](std::uint64_t begin, std::uint64_t end) {
             quad_range(ahead, psi, dimension, begin, end, low, high, from, to,
                        [psi, from, to](std::uint64_t base) {

@@ -186,12 +186,15 @@ enum class QuadLookahead : unsigned char {
 };
 
 /// Like for_each_quad for a kernel that changes the members base | first and base | second of
-/// each quad, when the lower qubit is 2 or more. With the lower qubit between 2 and 10 such a
-/// kernel changes runs of 64 B to 16 KiB here and there, a pattern the hardware prefetchers do
-/// not follow: CX with its control on qubit 3 took 3.3 times as long as a whole in-place pass
-/// over the state, for half of its lines. So the quads are taken four at a time (one line of
-/// each member), each four first prefetching the lines of the quads QUAD_AHEAD later, as MODE
-/// says. Prefetches stop before amplitude `limit`, the end of the state, and change no value.
+/// each quad (lower qubit 0 or 1: with the upper qubit 3 or more). With the lower qubit between 2
+/// and 10 such a kernel changes runs of 64 B to 16 KiB here and there, a pattern the hardware
+/// prefetchers do not follow: CX with its control on qubit 3 took 3.3 times as long as a whole
+/// in-place pass over the state, for half of its lines; with the lower qubit on 0 or 1 the upper
+/// one sets a similar pattern (CX with its target on qubit 0 and control on 3: 4.3 passes). So
+/// the quads are taken four at a time (one line of each member, or two lines on each side of
+/// the upper qubit when the lower is 0 or 1), each four first prefetching the lines of the quads
+/// QUAD_AHEAD later, as MODE says. Prefetches stop before amplitude `limit`, the end of the
+/// state, and change no value.
 inline constexpr std::uint64_t QUAD_AHEAD = 512;
 
 template <QuadLookahead MODE, class Body>
@@ -202,10 +205,16 @@ template <QuadLookahead MODE, class Body>
                                                        Body&& body) {
     constexpr std::uint64_t GROUP = 4;  // quads per line of each member when low >= 2
     constexpr std::uint64_t BYTES_PER_AMPLITUDE = 16;
-    if (MODE == QuadLookahead::none || low < 2 || begin % GROUP != 0 || end % GROUP != 0) {
+    constexpr std::uint64_t AMPLITUDES_PER_LINE = 4;
+    if (MODE == QuadLookahead::none || (low < 2 && high < 3) || begin % GROUP != 0 ||
+        end % GROUP != 0) {
         for_each_quad(begin, end, low, high, body);
         return;
     }
+    // With the lower qubit 0 or 1 a group of four quads covers an aligned run of eight
+    // amplitudes on each side of `high`, two lines each; its bases lie at these offsets.
+    const bool narrow = low < 2;
+    constexpr std::uint64_t NARROW_OFFSETS[2][GROUP] = {{0, 2, 4, 6}, {0, 1, 4, 5}};
     const auto* bytes = static_cast<const char*>(amplitudes);
     constexpr int LOCALITY = MODE == QuadLookahead::whole_near ? 3 : 2;
     const std::uint64_t low_bit = std::uint64_t{1} << low;
@@ -217,7 +226,20 @@ template <QuadLookahead MODE, class Body>
             // Written out rather than through a helper lambda: GCC may drop a call whose body
             // only prefetches.
             const std::uint64_t base = insert_zero_bit(insert_zero_bit(later, low), high);
-            if constexpr (MODE == QuadLookahead::touched) {
+            if (narrow) {
+                // Touched: the sides of `high` that the changed members lie on; else both.
+                const std::uint64_t one = MODE == QuadLookahead::touched ? first & high_bit : 0;
+                const std::uint64_t two =
+                    MODE == QuadLookahead::touched ? second & high_bit : high_bit;
+                __builtin_prefetch(bytes + (base | one) * BYTES_PER_AMPLITUDE, 1, LOCALITY);
+                __builtin_prefetch(
+                    bytes + ((base | one) + AMPLITUDES_PER_LINE) * BYTES_PER_AMPLITUDE, 1,
+                    LOCALITY);
+                __builtin_prefetch(bytes + (base | two) * BYTES_PER_AMPLITUDE, 1, LOCALITY);
+                __builtin_prefetch(
+                    bytes + ((base | two) + AMPLITUDES_PER_LINE) * BYTES_PER_AMPLITUDE, 1,
+                    LOCALITY);
+            } else if constexpr (MODE == QuadLookahead::touched) {
                 __builtin_prefetch(bytes + (base | first) * BYTES_PER_AMPLITUDE, 1, LOCALITY);
                 __builtin_prefetch(bytes + (base | second) * BYTES_PER_AMPLITUDE, 1, LOCALITY);
             } else {
@@ -228,6 +250,12 @@ template <QuadLookahead MODE, class Body>
             }
         }
         const std::uint64_t base = insert_zero_bit(insert_zero_bit(c, low), high);
+        if (narrow) {
+            for (const std::uint64_t offset : NARROW_OFFSETS[low]) {
+                body(base + offset);
+            }
+            continue;
+        }
 #pragma GCC unroll 1
         for (std::uint64_t k = 0; k < GROUP; ++k) {
             body(base + k);
