@@ -404,16 +404,19 @@ void bm_circuit(benchmark::State& bench) {
     bench.counters["passes"] = static_cast<double>(steps);
 }
 
-// A two-qubit kind with its lower qubit `low` and the other on qubit n - 4, in the order the
-// arguments give (rev:1 puts the upper qubit first: CX's control). Arguments: n, low, rev.
-void lower_qubit_benchmark(benchmark::State& bench, GateKind kind) {
+// A two-qubit kind on qubit `q` and a fixed partner, in the order the arguments give (rev:1
+// puts the partner first: CX's control). lower/ sweeps the lower qubit against qubit n - 4,
+// upper/ the upper qubit against qubit 0. Arguments: n, q, rev.
+template <bool UPPER>
+void two_qubit_sweep_benchmark(benchmark::State& bench, GateKind kind) {
     const auto n = static_cast<std::uint64_t>(bench.range(0));
     const ThreadScope scope(1);
     ZarnikState state = random_state(n);
-    const auto low = static_cast<std::uint64_t>(bench.range(1));
+    const auto q = static_cast<std::uint64_t>(bench.range(1));
+    const std::uint64_t partner = UPPER ? 0 : n - 4;
     const std::vector<std::uint64_t> qubits = bench.range(2) != 0
-                                                  ? std::vector<std::uint64_t>{n - 4, low}
-                                                  : std::vector<std::uint64_t>{low, n - 4};
+                                                  ? std::vector<std::uint64_t>{partner, q}
+                                                  : std::vector<std::uint64_t>{q, partner};
     for (auto _ : bench) {
         state.apply_gate(zel::GateType::of(kind), qubits, {});
         benchmark::ClobberMemory();
@@ -553,10 +556,17 @@ void register_all() {
         bench->Unit(benchmark::kMicrosecond)->UseRealTime();
     }
     for (const GateKind kind : {GateKind::CX, GateKind::CZ, GateKind::SWAP}) {
-        benchmark::RegisterBenchmark(("lower/" + std::string(zel::gate_info(kind).name)).c_str(),
-                                     lower_qubit_benchmark, kind)
+        const std::string name(zel::gate_info(kind).name);
+        benchmark::RegisterBenchmark(("lower/" + name).c_str(), two_qubit_sweep_benchmark<false>,
+                                     kind)
             ->ArgNames({"n", "low", "rev"})
             ->ArgsProduct({{24}, benchmark::CreateDenseRange(0, 11, 1), {0, 1}})
+            ->Unit(benchmark::kMicrosecond)
+            ->UseRealTime();
+        benchmark::RegisterBenchmark(("upper/" + name).c_str(), two_qubit_sweep_benchmark<true>,
+                                     kind)
+            ->ArgNames({"n", "high", "rev"})
+            ->ArgsProduct({{24}, benchmark::CreateDenseRange(2, 13, 1), {0, 1}})
             ->Unit(benchmark::kMicrosecond)
             ->UseRealTime();
     }

@@ -9,8 +9,9 @@
     python3 bench/ratios.py probe results.json...     # gates as a fraction of the scale probe
     python3 bench/ratios.py qubits results.json...    # one-qubit kinds on every qubit, as a
                                                        # fraction of the scale probe's bandwidth
-    python3 bench/ratios.py lower results.json...     # two-qubit kinds by lower qubit: time
-                                                       # over the time of one scale probe pass
+    python3 bench/ratios.py lower results.json...     # two-qubit kinds by lower qubit, and by
+                                                       # upper qubit with the other on qubit 0:
+                                                       # time over that of one scale probe pass
 
 Results repeated across files (or repetitions) are reduced to their median first. Only the
 standard library is used.
@@ -173,21 +174,22 @@ def qubit_fractions(paths, goal=0.9):
               f"{fractions[low]:.2f} ({low}) | {spans(below) or '-'} |")
 
 
-def lower_passes(times):
-    """CX, CZ and SWAP by lower qubit (lower/<kind>/n/low/rev), in passes of the scale probe."""
+def sweep_passes(times, prefix, key):
+    """CX, CZ and SWAP by one qubit (lower/<kind>/n/low/rev, upper/<kind>/n/high/rev), in passes
+    of the scale probe."""
     columns = {}
     for (family, args), time in times.items():
         arguments = dict(args)
-        if not family.startswith("lower/"):
+        if not family.startswith(prefix + "/"):
             continue
         probe = times.get(("probe/scale", tuple(sorted(
             {"n": arguments["n"], "threads": "1"}.items()))))
         if probe is None:
             continue
         name = family.split("/")[1] + (" rev" if arguments["rev"] == "1" else "")
-        columns.setdefault(name, {})[int(arguments["low"])] = time / probe
+        columns.setdefault(name, {})[int(arguments[key])] = time / probe
     names = sorted(columns)
-    print("| lower qubit | " + " | ".join(names) + " |")
+    print(f"| {prefix} qubit | " + " | ".join(names) + " |")
     print("|---" * (len(names) + 1) + "|")
     for low in sorted({q for column in columns.values() for q in column}):
         cells = (f"{columns[name][low]:.2f}" if low in columns[name] else "-" for name in names)
@@ -210,7 +212,9 @@ def main():
     elif options.what == "fused":
         fused_ratios(times, options.plot)
     elif options.what == "lower":
-        lower_passes(times)
+        sweep_passes(times, "lower", "low")
+        print()
+        sweep_passes(times, "upper", "high")
     else:
         probe_fractions(times)
     return 0
