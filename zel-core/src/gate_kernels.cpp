@@ -109,16 +109,16 @@ constexpr QuadLookahead quad_lookahead(QuadShape shape, unsigned low, unsigned h
     }
     constexpr unsigned QUBITS = 12;
     constexpr std::array<std::array<QuadLookahead, QUBITS>, 4> BY_SHAPE{{
-        // swap: 0.6-0.85 of a probe pass on qubits 2-11, against 0.65-3.3
+        // swap: 0.6-1.0 of a probe pass on qubits 2-11, against 0.7-4.1
         {none, none, touched, touched, whole, whole, whole, whole, touched, touched, touched,
          touched},
-        // cx_control_low: 0.6-0.9, against 0.65-3.4
+        // cx_control_low: 0.55-1.4, against 0.7-3.1
         {none, none, touched, whole_near, whole, whole, whole, whole, touched, touched, touched,
          touched},
-        // cx_target_low: 0.55-0.75, against 0.5-1.8
+        // cx_target_low: 0.55-0.85, against 0.5-1.9
         {none, none, touched, touched, touched, touched, touched, touched, touched, touched,
          touched, touched},
-        // cz: 0.5-0.85, against 0.5-2.5
+        // cz: 0.45-0.85, against 0.5-2.5
         {none, none, touched, whole_near, touched, touched, touched, touched, touched, touched,
          touched, none},
     }};
