@@ -5,6 +5,7 @@
 // workload of the ThreadSanitizer build, which sees any write two workers share.
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <bit>
 #include <chrono>
@@ -86,6 +87,30 @@ TEST_F(PoolContractTest, ForEachCoversEveryIndexOnceInDisjointChunks) {
 
 // The chunk boundaries of the sum are [k * SUM_CHUNK, min(n, (k + 1) * SUM_CHUNK)), each chunk
 // is summed once, and the partials are added in ascending k from -0.0.
+// Jobs back to back whose chunk counts grow from one to the next: a worker that read the claim
+// word of a finished job must not pair it with the next job's task and count, which would run a
+// chunk of the new job before it is published and then once more.
+TEST_F(PoolContractTest, BackToBackJobsRunEveryChunkExactlyOnce) {
+    constexpr std::size_t MOST = 8;
+    constexpr int JOBS = 200000;
+    for (const std::size_t threads : {std::size_t{2}, std::size_t{3}}) {
+        zel::parallel::set_thread_count(threads);
+        std::array<std::atomic<int>, MOST> runs{};
+        int wrong = 0;
+        for (int job = 0; job < JOBS; ++job) {
+            const std::size_t chunks = 1 + static_cast<std::size_t>(job) % MOST;
+            zel::parallel::detail::run_chunks(chunks, [&runs](std::size_t c) {
+                runs[c].fetch_add(1, std::memory_order_relaxed);
+            });
+            for (std::size_t c = 0; c < MOST; ++c) {
+                const int expected = c < chunks ? 1 : 0;
+                wrong += runs[c].exchange(0, std::memory_order_relaxed) != expected ? 1 : 0;
+            }
+        }
+        EXPECT_EQ(wrong, 0) << "threads " << threads;
+    }
+}
+
 TEST_F(PoolContractTest, SumAddsFixedChunksInAscendingOrder) {
     for (const std::size_t n : LENGTHS) {
         // Values whose sum depends on the grouping, so a different order shows in the bits.

@@ -200,13 +200,21 @@ class Pool {
             return;
         }
         ensure_workers(threads - 1);
+        const std::uint32_t generation = generation_.load() + 1;
+        // Close the previous job's claims before its task and count change. A worker may have
+        // read the claim word of the last job when all of its chunks were taken and then be
+        // descheduled; had the word stayed, its compare-and-swap would succeed once it woke, on
+        // the new task and count, and run a chunk of this job before it is published (and again
+        // after). The closed word carries the new generation, so such a claim fails, and no chunk
+        // index reaches CLAIMS_CLOSED. The release stores below order this one before any read
+        // of the new task or count.
+        claim_.store((std::uint64_t{generation} << 32) | CLAIMS_CLOSED, std::memory_order_relaxed);
         wanted_.store(threads - 1, std::memory_order_relaxed);
-        task_.store(&task, std::memory_order_relaxed);
-        chunks_.store(chunks, std::memory_order_relaxed);
+        task_.store(&task, std::memory_order_release);
+        chunks_.store(chunks, std::memory_order_release);
         completed_.reset(0);
         failed_.store(false, std::memory_order_relaxed);
         failure_ = nullptr;
-        const std::uint32_t generation = generation_.load() + 1;
         claim_.store(std::uint64_t{generation} << 32, std::memory_order_release);
         generation_.store_and_wake(generation);
 
@@ -323,6 +331,8 @@ class Pool {
             });
         }
     }
+
+    static constexpr std::uint64_t CLAIMS_CLOSED = 0xFFFF'FFFF;
 
     std::atomic<std::uint64_t> claim_{0};
     WaitWord generation_;
