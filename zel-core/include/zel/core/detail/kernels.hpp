@@ -38,6 +38,9 @@ struct FarPairTraversal {
     std::uint64_t block = 1024;
 
     static constexpr std::uint64_t MAX_BLOCK = 1024;
+    /// Most amplitudes per step where the results go back to memory past the caches (the
+    /// one-qubit kinds, and CX and SWAP on pairs far apart); `block` when smaller.
+    static constexpr std::uint64_t STREAM_BLOCK = 32;
 };
 
 /// The traversal in effect.
