@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <chrono>
 #include <cmath>
 #include <complex>
 #include <cstdint>
@@ -187,6 +188,39 @@ void every_qubit_benchmark(benchmark::State& bench, GateKind kind) {
         benchmark::ClobberMemory();
     }
     bench.SetBytesProcessed(bench.iterations() * gate_bytes(kind, qubits, dimension_of(bench)));
+}
+
+// A one-qubit kind on qubit t, each iteration timed together with an in-place probe pass over
+// the same state just before it; the counter `passes` is the median over the iterations of the
+// gate's time over the probe's. Memory differs from one allocation to the next on a shared host
+// (the probe alone took 43-70 ms over 2^26 amplitudes, from one state to the next), so a ratio
+// between two benchmarks, each with its own state, carries that spread, and one taken within an
+// iteration does not. Arguments: n, t. One thread.
+void paired_benchmark(benchmark::State& bench, GateKind kind) {
+    const auto n = static_cast<std::uint64_t>(bench.range(0));
+    const ThreadScope scope(1);
+    ZarnikState state = random_state(n);
+    double* values = reinterpret_cast<double*>(state.amplitudes_mut().data());
+    const std::vector<std::uint64_t> qubits{static_cast<std::uint64_t>(bench.range(1))};
+    const zel::GateType gate{kind, zel::gate_info(kind).has_angle ? 3.141592653589793 : 0.0};
+    std::vector<double> ratios;
+    for (auto _ : bench) {
+        const auto start = std::chrono::steady_clock::now();
+        for (std::size_t k = 0; k < 2 * state.dimension(); ++k) {
+            values[k] *= -1.0;
+        }
+        benchmark::ClobberMemory();
+        const auto middle = std::chrono::steady_clock::now();
+        state.apply_gate(gate, qubits, {});
+        benchmark::ClobberMemory();
+        const auto stop = std::chrono::steady_clock::now();
+        const std::chrono::duration<double> probe = middle - start;
+        const std::chrono::duration<double> gate_time = stop - middle;
+        bench.SetIterationTime(gate_time.count());
+        ratios.push_back(gate_time / probe);
+    }
+    std::sort(ratios.begin(), ratios.end());
+    bench.counters["passes"] = ratios.empty() ? 0.0 : ratios[ratios.size() / 2];
 }
 
 // GHZ preparation from |0...0>: H on qubit 0, then CX from qubit q to q + 1 up the register;
@@ -554,6 +588,20 @@ void register_all() {
             }
         }
         bench->Unit(benchmark::kMicrosecond)->UseRealTime();
+    }
+    for (const zel::GateInfo& info : zel::GATE_TABLE) {
+        if (info.shape != zel::GateShape::Pair) {
+            continue;
+        }
+        auto* bench = benchmark::RegisterBenchmark(("paired/" + std::string(info.name)).c_str(),
+                                                   paired_benchmark, info.kind);
+        bench->ArgNames({"n", "t"});
+        for (const std::int64_t n : {12, 24, 26}) {
+            for (const std::int64_t t : {std::int64_t{0}, n / 2, n - 3, n - 2, n - 1}) {
+                bench->Args({n, t});
+            }
+        }
+        bench->Unit(benchmark::kMicrosecond)->UseManualTime();
     }
     for (const GateKind kind : {GateKind::CX, GateKind::CZ, GateKind::SWAP}) {
         const std::string name(zel::gate_info(kind).name);

@@ -12,6 +12,9 @@
     python3 bench/ratios.py lower results.json...     # two-qubit kinds by lower qubit, and by
                                                        # upper qubit with the other on qubit 0:
                                                        # time over that of one scale probe pass
+    python3 bench/ratios.py paired results.json...    # one-qubit kinds timed against a probe
+                                                       # pass over the same state, a column per
+                                                       # file
 
 Results repeated across files (or repetitions) are reduced to their median first. Only the
 standard library is used.
@@ -196,15 +199,41 @@ def sweep_passes(times, prefix, key):
         print(f"| {low} | " + " | ".join(cells) + " |")
 
 
+def paired_passes(paths):
+    """paired/<kind>/n/t: each file's `passes` counter (the median over its iterations of gate
+    time over the probe pass just before it), a column per file, qubits as rows."""
+    columns = []
+    for path in paths:
+        with open(path, encoding="utf-8") as handle:
+            data = json.load(handle)
+        column = {}
+        for bench in data["benchmarks"]:
+            family, args = parse(bench.get("run_name", bench["name"]))
+            if family.startswith("paired/") and "passes" in bench:
+                column[(family.split("/")[1], int(args["n"]), int(args["t"]))] = bench["passes"]
+        columns.append(column)
+    rows = sorted({key for column in columns for key in column})
+    print("| kind | n | qubit | " + " | ".join(f"file {k + 1}" for k in range(len(columns))) + " |")
+    print("|---" * (len(columns) + 3) + "|")
+    for kind, n, qubit in rows:
+        cells = (f"{column[(kind, n, qubit)]:.2f}" if (kind, n, qubit) in column else "-"
+                 for column in columns)
+        print(f"| {kind} | {n} | {qubit} | " + " | ".join(cells) + " |")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("what", choices=["threads", "fused", "probe", "qubits", "lower"])
+    parser.add_argument("what",
+                        choices=["threads", "fused", "probe", "qubits", "lower", "paired"])
     parser.add_argument("files", nargs="+")
     parser.add_argument("--plot", help="with 'fused': write the plot data here")
     options = parser.parse_args()
     if options.what == "qubits":
         qubit_fractions(options.files)
+        return 0
+    if options.what == "paired":
+        paired_passes(options.files)
         return 0
     times = load(options.files)
     if options.what == "threads":

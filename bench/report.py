@@ -43,7 +43,7 @@ def parse(name):
         if ":" in part:
             key, value = part.split(":", 1)
             args[key] = value
-        elif part != "real_time":
+        elif part not in ("real_time", "manual_time"):
             family.append(part)
     return "/".join(family), args
 
