@@ -89,8 +89,6 @@ template <Lookahead MODE, std::uint64_t GROUP, class Body>
     const unsigned window_bits = std::max(AHEAD_WINDOW_BITS, t + 1);
     const std::uint64_t pairs_per_window = std::uint64_t{1} << (window_bits - 1);
     for (std::uint64_t c = begin; c < end; c += GROUP) {
-        const std::uint64_t ahead =
-            (((c >> (window_bits - 1)) + 1) << window_bits) + 2 * (c & (pairs_per_window - 1));
         if constexpr (MODE == Lookahead::upper_later) {
             const std::uint64_t later = c + UPPER_AHEAD_PAIRS;
             if (later + GROUP <= limit / 2) {
@@ -99,10 +97,14 @@ template <Lookahead MODE, std::uint64_t GROUP, class Body>
                     __builtin_prefetch(bytes + (first + k) * BYTES_PER_AMPLITUDE, 1, 2);
                 }
             }
-        } else if (ahead + 2 * GROUP <= limit) {
-            for (std::uint64_t k = 0; k < 2 * GROUP; k += AMPLITUDES_PER_LINE) {
-                __builtin_prefetch(bytes + (ahead + k) * BYTES_PER_AMPLITUDE, 1,
-                                   MODE == Lookahead::whole ? 3 : 2);
+        } else {
+            const std::uint64_t ahead =
+                (((c >> (window_bits - 1)) + 1) << window_bits) + 2 * (c & (pairs_per_window - 1));
+            if (ahead + 2 * GROUP <= limit) {
+                for (std::uint64_t k = 0; k < 2 * GROUP; k += AMPLITUDES_PER_LINE) {
+                    __builtin_prefetch(bytes + (ahead + k) * BYTES_PER_AMPLITUDE, 1,
+                                       MODE == Lookahead::whole ? 3 : 2);
+                }
             }
         }
         const std::uint64_t i = insert_zero_bit(c, t);
