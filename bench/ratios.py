@@ -13,8 +13,7 @@
                                                        # upper qubit with the other on qubit 0:
                                                        # time over that of one scale probe pass
     python3 bench/ratios.py paired results.json...    # one-qubit kinds timed against a probe
-                                                       # pass over the same state, a column per
-                                                       # file
+                                                       # pass over the same state, by qubit
 
 Results repeated across files (or repetitions) are reduced to their median first. Only the
 standard library is used.
@@ -200,25 +199,27 @@ def sweep_passes(times, prefix, key):
 
 
 def paired_passes(paths):
-    """paired/<kind>/n/t: each file's `passes` counter (the median over its iterations of gate
-    time over the probe pass just before it), a column per file, qubits as rows."""
-    columns = []
+    """paired/<kind>/n/t: the `passes` counter (the median over the iterations of gate time over
+    the probe pass just before it, on the same state), median over the files; a table per n,
+    qubits as rows, kinds as columns."""
+    values = {}
     for path in paths:
         with open(path, encoding="utf-8") as handle:
             data = json.load(handle)
-        column = {}
         for bench in data["benchmarks"]:
             family, args = parse(bench.get("run_name", bench["name"]))
             if family.startswith("paired/") and "passes" in bench:
-                column[(family.split("/")[1], int(args["n"]), int(args["t"]))] = bench["passes"]
-        columns.append(column)
-    rows = sorted({key for column in columns for key in column})
-    print("| kind | n | qubit | " + " | ".join(f"file {k + 1}" for k in range(len(columns))) + " |")
-    print("|---" * (len(columns) + 3) + "|")
-    for kind, n, qubit in rows:
-        cells = (f"{column[(kind, n, qubit)]:.2f}" if (kind, n, qubit) in column else "-"
-                 for column in columns)
-        print(f"| {kind} | {n} | {qubit} | " + " | ".join(cells) + " |")
+                key = (int(args["n"]), int(args["t"]), family.split("/")[1])
+                values.setdefault(key, []).append(bench["passes"])
+    for n in sorted({key[0] for key in values}):
+        kinds = sorted({key[2] for key in values if key[0] == n})
+        print(f"| n = {n}, qubit | " + " | ".join(kinds) + " |")
+        print("|---" * (len(kinds) + 1) + "|")
+        for qubit in sorted({key[1] for key in values if key[0] == n}):
+            cells = (f"{statistics.median(values[(n, qubit, kind)]):.2f}"
+                     if (n, qubit, kind) in values else "-" for kind in kinds)
+            print(f"| {qubit} | " + " | ".join(cells) + " |")
+        print()
 
 
 def main():
