@@ -586,16 +586,15 @@ ZEL_EXACT_CLONES void rz_runs(double* parts, std::uint64_t begin, std::uint64_t 
         });
         return;
     }
-    const bool streaming = far_apart;
     parallel::for_each(dimension / 4, [&](std::uint64_t begin, std::uint64_t end) {
         for_each_quad_run(begin, end, low, high, [&](std::uint64_t base, std::uint64_t run) {
-            if (streaming) {
+            if (far_apart) {
                 swap_streamed(psi + (base | from), psi + (base | to), run, block);
             } else {
                 swap_blocks(psi + (base | from), psi + (base | to), run, block);
             }
         });
-        if (streaming) {
+        if (far_apart) {
             stream_fence();
         }
     });
