@@ -588,20 +588,15 @@ void register_all() {
             }
         }
         bench->Unit(benchmark::kMicrosecond)->UseRealTime();
-    }
-    for (const zel::GateInfo& info : zel::GATE_TABLE) {
-        if (info.arity != 1 || info.kind == GateKind::I) {
-            continue;
-        }
-        auto* bench = benchmark::RegisterBenchmark(("paired/" + std::string(info.name)).c_str(),
-                                                   paired_benchmark, info.kind);
-        bench->ArgNames({"n", "t"});
+        auto* paired = benchmark::RegisterBenchmark(("paired/" + std::string(info.name)).c_str(),
+                                                    paired_benchmark, info.kind);
+        paired->ArgNames({"n", "t"});
         for (const std::int64_t n : {12, 24, 26}) {
             for (std::int64_t t = 0; t < n; ++t) {
-                bench->Args({n, t});
+                paired->Args({n, t});
             }
         }
-        bench->Unit(benchmark::kMicrosecond)->UseManualTime();
+        paired->Unit(benchmark::kMicrosecond)->UseManualTime();
     }
     for (const GateKind kind : {GateKind::CX, GateKind::CZ, GateKind::SWAP}) {
         const std::string name(zel::gate_info(kind).name);
