@@ -177,11 +177,12 @@ class Parts {
     double* p_;
 };
 
-// The pair update of the amplitudes at x and y (re, im each) in its two-lane form.
-template <class Update>
+// The pair update of the amplitudes at x and y (re, im each) in its vector form: V holds one
+// amplitude (AmplitudeLanes) or two neighbouring ones (AmplitudePairLanes) from each side.
+template <class V = AmplitudeLanes, class Update>
 [[gnu::always_inline]] inline void update_whole(const Update& update, double* x, double* y) {
-    AmplitudeLanes a0;
-    AmplitudeLanes a1;
+    V a0;
+    V a1;
     std::memcpy(&a0, x, sizeof a0);
     std::memcpy(&a1, y, sizeof a1);
     update(a0, a1);
@@ -238,10 +239,14 @@ template <class Update>
             double* far = parts + 2 * (i + offset + m);
             const std::size_t bytes = static_cast<std::size_t>(length) * BYTES_PER_AMPLITUDE;
             std::memcpy(upper, far, bytes);
-            if constexpr (requires(AmplitudeLanes & x) { update(x, x); }) {
-                // Whole amplitudes as vectors: the crossed parts of RX defeat the compiler's
-                // vectoriser in this loop, which then ran at half the speed of H.
-                for (std::uint64_t k = 0; k < length; ++k) {
+            if constexpr (requires(AmplitudePairLanes & x) { update(x, x); }) {
+                // Whole amplitudes as vectors, two at a time: the crossed parts of RX defeat the
+                // compiler's vectoriser in this loop, which then ran at half the speed of H.
+                std::uint64_t k = 0;
+                for (; k + 2 <= length; k += 2) {
+                    update_whole<AmplitudePairLanes>(update, lower + 2 * k, upper + 2 * k);
+                }
+                if (k < length) {
                     update_whole(update, lower + 2 * k, upper + 2 * k);
                 }
             } else {

@@ -6,6 +6,7 @@
 // target bit clear (re0, im0) and set (re1, im1), read both before writing either.
 
 #include <cmath>
+#include <concepts>
 #include <span>
 
 #include "zel/core/circuit.hpp"
@@ -15,6 +16,33 @@ namespace zel::detail {
 /// One amplitude as a vector of its two parts (re, im), for the pair updates that also take whole
 /// amplitudes: each lane computes exactly what the scalar form computes for that part.
 using AmplitudeLanes = double __attribute__((vector_size(16)));
+
+/// Two neighbouring amplitudes as one vector (re, im, re, im), lane for lane as AmplitudeLanes.
+using AmplitudePairLanes = double __attribute__((vector_size(32)));
+
+/// A vector of whole amplitudes: real parts in the even lanes, imaginary parts in the odd ones.
+template <class V>
+concept WholeAmplitudes = std::same_as<V, AmplitudeLanes> || std::same_as<V, AmplitudePairLanes>;
+
+/// Each amplitude's parts exchanged: (im, re).
+template <WholeAmplitudes V>
+[[gnu::always_inline]] inline V swap_parts(V v) noexcept {
+    if constexpr (std::same_as<V, AmplitudeLanes>) {
+        return __builtin_shufflevector(v, v, 1, 0);
+    } else {
+        return __builtin_shufflevector(v, v, 1, 0, 3, 2);
+    }
+}
+
+/// The real parts of `re` with the imaginary parts of `im`.
+template <WholeAmplitudes V>
+[[gnu::always_inline]] inline V join_parts(V re, V im) noexcept {
+    if constexpr (std::same_as<V, AmplitudeLanes>) {
+        return __builtin_shufflevector(re, im, 0, 3);
+    } else {
+        return __builtin_shufflevector(re, im, 0, 5, 2, 7);
+    }
+}
 
 /// Hadamard factor: one unit in the last place below the double nearest to 1/sqrt(2)
 /// (0x3FE6A09E667F3BCC rather than ...BCD). The smaller value is part of the fixed arithmetic.
@@ -44,10 +72,12 @@ struct YUpdate {
         re1 = -i0;
         im1 = r0;
     }
-    void operator()(AmplitudeLanes& a0, AmplitudeLanes& a1) const noexcept {
-        const AmplitudeLanes l = a0, u = a1;
-        a0 = AmplitudeLanes{u[1], -u[0]};
-        a1 = AmplitudeLanes{-l[1], l[0]};
+    template <WholeAmplitudes V>
+    void operator()(V& a0, V& a1) const noexcept {
+        // (im1, -re1) and (-im0, re0) from the parts exchanged
+        const V l = swap_parts(a0), u = swap_parts(a1);
+        a0 = join_parts(u, -u);
+        a1 = join_parts(-l, l);
     }
 };
 
@@ -60,8 +90,9 @@ struct HUpdate {
         re1 = (r0 - r1) * HADAMARD_FACTOR;
         im1 = (i0 - i1) * HADAMARD_FACTOR;
     }
-    void operator()(AmplitudeLanes& a0, AmplitudeLanes& a1) const noexcept {
-        const AmplitudeLanes l = a0, u = a1;
+    template <WholeAmplitudes V>
+    void operator()(V& a0, V& a1) const noexcept {
+        const V l = a0, u = a1;
         a0 = (l + u) * HADAMARD_FACTOR;
         a1 = (l - u) * HADAMARD_FACTOR;
     }
@@ -90,14 +121,15 @@ struct RXUpdate {
         im1 = alpha * i1 - beta * r0;
     }
     // The sum for the real part and the difference for the imaginary one, each formed as above.
-    void operator()(AmplitudeLanes& a0, AmplitudeLanes& a1) const noexcept {
-        const AmplitudeLanes l = a0, u = a1;
-        const AmplitudeLanes kept0 = alpha * l;
-        const AmplitudeLanes kept1 = alpha * u;
-        const AmplitudeLanes crossed0 = beta * __builtin_shufflevector(u, u, 1, 0);
-        const AmplitudeLanes crossed1 = beta * __builtin_shufflevector(l, l, 1, 0);
-        a0 = __builtin_shufflevector(kept0 + crossed0, kept0 - crossed0, 0, 3);
-        a1 = __builtin_shufflevector(kept1 + crossed1, kept1 - crossed1, 0, 3);
+    template <WholeAmplitudes V>
+    void operator()(V& a0, V& a1) const noexcept {
+        const V l = a0, u = a1;
+        const V kept0 = alpha * l;
+        const V kept1 = alpha * u;
+        const V crossed0 = beta * swap_parts(u);
+        const V crossed1 = beta * swap_parts(l);
+        a0 = join_parts(kept0 + crossed0, kept0 - crossed0);
+        a1 = join_parts(kept1 + crossed1, kept1 - crossed1);
     }
 };
 
@@ -112,8 +144,9 @@ struct RYUpdate {
         re1 = beta * r0 + alpha * r1;
         im1 = beta * i0 + alpha * i1;
     }
-    void operator()(AmplitudeLanes& a0, AmplitudeLanes& a1) const noexcept {
-        const AmplitudeLanes l = a0, u = a1;
+    template <WholeAmplitudes V>
+    void operator()(V& a0, V& a1) const noexcept {
+        const V l = a0, u = a1;
         a0 = alpha * l - beta * u;
         a1 = beta * l + alpha * u;
     }
