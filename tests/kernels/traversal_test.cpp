@@ -45,55 +45,77 @@ Vector applied(const Vector& start, GateKind kind, const std::vector<std::uint64
     return amplitudes_of(state);
 }
 
+struct FarRow {
+    std::uint64_t n;
+    unsigned from_qubit;
+    std::uint64_t block;
+    std::size_t threads;
+};
+
 // Every one-qubit pair kind on every qubit at and above the lowered threshold, and the swap
-// kinds on pairs whose partners lie far apart, with blocks shorter than the runs (so the block
-// loop turns over) and not dividing them evenly.
-TEST_F(FarPairs, BlockedTraversalsAreBitwiseThePlainLoops) {
-    struct Row {
-        std::uint64_t n;
-        unsigned from_qubit;
-        std::uint64_t block;
-        std::size_t threads;
-    };
-    // n = 19 crosses the pool's grain, so two workers really split the blocked loops.
-    for (const Row& row : {Row{8, 3, 4, 1}, Row{8, 2, 3, 1}, Row{19, 14, 64, 1}, Row{19, 14, 64, 2},
-                           Row{19, 12, 1000, 2}}) {
-        SCOPED_TRACE(::testing::Message() << "n=" << row.n << " from=" << row.from_qubit
-                                          << " block=" << row.block << " threads=" << row.threads);
-        std::mt19937_64 rng(SEED + row.n);
-        const Vector start = random_state(row.n, rng);
-        parallel::set_thread_count(row.threads);
-        for (const GateInfo& info : GATE_TABLE) {
-            std::vector<std::vector<std::uint64_t>> placements;
-            if (info.shape == GateShape::Pair) {
-                for (std::uint64_t t = row.from_qubit; t < row.n; ++t) {
-                    placements.push_back({t});
-                }
-            } else if (info.shape == GateShape::Swap) {
-                const std::uint64_t top = row.n - 1;
-                for (const std::uint64_t low :
-                     {std::uint64_t{0}, std::uint64_t{row.from_qubit - 1}}) {
-                    placements.push_back({low, top});
-                    placements.push_back({top, low});
-                }
-                placements.push_back({row.from_qubit, top});
-            } else {
-                continue;
+// kinds on pairs whose partners lie far apart, from `start`, with the traversal of `row`
+// against the default one and, for the bit-fixed kinds, the plain loops.
+void expect_far_pairs_match(const Vector& start, const FarRow& row) {
+    SCOPED_TRACE(::testing::Message() << "n=" << row.n << " from=" << row.from_qubit
+                                      << " block=" << row.block << " threads=" << row.threads);
+    parallel::set_thread_count(row.threads);
+    for (const GateInfo& info : GATE_TABLE) {
+        std::vector<std::vector<std::uint64_t>> placements;
+        if (info.shape == GateShape::Pair) {
+            for (std::uint64_t t = row.from_qubit; t < row.n; ++t) {
+                placements.push_back({t});
             }
-            for (const auto& qubits : placements) {
-                SCOPED_TRACE(std::string(info.name) + " on " + std::to_string(qubits[0]) +
-                             (qubits.size() > 1 ? "," + std::to_string(qubits[1]) : ""));
-                detail::set_far_pair_traversal(detail::FarPairTraversal{});
-                const Vector direct = applied(start, info.kind, qubits);
-                detail::set_far_pair_traversal({row.from_qubit, row.block});
-                const Vector blocked = applied(start, info.kind, qubits);
-                EXPECT_TRUE(bitwise_equal(blocked, direct));
-                if (info.bitwise) {
-                    EXPECT_TRUE(bitwise_equal(
-                        blocked, plain_loop_reference(info.kind, ANGLE, qubits, start)));
-                }
+        } else if (info.shape == GateShape::Swap) {
+            const std::uint64_t top = row.n - 1;
+            for (const std::uint64_t low : {std::uint64_t{0}, std::uint64_t{row.from_qubit - 1}}) {
+                placements.push_back({low, top});
+                placements.push_back({top, low});
+            }
+            placements.push_back({row.from_qubit, top});
+        } else {
+            continue;
+        }
+        for (const auto& qubits : placements) {
+            SCOPED_TRACE(std::string(info.name) + " on " + std::to_string(qubits[0]) +
+                         (qubits.size() > 1 ? "," + std::to_string(qubits[1]) : ""));
+            detail::set_far_pair_traversal(detail::FarPairTraversal{});
+            const Vector direct = applied(start, info.kind, qubits);
+            detail::set_far_pair_traversal({row.from_qubit, row.block});
+            const Vector blocked = applied(start, info.kind, qubits);
+            EXPECT_TRUE(bitwise_equal(blocked, direct));
+            if (info.bitwise) {
+                EXPECT_TRUE(
+                    bitwise_equal(blocked, plain_loop_reference(info.kind, ANGLE, qubits, start)));
             }
         }
+    }
+}
+
+// Blocks shorter than the runs (so the block loop turns over), odd and not dividing them
+// evenly (so a step ends with a single amplitude).
+TEST_F(FarPairs, BlockedTraversalsAreBitwiseThePlainLoops) {
+    // n = 19 crosses the pool's grain, so two workers really split the blocked loops.
+    for (const FarRow& row : {FarRow{8, 3, 4, 1}, FarRow{8, 2, 3, 1}, FarRow{19, 14, 64, 1},
+                              FarRow{19, 14, 64, 2}, FarRow{19, 12, 1000, 2}}) {
+        std::mt19937_64 rng(SEED + row.n);
+        expect_far_pairs_match(random_state(row.n, rng), row);
+    }
+}
+
+// The blocked loops compute whole amplitudes in vectors where the plain loops go part by part;
+// the bits must agree also for signed zeros, subnormals, infinities and values near overflow.
+TEST_F(FarPairs, BlockedTraversalsKeepTheBitsOfSpecialValues) {
+    const std::vector<double> values{0.0,       -0.0,     5e-324, -5e-324, 2.2250738585072014e-308,
+                                     0.1,       -0.7,     1e308,  -1e308,  HUGE_VAL,
+                                     -HUGE_VAL, 1.0 / 3.0};
+    std::mt19937_64 rng(SEED);
+    std::uniform_int_distribution<std::size_t> pick(0, values.size() - 1);
+    Vector start(std::size_t{1} << 8);
+    for (Complex& amplitude : start) {
+        amplitude = Complex(values[pick(rng)], values[pick(rng)]);
+    }
+    for (const FarRow& row : {FarRow{8, 2, 3, 1}, FarRow{8, 3, 32, 1}}) {
+        expect_far_pairs_match(start, row);
     }
 }
 
