@@ -312,13 +312,9 @@ template <class Update>
     }
 }
 
-// The exchange of a pair's two amplitudes, as a pair update for blocked_pairs.
+// The exchange of a pair's two amplitudes, as a pair update for blocked_pairs: whole amplitudes
+// only, so X takes the vector loop of the other kinds.
 struct ExchangeUpdate {
-    void operator()(double& a_re, double& a_im, double& b_re, double& b_im) const noexcept {
-        std::swap(a_re, b_re);
-        std::swap(a_im, b_im);
-    }
-    // Whole amplitudes, so that X takes the vector loop of the other kinds.
     template <WholeAmplitudes V>
     void operator()(V& a0, V& a1) const noexcept {
         std::swap(a0, a1);
