@@ -104,18 +104,31 @@ TEST_F(FarPairs, BlockedTraversalsAreBitwiseThePlainLoops) {
 
 // The blocked loops compute whole amplitudes in vectors where the plain loops go part by part;
 // the bits must agree also for signed zeros, subnormals, infinities and values near overflow.
+// The second set, on a larger state, meets every combination of the four parts of a pair drawn
+// from it many times over: the sign of a zero sum depends on which operands are -0 and on the
+// order in which they are added.
 TEST_F(FarPairs, BlockedTraversalsKeepTheBitsOfSpecialValues) {
-    const std::vector<double> values{0.0,       -0.0,     5e-324, -5e-324, 2.2250738585072014e-308,
-                                     0.1,       -0.7,     1e308,  -1e308,  HUGE_VAL,
-                                     -HUGE_VAL, 1.0 / 3.0};
-    std::mt19937_64 rng(SEED);
-    std::uniform_int_distribution<std::size_t> pick(0, values.size() - 1);
-    Vector start(std::size_t{1} << 8);
-    for (Complex& amplitude : start) {
-        amplitude = Complex(values[pick(rng)], values[pick(rng)]);
-    }
-    for (const FarRow& row : {FarRow{8, 2, 3, 1}, FarRow{8, 3, 32, 1}}) {
-        expect_far_pairs_match(start, row);
+    struct SpecialRow {
+        std::vector<double> values;
+        std::uint64_t n;
+    };
+    const std::vector<SpecialRow> rows{
+        {{0.0, -0.0, 5e-324, -5e-324, 2.2250738585072014e-308, 0.1, -0.7, 1e308, -1e308, HUGE_VAL,
+          -HUGE_VAL, 1.0 / 3.0},
+         8},
+        {{0.0, -0.0, 0.5, -0.5}, 12},
+    };
+    for (const SpecialRow& special : rows) {
+        std::mt19937_64 rng(SEED);
+        std::uniform_int_distribution<std::size_t> pick(0, special.values.size() - 1);
+        Vector start(std::size_t{1} << special.n);
+        for (Complex& amplitude : start) {
+            amplitude = Complex(special.values[pick(rng)], special.values[pick(rng)]);
+        }
+        // Steps of 3 end with a single amplitude; steps of 32 take them in pairs.
+        for (const FarRow& row : {FarRow{special.n, 2, 3, 1}, FarRow{special.n, 3, 32, 1}}) {
+            expect_far_pairs_match(start, row);
+        }
     }
 }
 

@@ -107,6 +107,19 @@ struct SXUpdate {
         re1 = 0.5 * ((r0 + i0) + (r1 - i1));
         im1 = 0.5 * ((i0 - r0) + (r1 + i1));
     }
+    // The four sums and differences of each amplitude with its parts exchanged hold every inner
+    // term above: r0 - i0 and i0 - r0 in `m`, r0 + i0 in both lanes of `p` (likewise `q`, `d` for
+    // the upper amplitude). Sums are commutative bit for bit, so i0 + r0 is r0 + i0.
+    template <WholeAmplitudes V>
+    void operator()(V& a0, V& a1) const noexcept {
+        const V l = a0, u = a1;
+        const V ls = swap_parts(l), us = swap_parts(u);
+        const V p = l + ls, m = l - ls, q = u + us, d = u - us;
+        const V mq = m + q;  // re0 in the real lane, im1 in the imaginary one
+        const V pd = p + d;  // re1 in the real lane, im0 in the imaginary one
+        a0 = 0.5 * join_parts(mq, pd);
+        a1 = 0.5 * join_parts(pd, mq);
+    }
 };
 
 // [[alpha, -i beta], [-i beta, alpha]]
