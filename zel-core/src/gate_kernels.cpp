@@ -262,20 +262,15 @@ template <class Update>
             double* far = parts + 2 * (i + offset + m);
             const std::size_t bytes = static_cast<std::size_t>(length) * BYTES_PER_AMPLITUDE;
             copy_in(upper, far, length);
-            if constexpr (requires(AmplitudePairLanes & x) { update(x, x); }) {
-                // Whole amplitudes as vectors, two at a time: the crossed parts of RX defeat the
-                // compiler's vectoriser in this loop, which then ran at half the speed of H.
-                std::uint64_t k = 0;
-                for (; k + 2 <= length; k += 2) {
-                    update_whole<AmplitudePairLanes>(update, lower + 2 * k, upper + 2 * k);
-                }
-                if (k < length) {
-                    update_whole(update, lower + 2 * k, upper + 2 * k);
-                }
-            } else {
-                for (std::uint64_t k = 0; k < length; ++k) {
-                    update(lower[2 * k], lower[2 * k + 1], upper[2 * k], upper[2 * k + 1]);
-                }
+            // Whole amplitudes as vectors, two at a time (every pair update has that form): the
+            // crossed parts of RX defeat the compiler's vectoriser in this loop, which then ran at
+            // half the speed of H.
+            std::uint64_t k = 0;
+            for (; k + 2 <= length; k += 2) {
+                update_whole<AmplitudePairLanes>(update, lower + 2 * k, upper + 2 * k);
+            }
+            if (k < length) {
+                update_whole(update, lower + 2 * k, upper + 2 * k);
             }
             stream_out(far, upper, bytes);
         }
