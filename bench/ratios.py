@@ -14,6 +14,8 @@
                                                        # time over that of one scale probe pass
     python3 bench/ratios.py paired results.json...    # one-qubit kinds timed against a probe
                                                        # pass over the same state, by qubit
+    python3 bench/ratios.py paired results.json... --summary
+                                                       # the same, one row per kind and n
 
 Results repeated across files (or repetitions) are reduced to their median first. Only the
 standard library is used.
@@ -198,10 +200,9 @@ def sweep_passes(times, prefix, key):
         print(f"| {low} | " + " | ".join(cells) + " |")
 
 
-def paired_passes(paths):
+def load_passes(paths):
     """paired/<kind>/n/t: the `passes` counter (the median over the iterations of gate time over
-    the probe pass just before it, on the same state), median over the files; a table per n,
-    qubits as rows, kinds as columns."""
+    the probe pass just before it, on the same state), keyed by (n, t, kind), one value per file."""
     values = {}
     for path in paths:
         with open(path, encoding="utf-8") as handle:
@@ -211,6 +212,28 @@ def paired_passes(paths):
             if family.startswith("paired/") and "passes" in bench:
                 key = (int(args["n"]), int(args["t"]), family.split("/")[1])
                 values.setdefault(key, []).append(bench["passes"])
+    return values
+
+
+def paired_summary(paths, goal=1 / 0.9):
+    """One row per kind and n from the paired/ medians over the files: the median over the
+    qubits, the highest (its qubit) and the qubits above `goal` passes (0.9 of the probe's
+    speed)."""
+    rows = {}
+    for (n, qubit, kind), passes in load_passes(paths).items():
+        rows.setdefault((kind, n), {})[qubit] = statistics.median(passes)
+    print(f"| kind | n | median | highest (qubit) | qubits above {goal:.2f} |")
+    print("|---|---|---|---|---|")
+    for (kind, n), by_qubit in sorted(rows.items()):
+        high = max(by_qubit, key=by_qubit.get)
+        above = [q for q, p in by_qubit.items() if p > goal]
+        print(f"| {kind} | {n} | {statistics.median(by_qubit.values()):.2f} | "
+              f"{by_qubit[high]:.2f} ({high}) | {spans(above) or '-'} |")
+
+
+def paired_passes(paths):
+    """The paired/ medians over the files; a table per n, qubits as rows, kinds as columns."""
+    values = load_passes(paths)
     for n in sorted({key[0] for key in values}):
         kinds = sorted({key[2] for key in values if key[0] == n})
         print(f"| n = {n}, qubit | " + " | ".join(kinds) + " |")
@@ -229,12 +252,14 @@ def main():
                         choices=["threads", "fused", "probe", "qubits", "lower", "paired"])
     parser.add_argument("files", nargs="+")
     parser.add_argument("--plot", help="with 'fused': write the plot data here")
+    parser.add_argument("--summary", action="store_true",
+                        help="with 'paired': one row per kind and n instead of every qubit")
     options = parser.parse_args()
     if options.what == "qubits":
         qubit_fractions(options.files)
         return 0
     if options.what == "paired":
-        paired_passes(options.files)
+        (paired_summary if options.summary else paired_passes)(options.files)
         return 0
     times = load(options.files)
     if options.what == "threads":
