@@ -44,15 +44,13 @@ std::atomic<std::uint64_t> far_block{FarPairTraversal{}.block};
 // of 2^24 and 2^26 amplitudes, each against the plain loop and the other modes. Loops over both
 // members of each pair: from qubit 5, where pairs lie 512 B apart; from qubit 10 the window
 // no longer fits the first-level cache and goes to the second (qubit 10: 0.6-0.8 of the probe
-// before, 0.9-1.1 after); from qubit `plain_from` the plain loop is as fast or faster. That is
-// qubit 12 for the pair updates (H, RX, RY and Y on qubits 12-13 of 2^24 and 2^26 amplitudes:
-// 1.11-1.17 passes of the probe with the window, 0.92-1.07 without; SX at parity) and 14 for
-// X's exchange, which lost 7-10 % on qubit 12 without it.
+// before, 0.9-1.1 after); from qubit 12 the plain loop is as fast or faster (qubits 12-13 of 2^24
+// and 2^26 amplitudes: H, RX, RY and Y 1.11-1.17 passes of the probe with the window, 0.92-1.07
+// without, SX at parity; X 1.26-1.27 with it, 1.05-1.14 without).
 constexpr unsigned PAIRS_PLAIN_FROM = 12;
-constexpr unsigned EXCHANGE_PLAIN_FROM = 14;
 
-constexpr Lookahead pairs_lookahead(unsigned t, unsigned plain_from) noexcept {
-    if (t < 5 || t >= plain_from) {
+constexpr Lookahead pairs_lookahead(unsigned t) noexcept {
+    if (t < 5 || t >= PAIRS_PLAIN_FROM) {
         return Lookahead::none;
     }
     return t < 10 ? Lookahead::whole : Lookahead::whole_outer;
@@ -375,7 +373,7 @@ template <class Update>
         });
         return;
     }
-    const Lookahead ahead = pairs_lookahead(t, PAIRS_PLAIN_FROM);
+    const Lookahead ahead = pairs_lookahead(t);
     parallel::for_each(dimension / 2, [&](std::uint64_t begin, std::uint64_t end) {
         pair_range(ahead, psi, dimension, begin, end, t,
                    [a, update](std::uint64_t i, std::uint64_t j) {
@@ -399,7 +397,7 @@ template <class Update>
         });
         return;
     }
-    const Lookahead ahead = pairs_lookahead(t, EXCHANGE_PLAIN_FROM);
+    const Lookahead ahead = pairs_lookahead(t);
     parallel::for_each(dimension / 2, [&](std::uint64_t begin, std::uint64_t end) {
         pair_range(ahead, psi, dimension, begin, end, t, [psi](std::uint64_t i, std::uint64_t j) {
             std::swap(psi[i], psi[j]);
