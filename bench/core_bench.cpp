@@ -223,6 +223,91 @@ void paired_benchmark(benchmark::State& bench, GateKind kind) {
     bench.counters["passes"] = ratios.empty() ? 0.0 : ratios[ratios.size() / 2];
 }
 
+// The reads of a one-qubit gate on qubit t and nothing else: each pair's two amplitudes multiplied
+// and summed, no stores, in groups of eight pairs as the gate kernels take them. LOOKAHEAD 1 and
+// 2 prefetch the next window of 2^max(10, t + 1) amplitudes in address order, as the kernels do
+// on qubits 5-11, into the first-level or the second-level cache; 0 leaves the lines to the
+// hardware prefetchers. Shows what the access pattern itself allows, arithmetic and write-back
+// aside.
+template <int LOOKAHEAD>
+double pair_reads(const double* values, std::uint64_t dimension, unsigned t) {
+    constexpr std::uint64_t GROUP = 8;
+    constexpr std::uint64_t AMPLITUDES_PER_LINE = 4;
+    const std::uint64_t m = std::uint64_t{1} << t;
+    const std::uint64_t low = m - 1;
+    const unsigned window_bits = std::max(10U, t + 1);
+    const std::uint64_t pairs_per_window = std::uint64_t{1} << (window_bits - 1);
+    const auto* bytes = reinterpret_cast<const char*>(values);
+    double lanes[2 * AMPLITUDES_PER_LINE] = {};
+    for (std::uint64_t c = 0; c < dimension / 2; c += GROUP) {
+        if constexpr (LOOKAHEAD != 0) {
+            const std::uint64_t ahead =
+                (((c >> (window_bits - 1)) + 1) << window_bits) + 2 * (c & (pairs_per_window - 1));
+            if (ahead + 2 * GROUP <= dimension) {
+                for (std::uint64_t k = 0; k < 2 * GROUP; k += AMPLITUDES_PER_LINE) {
+                    __builtin_prefetch(bytes + (ahead + k) * BYTES_PER_AMPLITUDE, 0,
+                                       LOOKAHEAD == 1 ? 3 : 2);
+                }
+            }
+        }
+        const double* lower = values + 2 * (((c & ~low) << 1) | (c & low));
+        const double* upper = lower + 2 * m;
+        for (std::uint64_t k = 0; k < 2 * GROUP; k += 2 * AMPLITUDES_PER_LINE) {
+            for (std::uint64_t l = 0; l < 2 * AMPLITUDES_PER_LINE; ++l) {
+                lanes[l] += lower[k + l] * upper[k + l];
+            }
+        }
+    }
+    double total = 0.0;
+    for (const double lane : lanes) {
+        total += lane;
+    }
+    return total;
+}
+
+// pair_reads on qubit t, each iteration timed together with a read-only probe pass over the same
+// state just before it; `passes` as in paired/. Arguments: n, t (3 or more, so that a group of
+// eight pairs lies in one run), lookahead. One thread.
+void paired_read_benchmark(benchmark::State& bench) {
+    const auto n = static_cast<std::uint64_t>(bench.range(0));
+    const auto t = static_cast<unsigned>(bench.range(1));
+    const ThreadScope scope(1);
+    const ZarnikState state = random_state(n);
+    const double* values = reinterpret_cast<const double*>(state.amplitudes().data());
+    const std::uint64_t dimension = state.dimension();
+    constexpr std::size_t LANES = 8;
+    std::vector<double> ratios;
+    for (auto _ : bench) {
+        const auto start = std::chrono::steady_clock::now();
+        double lanes[LANES] = {};
+        for (std::size_t k = 0; k < 2 * dimension; k += LANES) {
+            for (std::size_t l = 0; l < LANES; ++l) {
+                lanes[l] += values[k + l];
+            }
+        }
+        benchmark::DoNotOptimize(lanes);
+        const auto middle = std::chrono::steady_clock::now();
+        switch (bench.range(2)) {
+            case 0:
+                benchmark::DoNotOptimize(pair_reads<0>(values, dimension, t));
+                break;
+            case 1:
+                benchmark::DoNotOptimize(pair_reads<1>(values, dimension, t));
+                break;
+            default:
+                benchmark::DoNotOptimize(pair_reads<2>(values, dimension, t));
+                break;
+        }
+        const auto stop = std::chrono::steady_clock::now();
+        const std::chrono::duration<double> probe = middle - start;
+        const std::chrono::duration<double> reads = stop - middle;
+        bench.SetIterationTime(reads.count());
+        ratios.push_back(reads / probe);
+    }
+    std::sort(ratios.begin(), ratios.end());
+    bench.counters["passes"] = ratios.empty() ? 0.0 : ratios[ratios.size() / 2];
+}
+
 // GHZ preparation from |0...0>: H on qubit 0, then CX from qubit q to q + 1 up the register;
 // many short kernels in a row, where a pool that waits for an unscheduled worker shows first.
 void bm_ghz(benchmark::State& bench) {
@@ -598,6 +683,11 @@ void register_all() {
         }
         paired->Unit(benchmark::kMicrosecond)->UseManualTime();
     }
+    benchmark::RegisterBenchmark("paired_read", paired_read_benchmark)
+        ->ArgNames({"n", "t", "lookahead"})
+        ->ArgsProduct({{24}, benchmark::CreateDenseRange(3, 23, 1), {0, 1, 2}})
+        ->Unit(benchmark::kMicrosecond)
+        ->UseManualTime();
     for (const GateKind kind : {GateKind::CX, GateKind::CZ, GateKind::SWAP}) {
         const std::string name(zel::gate_info(kind).name);
         benchmark::RegisterBenchmark(("lower/" + name).c_str(), two_qubit_sweep_benchmark<false>,

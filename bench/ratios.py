@@ -14,6 +14,8 @@
                                                        # time over that of one scale probe pass
     python3 bench/ratios.py paired results.json...    # one-qubit kinds timed against a probe
                                                        # pass over the same state, by qubit
+                                                       # (paired_read/: the reads of the same
+                                                       # pattern against a read-only pass)
     python3 bench/ratios.py paired results.json... --summary
                                                        # the same, one row per kind and n
 
@@ -202,16 +204,24 @@ def sweep_passes(times, prefix, key):
 
 def load_passes(paths):
     """paired/<kind>/n/t: the `passes` counter (the median over the iterations of gate time over
-    the probe pass just before it, on the same state), keyed by (n, t, kind), one value per file."""
+    the probe pass just before it, on the same state), keyed by (n, t, kind), one value per file.
+    paired_read/n/t/lookahead, the reads of the same pattern against a read-only pass, comes in
+    as the kind read/<lookahead>."""
     values = {}
     for path in paths:
         with open(path, encoding="utf-8") as handle:
             data = json.load(handle)
         for bench in data["benchmarks"]:
             family, args = parse(bench.get("run_name", bench["name"]))
-            if family.startswith("paired/") and "passes" in bench:
-                key = (int(args["n"]), int(args["t"]), family.split("/")[1])
-                values.setdefault(key, []).append(bench["passes"])
+            if "passes" not in bench:
+                continue
+            if family.startswith("paired/"):
+                kind = family.split("/")[1]
+            elif family == "paired_read":
+                kind = f"read/{args['lookahead']}"
+            else:
+                continue
+            values.setdefault((int(args["n"]), int(args["t"]), kind), []).append(bench["passes"])
     return values
 
 
