@@ -190,6 +190,26 @@ void every_qubit_benchmark(benchmark::State& bench, GateKind kind) {
     bench.SetBytesProcessed(bench.iterations() * gate_bytes(kind, qubits, dimension_of(bench)));
 }
 
+// Times `work` in every iteration, right after a pass of `probe` over the same state, and reports
+// the median over the iterations of work's time over the probe's as the counter `passes`.
+template <class Probe, class Work>
+void time_against_probe(benchmark::State& bench, const Probe& probe, const Work& work) {
+    std::vector<double> ratios;
+    for (auto _ : bench) {
+        const auto start = std::chrono::steady_clock::now();
+        probe();
+        const auto middle = std::chrono::steady_clock::now();
+        work();
+        const auto stop = std::chrono::steady_clock::now();
+        const std::chrono::duration<double> probe_time = middle - start;
+        const std::chrono::duration<double> work_time = stop - middle;
+        bench.SetIterationTime(work_time.count());
+        ratios.push_back(work_time / probe_time);
+    }
+    std::sort(ratios.begin(), ratios.end());
+    bench.counters["passes"] = ratios.empty() ? 0.0 : ratios[ratios.size() / 2];
+}
+
 // A one-qubit kind on qubit t, each iteration timed together with an in-place probe pass over
 // the same state just before it; the counter `passes` is the median over the iterations of the
 // gate's time over the probe's. Memory differs from one allocation to the next on a shared host
@@ -203,24 +223,18 @@ void paired_benchmark(benchmark::State& bench, GateKind kind) {
     double* values = reinterpret_cast<double*>(state.amplitudes_mut().data());
     const std::vector<std::uint64_t> qubits{static_cast<std::uint64_t>(bench.range(1))};
     const zel::GateType gate{kind, zel::gate_info(kind).has_angle ? 3.141592653589793 : 0.0};
-    std::vector<double> ratios;
-    for (auto _ : bench) {
-        const auto start = std::chrono::steady_clock::now();
-        for (std::size_t k = 0; k < 2 * state.dimension(); ++k) {
-            values[k] *= -1.0;
-        }
-        benchmark::ClobberMemory();
-        const auto middle = std::chrono::steady_clock::now();
-        state.apply_gate(gate, qubits, {});
-        benchmark::ClobberMemory();
-        const auto stop = std::chrono::steady_clock::now();
-        const std::chrono::duration<double> probe = middle - start;
-        const std::chrono::duration<double> gate_time = stop - middle;
-        bench.SetIterationTime(gate_time.count());
-        ratios.push_back(gate_time / probe);
-    }
-    std::sort(ratios.begin(), ratios.end());
-    bench.counters["passes"] = ratios.empty() ? 0.0 : ratios[ratios.size() / 2];
+    time_against_probe(
+        bench,
+        [&] {
+            for (std::size_t k = 0; k < 2 * state.dimension(); ++k) {
+                values[k] *= -1.0;
+            }
+            benchmark::ClobberMemory();
+        },
+        [&] {
+            state.apply_gate(gate, qubits, {});
+            benchmark::ClobberMemory();
+        });
 }
 
 // The reads of a one-qubit gate on qubit t and nothing else: each pair's two amplitudes multiplied
@@ -275,37 +289,31 @@ void paired_read_benchmark(benchmark::State& bench) {
     const ZarnikState state = random_state(n);
     const double* values = reinterpret_cast<const double*>(state.amplitudes().data());
     const std::uint64_t dimension = state.dimension();
-    constexpr std::size_t LANES = 8;
-    std::vector<double> ratios;
-    for (auto _ : bench) {
-        const auto start = std::chrono::steady_clock::now();
-        double lanes[LANES] = {};
-        for (std::size_t k = 0; k < 2 * dimension; k += LANES) {
-            for (std::size_t l = 0; l < LANES; ++l) {
-                lanes[l] += values[k + l];
+    time_against_probe(
+        bench,
+        [&] {
+            constexpr std::size_t LANES = 8;
+            double lanes[LANES] = {};
+            for (std::size_t k = 0; k < 2 * dimension; k += LANES) {
+                for (std::size_t l = 0; l < LANES; ++l) {
+                    lanes[l] += values[k + l];
+                }
             }
-        }
-        benchmark::DoNotOptimize(lanes);
-        const auto middle = std::chrono::steady_clock::now();
-        switch (bench.range(2)) {
-            case 0:
-                benchmark::DoNotOptimize(pair_reads<0>(values, dimension, t));
-                break;
-            case 1:
-                benchmark::DoNotOptimize(pair_reads<1>(values, dimension, t));
-                break;
-            default:
-                benchmark::DoNotOptimize(pair_reads<2>(values, dimension, t));
-                break;
-        }
-        const auto stop = std::chrono::steady_clock::now();
-        const std::chrono::duration<double> probe = middle - start;
-        const std::chrono::duration<double> reads = stop - middle;
-        bench.SetIterationTime(reads.count());
-        ratios.push_back(reads / probe);
-    }
-    std::sort(ratios.begin(), ratios.end());
-    bench.counters["passes"] = ratios.empty() ? 0.0 : ratios[ratios.size() / 2];
+            benchmark::DoNotOptimize(lanes);
+        },
+        [&] {
+            switch (bench.range(2)) {
+                case 0:
+                    benchmark::DoNotOptimize(pair_reads<0>(values, dimension, t));
+                    break;
+                case 1:
+                    benchmark::DoNotOptimize(pair_reads<1>(values, dimension, t));
+                    break;
+                default:
+                    benchmark::DoNotOptimize(pair_reads<2>(values, dimension, t));
+                    break;
+            }
+        });
 }
 
 // GHZ preparation from |0...0>: H on qubit 0, then CX from qubit q to q + 1 up the register;
@@ -683,11 +691,12 @@ void register_all() {
         }
         paired->Unit(benchmark::kMicrosecond)->UseManualTime();
     }
-    benchmark::RegisterBenchmark("paired_read", paired_read_benchmark)
-        ->ArgNames({"n", "t", "lookahead"})
-        ->ArgsProduct({{24}, benchmark::CreateDenseRange(3, 23, 1), {0, 1, 2}})
-        ->Unit(benchmark::kMicrosecond)
-        ->UseManualTime();
+    auto* reads = benchmark::RegisterBenchmark("paired_read", paired_read_benchmark);
+    reads->ArgNames({"n", "t", "lookahead"});
+    for (const std::int64_t n : {12, 24}) {
+        reads->ArgsProduct({{n}, benchmark::CreateDenseRange(3, n - 1, 1), {0, 1, 2}});
+    }
+    reads->Unit(benchmark::kMicrosecond)->UseManualTime();
     for (const GateKind kind : {GateKind::CX, GateKind::CZ, GateKind::SWAP}) {
         const std::string name(zel::gate_info(kind).name);
         benchmark::RegisterBenchmark(("lower/" + name).c_str(), two_qubit_sweep_benchmark<false>,
