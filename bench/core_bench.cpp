@@ -684,7 +684,7 @@ void register_all() {
         auto* paired = benchmark::RegisterBenchmark(("paired/" + std::string(info.name)).c_str(),
                                                     paired_benchmark, info.kind);
         paired->ArgNames({"n", "t"});
-        for (const std::int64_t n : {12, 24, 26}) {
+        for (const std::int64_t n : {12, 24, 25, 26}) {
             for (std::int64_t t = 0; t < n; ++t) {
                 paired->Args({n, t});
             }
