@@ -190,6 +190,23 @@ void every_qubit_benchmark(benchmark::State& bench, GateKind kind) {
     bench.SetBytesProcessed(bench.iterations() * gate_bytes(kind, qubits, dimension_of(bench)));
 }
 
+// The sum of amplitudes [begin, end) as 2 (end - begin) doubles: the read-only probe's loop.
+// Several accumulators so that the sum is limited by memory, not by addition latency.
+double read_pass(const double* values, std::size_t begin, std::size_t end) {
+    constexpr std::size_t LANES = 8;
+    double lanes[LANES] = {};
+    for (std::size_t k = 2 * begin; k < 2 * end; k += LANES) {
+        for (std::size_t l = 0; l < LANES; ++l) {
+            lanes[l] += values[k + l];
+        }
+    }
+    double total = 0.0;
+    for (const double lane : lanes) {
+        total += lane;
+    }
+    return total;
+}
+
 // Times `work` in every iteration, right after a pass of `probe` over the same state, and reports
 // the median over the iterations of work's time over the probe's as the counter `passes`.
 template <class Probe, class Work>
@@ -292,14 +309,7 @@ void paired_read_benchmark(benchmark::State& bench) {
     time_against_probe(
         bench,
         [&] {
-            constexpr std::size_t LANES = 8;
-            double lanes[LANES] = {};
-            for (std::size_t k = 0; k < 2 * dimension; k += LANES) {
-                for (std::size_t l = 0; l < LANES; ++l) {
-                    lanes[l] += values[k + l];
-                }
-            }
-            benchmark::DoNotOptimize(lanes);
+            benchmark::DoNotOptimize(read_pass(values, 0, dimension));
         },
         [&] {
             switch (bench.range(2)) {
@@ -591,22 +601,10 @@ void bm_probe_read(benchmark::State& bench) {
     const ThreadScope scope(bench.range(1));
     const ZarnikState state = random_state(static_cast<std::uint64_t>(bench.range(0)));
     const double* values = reinterpret_cast<const double*>(state.amplitudes().data());
-    constexpr std::size_t LANES = 8;
     for (auto _ : bench) {
-        // Several accumulators so that the sum is limited by memory, not by addition latency.
         benchmark::DoNotOptimize(
             zel::parallel::sum(state.dimension(), [=](std::size_t begin, std::size_t end) {
-                double lanes[LANES] = {};
-                for (std::size_t k = 2 * begin; k < 2 * end; k += LANES) {
-                    for (std::size_t l = 0; l < LANES; ++l) {
-                        lanes[l] += values[k + l];
-                    }
-                }
-                double total = 0.0;
-                for (const double lane : lanes) {
-                    total += lane;
-                }
-                return total;
+                return read_pass(values, begin, end);
             }));
     }
     bench.SetBytesProcessed(bench.iterations() * dimension_of(bench) *
