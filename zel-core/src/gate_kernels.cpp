@@ -11,6 +11,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) || defined(__i386__)
+#include <cpuid.h>
+#endif
 
 #include "zel/core/detail/kernels.hpp"
 #include "zel/core/parallel.hpp"
@@ -25,20 +28,64 @@ constexpr std::size_t BYTES_PER_AMPLITUDE = sizeof(Amplitude);
 
 static_assert(sizeof(Amplitude) == 2 * sizeof(double));
 
-// Amplitudes 2^24 or more apart (256 MiB) are far apart for this machine: a kernel that streams
-// two regions that far apart at once ran 3-7x slower than one over nearby pairs (H on the top
-// qubit of 2^26 amplitudes, 512 MiB apart: 465 ms against 102 ms on a middle qubit; CX and
-// SWAP on qubits 24 and 25: 6x), while 128 MiB apart (top qubit of 2^24) showed no penalty:
-// from bit 28 of the address, partners share their first-level cache tag (same_line_tag).
-// Such kernels copy a block of the upper region into a buffer that stays in the first-level
-// cache, work against it and write it back: about 4x faster there, but 1.3-1.8x slower than the
-// direct loop on nearby pairs, hence the threshold. The one-qubit kinds, and CX and SWAP on
-// pairs far apart, take steps of STREAM_BLOCK amplitudes and write the buffer back past the
-// caches (stream_out); `block` is the shortest run for which CX and SWAP take a buffer, and the
-// step of the SWAP pairs that share a way tag. Tests lower both values to reach these
-// paths on small states.
-std::atomic<unsigned> far_from_qubit{FarPairTraversal{}.from_qubit};
+// Amplitudes 2^24 or more apart (256 MiB) are far apart on CPUs whose first-level data cache
+// predicts a line's way from a tag folded out of address bits 12-27 (same_line_tag): from bit 28
+// of the address, partners share that tag, and a kernel that streams both regions at once ran
+// 3-7x slower than one over nearby pairs (AMD family 19h: H on the top qubit of 2^26 amplitudes,
+// 512 MiB apart, 465 ms against 102 ms on a middle qubit; CX and SWAP on qubits 24 and 25: 6x),
+// while 128 MiB apart (top qubit of 2^24) showed no penalty. There such kernels copy a block of
+// the upper region into a buffer that stays in the first-level cache, work against it and write
+// it back: about 4x faster, but 1.3-1.8x slower than the direct loop on nearby pairs, hence the
+// threshold. The one-qubit kinds, and CX and SWAP on pairs far apart, take steps of
+// STREAM_BLOCK amplitudes and write the buffer back past the caches (stream_out); `block` is the
+// shortest run for which CX and SWAP take a buffer, and the step of the SWAP pairs that share a
+// way tag. On AMD family 1Ah the straight loops ran at the probe's speed on these qubits and the
+// buffer only cost (CX on qubits {23, 24} of 2^26 amplitudes 131 ms against 20 ms, SWAP on
+// {24, 25} 130 against 21 ms), so the threshold is chosen for the CPU when the library first
+// needs it (default_far_pair_traversal). Tests lower both values to reach these paths on small
+// states.
+constexpr unsigned FAR_FROM_UNSET = ~0U;
+std::atomic<unsigned> far_from_qubit{FAR_FROM_UNSET};
 std::atomic<std::uint64_t> far_block{FarPairTraversal{}.block};
+
+// Whether the first-level data cache of the CPU this runs on folds address bits 12-27 into the
+// tag that predicts a line's way: AMD families 17h and 19h, as public reverse-engineering of
+// their way predictor describes it and as measured here on 19h. Family 1Ah, measured here too,
+// showed no such penalty; other vendors have no way predictor of this kind.
+bool folds_way_tags() noexcept {
+#if defined(__x86_64__) || defined(__i386__)
+    unsigned eax = 0;
+    unsigned ebx = 0;
+    unsigned ecx = 0;
+    unsigned edx = 0;
+    if (__get_cpuid(0, &eax, &ebx, &ecx, &edx) == 0) {
+        return false;
+    }
+    // "AuthenticAMD", read from EBX, EDX, ECX in that order.
+    const bool amd = ebx == 0x68747541U && edx == 0x69746e65U && ecx == 0x444d4163U;
+    if (!amd || __get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) {
+        return false;
+    }
+    const unsigned base_family = (eax >> 8U) & 0xFU;
+    const unsigned family =
+        base_family == 0xFU ? base_family + ((eax >> 20U) & 0xFFU) : base_family;
+    return family == 0x17U || family == 0x19U;
+#else
+    return false;
+#endif
+}
+
+// The qubit from which the pair kernels take the blocked traversal: the CPU's default until a
+// test or benchmark sets another.
+unsigned far_from() noexcept {
+    unsigned from = far_from_qubit.load(std::memory_order_relaxed);
+    if (from == FAR_FROM_UNSET) {
+        const unsigned chosen = default_far_pair_traversal().from_qubit;
+        far_from_qubit.compare_exchange_strong(from, chosen, std::memory_order_relaxed);
+        from = far_from_qubit.load(std::memory_order_relaxed);
+    }
+    return from;
+}
 
 // How the loops on qubit t prefetch (for_each_pair_ahead), chosen by measurement on every qubit
 // of 2^24 and 2^26 amplitudes, each against the plain loop and the other modes. Loops over both
@@ -68,17 +115,18 @@ constexpr Lookahead upper_lookahead(unsigned t) noexcept {
     return t < BY_QUBIT.size() ? BY_QUBIT[t] : none;
 }
 
-// Whether the lines of amplitudes i and i ^ mask share their set and their way tag in this CPU
-// family's first-level data cache, which then cannot hold both: a loop that works on the two at
-// once loses each to the other on every access. The cache predicts the way of a line from eight
-// bits folded out of address bits 12-27 in pairs (12 with 27, 13 with 26, 14 with 25, 15 with
-// 20, ..., 19 with 24), so two lines in one set share the tag when their addresses differ in
-// both bits of a pair, or in neither, for every pair, for instance only above bit 27. Measured
-// here: SWAP on qubits {11, 16} and {8, 23} of 2^24 amplitudes (address bits 15 and 20, 12 and
-// 27) ran 4-6x slower than on {11, 17} and {8, 22}; H's access pattern on the top qubit of 2^26
-// amplitudes (bit 29) ran 9x slower than the probe, and at the probe with each partner 4 KiB
-// further. In amplitude bits (16 bytes each) the pairs are 8 with 23, 9 with 22, 10 with 21,
-// 11 with 16, ..., 15 with 20; bits 2-7 choose the set.
+// Whether the lines of amplitudes i and i ^ mask share their set and their way tag in the
+// first-level data cache of the CPUs of folds_way_tags, which then cannot hold both: a loop that
+// works on the two at once loses each to the other on every access. The cache predicts the way of a
+// line from eight bits folded out of address bits 12-27 in pairs (12 with 27, 13 with 26, 14 with
+// 25, 15 with 20, ..., 19 with 24), so two lines in one set share the tag when their addresses
+// differ in both bits of a pair, or in neither, for every pair, for instance only above bit 27.
+// Measured here: SWAP on qubits {11, 16} and {8, 23} of 2^24 amplitudes (address bits 15 and 20, 12
+// and 27) ran 4-6x slower than on {11, 17} and {8, 22} (AMD family 19h; on 1Ah at most 1.4x, where
+// the buffer did not help); H's access pattern on the top qubit of 2^26 amplitudes (bit 29) ran 9x
+// slower than the probe, and at the probe with each partner 4 KiB further. In amplitude bits (16
+// bytes each) the pairs are 8 with 23, 9 with 22, 10 with 21, 11 with 16, ..., 15 with 20; bits 2-7
+// choose the set.
 constexpr bool same_line_tag(std::uint64_t mask) noexcept {
     if ((mask & 0xFC) != 0 || (mask >> 2) == 0) {
         return false;
@@ -366,7 +414,7 @@ template <class Update>
 [[gnu::noinline]] void pair_kernel(Amplitude* psi, std::uint64_t dimension, unsigned t,
                                    const Update& update) {
     const Parts a(psi);
-    if (t >= far_from_qubit.load(std::memory_order_relaxed)) {
+    if (t >= far_from()) {
         const std::uint64_t block = far_block.load(std::memory_order_relaxed);
         parallel::for_each(dimension / 2, [&](std::uint64_t begin, std::uint64_t end) {
             blocked_pairs(a.data(), begin, end, t, block, update);
@@ -390,7 +438,7 @@ template <class Update>
 
 // X: a permutation, so whole amplitudes move, 16 bytes at a time.
 [[gnu::noinline]] void swap_pair_kernel(Amplitude* psi, std::uint64_t dimension, unsigned t) {
-    if (t >= far_from_qubit.load(std::memory_order_relaxed)) {
+    if (t >= far_from()) {
         const std::uint64_t block = far_block.load(std::memory_order_relaxed);
         parallel::for_each(dimension / 2, [&](std::uint64_t begin, std::uint64_t end) {
             blocked_pairs(reinterpret_cast<double*>(psi), begin, end, t, block, ExchangeUpdate{});
@@ -589,9 +637,10 @@ ZEL_EXACT_CLONES void rz_runs(double* parts, std::uint64_t begin, std::uint64_t 
     const auto high = static_cast<unsigned>(std::max(q0, q1));
     const std::uint64_t distance = from < to ? to - from : from - to;
     const std::uint64_t block = far_block.load(std::memory_order_relaxed);
-    const unsigned far = far_from_qubit.load(std::memory_order_relaxed);
+    const unsigned far = far_from();
     // Members on lines of one way tag go through the buffer even with runs of a quarter block
-    // (qubit 8 of the pair {8, 23}): the direct loop there ran 4x slower than the buffer.
+    // (qubit 8 of the pair {8, 23}): the direct loop there ran 4x slower than the buffer. Both
+    // rules hold only where the CPU folds way tags, which `far` below 64 stands for.
     const bool shared_tag = far < 64 && same_line_tag(from ^ to);
     const bool far_apart = far < 64 && distance >= (std::uint64_t{1} << far);
     const std::uint64_t min_run = shared_tag ? std::min<std::uint64_t>(block, 256) : block;
@@ -686,9 +735,16 @@ void apply_diagonal_gate(const GateType& gate, std::span<const double> params, b
     }
 }
 
+FarPairTraversal default_far_pair_traversal() noexcept {
+    FarPairTraversal traversal;
+    if (!folds_way_tags()) {
+        traversal.from_qubit = 64;
+    }
+    return traversal;
+}
+
 FarPairTraversal far_pair_traversal() noexcept {
-    return {far_from_qubit.load(std::memory_order_relaxed),
-            far_block.load(std::memory_order_relaxed)};
+    return {far_from(), far_block.load(std::memory_order_relaxed)};
 }
 
 void set_far_pair_traversal(FarPairTraversal traversal) noexcept {

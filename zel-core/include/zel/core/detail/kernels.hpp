@@ -43,6 +43,13 @@ struct FarPairTraversal {
     static constexpr std::uint64_t STREAM_BLOCK = 32;
 };
 
+/// The traversal a process starts with, chosen for the CPU it runs on: blocked from qubit 24 on
+/// CPUs whose first-level data cache predicts a line's way from a tag folded out of address bits
+/// 12-27 (AMD families 17h and 19h), where partners 2^28 bytes or more apart evict each other;
+/// elsewhere never (`from_qubit` 64), since there two straight streams run at full speed and the
+/// copy through the buffer only costs.
+FarPairTraversal default_far_pair_traversal() noexcept;
+
 /// The traversal in effect.
 FarPairTraversal far_pair_traversal() noexcept;
 
