@@ -154,9 +154,9 @@ void gate_benchmark(benchmark::State& bench, GateKind kind) {
     bench.SetBytesProcessed(bench.iterations() * gate_bytes(kind, qubits, dimension_of(bench)));
 }
 
-// A one-qubit kind on the top qubit with the far-pair traversal on (blocked:1, the default
-// from qubit 24) or off (blocked:0, two straight streams over both halves), in the same run so
-// the two read as a ratio. Arguments: n, blocked, threads.
+// A one-qubit kind on the top qubit with the far-pair traversal on (blocked:1, from qubit 24, the
+// default on CPUs that fold way tags) or off (blocked:0, two straight streams over both halves), in
+// the same run so the two read as a ratio. Arguments: n, blocked, threads.
 void top_qubit_benchmark(benchmark::State& bench, GateKind kind) {
     const auto n = static_cast<std::uint64_t>(bench.range(0));
     const ThreadScope scope(bench.range(2));
@@ -227,18 +227,11 @@ void time_against_probe(benchmark::State& bench, const Probe& probe, const Work&
     bench.counters["passes"] = ratios.empty() ? 0.0 : ratios[ratios.size() / 2];
 }
 
-// A one-qubit kind on qubit t, each iteration timed together with an in-place probe pass over
-// the same state just before it; the counter `passes` is the median over the iterations of the
-// gate's time over the probe's. Memory differs from one allocation to the next on a shared host
-// (the probe alone took 43-70 ms over 2^26 amplitudes, from one state to the next), so a ratio
-// between two benchmarks, each with its own state, carries that spread, and one taken within an
-// iteration does not. Arguments: n, t. One thread.
-void paired_benchmark(benchmark::State& bench, GateKind kind) {
-    const auto n = static_cast<std::uint64_t>(bench.range(0));
-    const ThreadScope scope(1);
-    ZarnikState state = random_state(n);
+// `kind` on `qubits` of `state`, each iteration timed against an in-place pass over the state
+// just before it (time_against_probe).
+void time_gate_against_probe(benchmark::State& bench, ZarnikState& state, GateKind kind,
+                             const std::vector<std::uint64_t>& qubits) {
     double* values = reinterpret_cast<double*>(state.amplitudes_mut().data());
-    const std::vector<std::uint64_t> qubits{static_cast<std::uint64_t>(bench.range(1))};
     const zel::GateType gate{kind, zel::gate_info(kind).has_angle ? 3.141592653589793 : 0.0};
     time_against_probe(
         bench,
@@ -252,6 +245,40 @@ void paired_benchmark(benchmark::State& bench, GateKind kind) {
             state.apply_gate(gate, qubits, {});
             benchmark::ClobberMemory();
         });
+}
+
+// A one-qubit kind on qubit t, each iteration timed together with an in-place probe pass over
+// the same state just before it; the counter `passes` is the median over the iterations of the
+// gate's time over the probe's. Memory differs from one allocation to the next on a shared host
+// (the probe alone took 43-70 ms over 2^26 amplitudes, from one state to the next), so a ratio
+// between two benchmarks, each with its own state, carries that spread, and one taken within an
+// iteration does not. Arguments: n, t. One thread.
+void paired_benchmark(benchmark::State& bench, GateKind kind) {
+    const auto n = static_cast<std::uint64_t>(bench.range(0));
+    const ThreadScope scope(1);
+    ZarnikState state = random_state(n);
+    const std::vector<std::uint64_t> qubits{static_cast<std::uint64_t>(bench.range(1))};
+    time_gate_against_probe(bench, state, kind, qubits);
+}
+
+// A kind on the top qubits of the register with the far-pair traversal from qubit 24 (blocked:1)
+// or never (blocked:0), timed as in paired/: the default is the first on CPUs that fold way tags
+// and the second elsewhere, and this shows what the other would cost. Two-qubit kinds act on t
+// and t + 1. Arguments: n, t, blocked. One thread.
+void far_pairs_benchmark(benchmark::State& bench, GateKind kind) {
+    const auto n = static_cast<std::uint64_t>(bench.range(0));
+    const auto t = static_cast<std::uint64_t>(bench.range(1));
+    const ThreadScope scope(1);
+    const zel::detail::FarPairTraversal saved = zel::detail::far_pair_traversal();
+    zel::detail::FarPairTraversal traversal = saved;
+    traversal.from_qubit = bench.range(2) != 0 ? zel::detail::FarPairTraversal{}.from_qubit : 64;
+    zel::detail::set_far_pair_traversal(traversal);
+    ZarnikState state = random_state(n);
+    const std::vector<std::uint64_t> qubits = zel::gate_info(kind).arity == 2
+                                                  ? std::vector<std::uint64_t>{t, t + 1}
+                                                  : std::vector<std::uint64_t>{t};
+    time_gate_against_probe(bench, state, kind, qubits);
+    zel::detail::set_far_pair_traversal(saved);
 }
 
 // The reads of a one-qubit gate on qubit t and nothing else: each pair's two amplitudes multiplied
@@ -688,6 +715,16 @@ void register_all() {
             }
         }
         paired->Unit(benchmark::kMicrosecond)->UseManualTime();
+    }
+    for (const GateKind kind : {GateKind::H, GateKind::X, GateKind::Y, GateKind::SX, GateKind::RX,
+                                GateKind::RY, GateKind::CX, GateKind::SWAP}) {
+        const bool two = zel::gate_info(kind).arity == 2;
+        auto* far = benchmark::RegisterBenchmark(
+            ("far/" + std::string(zel::gate_info(kind).name)).c_str(), far_pairs_benchmark, kind);
+        far->ArgNames({"n", "t", "blocked"});
+        far->ArgsProduct({{25}, {two ? 23 : 24}, {0, 1}});
+        far->ArgsProduct({{26}, {two ? 23 : 24, two ? 24 : 25}, {0, 1}});
+        far->Unit(benchmark::kMicrosecond)->UseManualTime();
     }
     auto* reads = benchmark::RegisterBenchmark("paired_read", paired_read_benchmark);
     reads->ArgNames({"n", "t", "lookahead"});

@@ -16,6 +16,8 @@
                                                        # pass over the same state, by qubit
                                                        # (paired_read/: the reads of the same
                                                        # pattern against a read-only pass)
+    python3 bench/ratios.py paired results.json...    # also far/: the top qubits with the
+                                                       # far-pair traversal on and off
     python3 bench/ratios.py paired results.json... --summary
                                                        # the same, one row per kind and n
 
@@ -206,7 +208,7 @@ def load_passes(paths):
     """paired/<kind>/n/t: the `passes` counter (the median over the iterations of gate time over
     the probe pass just before it, on the same state), keyed by (n, t, kind), one value per file.
     paired_read/n/t/lookahead, the reads of the same pattern against a read-only pass, comes in
-    as the kind read/<lookahead>."""
+    as the kind read/<lookahead>; far/<kind>/n/t/blocked as <kind>/blocked:<0 or 1>."""
     values = {}
     for path in paths:
         with open(path, encoding="utf-8") as handle:
@@ -219,6 +221,8 @@ def load_passes(paths):
                 kind = family.split("/")[1]
             elif family == "paired_read":
                 kind = f"read/{args['lookahead']}"
+            elif family.startswith("far/"):
+                kind = f"{family.split('/')[1]}/blocked:{args['blocked']}"
             else:
                 continue
             values.setdefault((int(args["n"]), int(args["t"]), kind), []).append(bench["passes"])
