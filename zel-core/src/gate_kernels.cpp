@@ -89,7 +89,9 @@ unsigned far_from() noexcept {
 
 // How the loops on qubit t prefetch (for_each_pair_ahead), chosen by measurement on every qubit
 // of 2^24 and 2^26 amplitudes, each against the plain loop and the other modes. Loops over both
-// members of each pair: from qubit 5, where pairs lie 512 B apart; from qubit 10 the window
+// members of each pair: from qubit 4, where pairs lie 256 B apart (there Y ran at up to 1.6
+// passes of the probe without the window and at most 1.03 with it, X at up to 1.19 and 1.11,
+// three runs of each build alternating; the other kinds at parity); from qubit 10 the window
 // no longer fits the first-level cache and goes to the second (qubit 10: 0.6-0.8 of the probe
 // before, 0.9-1.1 after); from qubit 12 the plain loop is as fast or faster (qubits 12-13 of 2^24
 // and 2^26 amplitudes: H, RX, RY and Y 1.11-1.17 passes of the probe with the window, 0.92-1.07
@@ -97,7 +99,7 @@ unsigned far_from() noexcept {
 constexpr unsigned PAIRS_PLAIN_FROM = 12;
 
 constexpr Lookahead pairs_lookahead(unsigned t) noexcept {
-    if (t < 5 || t >= PAIRS_PLAIN_FROM) {
+    if (t < 4 || t >= PAIRS_PLAIN_FROM) {
         return Lookahead::none;
     }
     return t < 10 ? Lookahead::whole : Lookahead::whole_outer;
