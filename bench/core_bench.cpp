@@ -55,6 +55,31 @@ class ThreadScope {
     ThreadScope& operator=(const ThreadScope&) = delete;
 };
 
+// Sets the far-pair traversal for one benchmark: from qubit 24 (the default on CPUs that fold
+// way tags) when `blocked`, never otherwise; the traversal in effect before comes back at the end.
+class TraversalScope {
+  public:
+    explicit TraversalScope(bool blocked) : saved_(zel::detail::far_pair_traversal()) {
+        zel::detail::FarPairTraversal traversal = saved_;
+        traversal.from_qubit = blocked ? zel::detail::FarPairTraversal{}.from_qubit : 64;
+        zel::detail::set_far_pair_traversal(traversal);
+    }
+    ~TraversalScope() {
+        zel::detail::set_far_pair_traversal(saved_);
+    }
+    TraversalScope(const TraversalScope&) = delete;
+    TraversalScope& operator=(const TraversalScope&) = delete;
+
+  private:
+    zel::detail::FarPairTraversal saved_;
+};
+
+// The gate the benchmarks apply: angle pi for the rotations, which keeps the amplitudes'
+// magnitudes, so repeated runs stay finite.
+zel::GateType bench_gate(GateKind kind) {
+    return {kind, zel::gate_info(kind).has_angle ? 3.141592653589793 : 0.0};
+}
+
 // A state with seeded pseudo-random amplitudes whose squared norm is close to 1.
 ZarnikState random_state(std::uint64_t n) {
     ZarnikState state(n);
@@ -145,8 +170,7 @@ void gate_benchmark(benchmark::State& bench, GateKind kind) {
     const std::vector<std::uint64_t> qubits =
         info.arity == 2 ? pair_targets(n, bench.range(1), bench.range(2) != 0)
                         : std::vector<std::uint64_t>{single_target(n, bench.range(1))};
-    // Angle pi: a rotation that keeps the amplitudes' magnitudes, so repeated runs stay finite.
-    const zel::GateType gate{kind, info.has_angle ? 3.141592653589793 : 0.0};
+    const zel::GateType gate = bench_gate(kind);
     for (auto _ : bench) {
         state.apply_gate(gate, qubits, {});
         benchmark::ClobberMemory();
@@ -160,18 +184,14 @@ void gate_benchmark(benchmark::State& bench, GateKind kind) {
 void top_qubit_benchmark(benchmark::State& bench, GateKind kind) {
     const auto n = static_cast<std::uint64_t>(bench.range(0));
     const ThreadScope scope(bench.range(2));
-    const zel::detail::FarPairTraversal saved = zel::detail::far_pair_traversal();
-    zel::detail::FarPairTraversal traversal = saved;
-    traversal.from_qubit = bench.range(1) != 0 ? zel::detail::FarPairTraversal{}.from_qubit : 64;
-    zel::detail::set_far_pair_traversal(traversal);
+    const TraversalScope traversal(bench.range(1) != 0);
     ZarnikState state = random_state(n);
     const std::vector<std::uint64_t> qubits{n - 1};
-    const zel::GateType gate{kind, zel::gate_info(kind).has_angle ? 3.141592653589793 : 0.0};
+    const zel::GateType gate = bench_gate(kind);
     for (auto _ : bench) {
         state.apply_gate(gate, qubits, {});
         benchmark::ClobberMemory();
     }
-    zel::detail::set_far_pair_traversal(saved);
     bench.SetBytesProcessed(bench.iterations() * gate_bytes(kind, qubits, dimension_of(bench)));
 }
 
@@ -182,7 +202,7 @@ void every_qubit_benchmark(benchmark::State& bench, GateKind kind) {
     const ThreadScope scope(bench.range(2));
     ZarnikState state = random_state(n);
     const std::vector<std::uint64_t> qubits{static_cast<std::uint64_t>(bench.range(1))};
-    const zel::GateType gate{kind, zel::gate_info(kind).has_angle ? 3.141592653589793 : 0.0};
+    const zel::GateType gate = bench_gate(kind);
     for (auto _ : bench) {
         state.apply_gate(gate, qubits, {});
         benchmark::ClobberMemory();
@@ -232,7 +252,7 @@ void time_against_probe(benchmark::State& bench, const Probe& probe, const Work&
 void time_gate_against_probe(benchmark::State& bench, ZarnikState& state, GateKind kind,
                              const std::vector<std::uint64_t>& qubits) {
     double* values = reinterpret_cast<double*>(state.amplitudes_mut().data());
-    const zel::GateType gate{kind, zel::gate_info(kind).has_angle ? 3.141592653589793 : 0.0};
+    const zel::GateType gate = bench_gate(kind);
     time_against_probe(
         bench,
         [&] {
@@ -269,16 +289,12 @@ void far_pairs_benchmark(benchmark::State& bench, GateKind kind) {
     const auto n = static_cast<std::uint64_t>(bench.range(0));
     const auto t = static_cast<std::uint64_t>(bench.range(1));
     const ThreadScope scope(1);
-    const zel::detail::FarPairTraversal saved = zel::detail::far_pair_traversal();
-    zel::detail::FarPairTraversal traversal = saved;
-    traversal.from_qubit = bench.range(2) != 0 ? zel::detail::FarPairTraversal{}.from_qubit : 64;
-    zel::detail::set_far_pair_traversal(traversal);
+    const TraversalScope traversal(bench.range(2) != 0);
     ZarnikState state = random_state(n);
     const std::vector<std::uint64_t> qubits = zel::gate_info(kind).arity == 2
                                                   ? std::vector<std::uint64_t>{t, t + 1}
                                                   : std::vector<std::uint64_t>{t};
     time_gate_against_probe(bench, state, kind, qubits);
-    zel::detail::set_far_pair_traversal(saved);
 }
 
 // The reads of a one-qubit gate on qubit t and nothing else: each pair's two amplitudes multiplied

@@ -15,9 +15,9 @@
     python3 bench/ratios.py paired results.json...    # one-qubit kinds timed against a probe
                                                        # pass over the same state, by qubit
                                                        # (paired_read/: the reads of the same
-                                                       # pattern against a read-only pass)
-    python3 bench/ratios.py paired results.json...    # also far/: the top qubits with the
-                                                       # far-pair traversal on and off
+                                                       # pattern against a read-only pass;
+                                                       # far/: the top qubits with the far-pair
+                                                       # traversal on and off)
     python3 bench/ratios.py paired results.json... --summary
                                                        # the same, one row per kind and n
 
