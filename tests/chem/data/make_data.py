@@ -185,7 +185,7 @@ def run_worker(name, out_dir, entry_path):
     psi4 = import_psi4()
     psi4.set_memory('500 MB')
     psi4.set_num_threads(1)
-    scratch = tempfile.mkdtemp(prefix='zel_psi4_')
+    scratch = os.getcwd()
     psi4.core.IOManager.shared_object().set_default_path(scratch)
     psi4.core.set_output_file(os.path.join(scratch, 'psi4.out'), False)
     _, atoms, basis, active = next(m for m in MOLECULES if m[0] == name)
@@ -218,9 +218,10 @@ def main():
             continue
         with tempfile.TemporaryDirectory(prefix='zel_make_data_') as tmp:
             entry_path = os.path.join(tmp, 'entry.json')
-            subprocess.run([sys.executable, os.path.abspath(__file__), '--out', args.out,
-                            '--worker', name, entry_path], check=True,
-                           stdout=subprocess.DEVNULL)
+            # psi4 leaves its scratch files and timer.dat in the working directory.
+            subprocess.run([sys.executable, os.path.abspath(__file__),
+                            '--out', os.path.abspath(args.out), '--worker', name, entry_path],
+                           check=True, stdout=subprocess.DEVNULL, cwd=tmp)
             with open(entry_path) as f:
                 entry = json.load(f)
         version = entry.pop('psi4_version')
