@@ -1,5 +1,4 @@
 #!/usr/bin/env bash
-# packages: g++
 # The whole test suite under AddressSanitizer and UndefinedBehaviorSanitizer (g++), warnings as
 # errors. The first report ends the process that made it, and so fails its test.
 set -euo pipefail
@@ -19,5 +18,17 @@ cmake --build "$build" --parallel 2
 export ASAN_OPTIONS=halt_on_error=1:abort_on_error=0:detect_leaks=1:detect_stack_use_after_return=1:strict_string_checks=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 ctest --test-dir "$build" --output-on-failure --parallel 2
+
+# The install of a build without zel-mpi, consumed by an outside CMake project: the package
+# configuration's path without MPI. (The optimised build of 20-release.sh installs with it.)
+prefix=$(mktemp -d "${TMPDIR:-/tmp}/zel-asan-install.XXXXXX")
+trap 'rm -rf "$prefix"' EXIT
+cmake --install "$build" --prefix "$prefix/install" >/dev/null
+cmake -S tests/consumer -B "$prefix/consumer" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_PREFIX_PATH="$prefix/install" -DCMAKE_CXX_FLAGS="-fsanitize=address,undefined" \
+    -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
+cmake --build "$prefix/consumer" --parallel 2
+"$prefix/consumer/zel_consumer" >/dev/null
+echo "sanitize: the install without zel-mpi builds and runs a consumer"
 
 echo "sanitize: $((SECONDS - start)) s"

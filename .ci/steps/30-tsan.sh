@@ -1,5 +1,4 @@
 #!/usr/bin/env bash
-# packages: clang
 # ThreadSanitizer over the worker pool and the state's parallel passes. The pool is built on
 # std::thread, atomics and futexes, all of which TSan sees in an instrumented build.
 #

@@ -1,5 +1,4 @@
 #!/usr/bin/env bash
-# packages: clang libclang-rt-dev
 # The libFuzzer target of the OpenQASM reader (clang, with AddressSanitizer and
 # UndefinedBehaviorSanitizer) for a fixed number of executions from the committed seed corpus and
 # the token dictionary: about a minute on two cores. A crash fails the step; libFuzzer writes the

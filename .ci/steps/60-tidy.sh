@@ -1,5 +1,4 @@
 #!/usr/bin/env bash
-# packages: clang clang-tidy openmpi-bin libopenmpi-dev
 # clang-tidy with the checks of .clang-tidy over the libraries (zel-mpi included) and the runner;
 # any finding fails.
 set -euo pipefail

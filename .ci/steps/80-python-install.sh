@@ -1,5 +1,4 @@
 #!/usr/bin/env bash
-# packages: pybind11-dev python3-dev python3-numpy python3-pytest python3-setuptools python3-venv python3-pip
 # Installs the Python module with pip, offline, into a fresh virtual environment that sees
 # Debian's packages (NumPy), and runs the H2 example with that environment's interpreter from
 # outside the source tree, so that it can only import the installed package.
