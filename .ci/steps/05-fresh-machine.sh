@@ -27,6 +27,8 @@ if [ -z "$mirror" ]; then
 fi
 
 root=$(mktemp -d "${TMPDIR:-/tmp}/zel-bare.XXXXXX")
+# The root of the new system: readable by its own users, as / always is.
+chmod 755 "$root"
 mounted=()
 cleanup() {
     local m
