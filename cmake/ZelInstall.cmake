@@ -1,6 +1,6 @@
 # Installation of the three libraries for use outside this build tree:
 #   <prefix>/include/zel/...               the public headers of every component
-#   <libdir>/libzel_{core,neural,compiler}.a
+#   <libdir>/libzel_{core,neural,compiler,chem}.a
 #   <libdir>/cmake/zel/                    the CMake package: find_package(zel 0.1 CONFIG)
 #   <libdir>/pkgconfig/zel.pc              the same for pkg-config users
 #   <bindir>/kvt_run                       the program
@@ -10,7 +10,7 @@ include(CMakePackageConfigHelpers)
 set(ZEL_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/zel
     CACHE STRING "Where the CMake package files are installed, relative to the prefix")
 
-install(TARGETS zel_core zel_neural zel_compiler
+install(TARGETS zel_core zel_neural zel_compiler zel_chem
     EXPORT zelTargets
     ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
@@ -34,13 +34,14 @@ else()
     set(ZEL_CONFIG_WITH_MPI FALSE)
 endif()
 
-foreach(component IN ITEMS core neural compiler)
+foreach(component IN ITEMS core neural compiler chem)
     install(DIRECTORY ${PROJECT_SOURCE_DIR}/zel-${component}/include/
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
         FILES_MATCHING PATTERN "*.hpp")
 endforeach()
 
-# Imported targets zel::core, zel::neural and zel::compiler (the EXPORT_NAMEs of the libraries).
+# Imported targets zel::core, zel::neural, zel::compiler and zel::chem (the EXPORT_NAMEs of the
+# libraries).
 install(EXPORT zelTargets
     NAMESPACE zel::
     FILE zelTargets.cmake
