@@ -10,7 +10,6 @@
 #include <fstream>
 #include <iterator>
 #include <limits>
-#include <sstream>
 #include <utility>
 
 namespace zel::chem {
@@ -53,6 +52,14 @@ std::string quoted(std::string_view token) {
         out += "...";
     }
     return out + "'";
+}
+
+/// The shortest text that reads back as `value`.
+std::string shortest(double value) {
+    char buffer[32];
+    const auto [ptr, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+    static_cast<void>(ec);
+    return std::string(buffer, ptr);
 }
 
 bool close(double a, double b) {
@@ -333,11 +340,9 @@ class Reader {
                const auto& set) {
         if (seen[slot] != 0) {
             if (!close(old, value)) {
-                std::ostringstream out;
-                out.precision(17);
-                out << "value " << value << " contradicts " << old << " given for the same "
-                    << "integral on line " << seen[slot];
-                fail(line_, out.str());
+                fail(line_, "value " + shortest(value) + " contradicts " + shortest(old) +
+                                " given for the same integral on line " +
+                                std::to_string(seen[slot]));
             }
             return;
         }

@@ -1,8 +1,8 @@
 #include "zel/chem/integrals.hpp"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
-#include <sstream>
 #include <string>
 
 #include "zel/core/error.hpp"
@@ -26,11 +26,12 @@ bool close(double a, double b, double tolerance) {
     return diff <= tolerance || diff <= tolerance * std::max(std::abs(a), std::abs(b));
 }
 
+/// The shortest text that reads back as `value`.
 std::string number_text(double value) {
-    std::ostringstream out;
-    out.precision(17);
-    out << value;
-    return out.str();
+    char buffer[32];
+    const auto [ptr, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+    static_cast<void>(ec);
+    return std::string(buffer, ptr);
 }
 
 }  // namespace
