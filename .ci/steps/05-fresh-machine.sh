@@ -31,9 +31,9 @@ root=$(mktemp -d "${TMPDIR:-/tmp}/zel-bare.XXXXXX")
 chmod 755 "$root"
 mounted=()
 cleanup() {
-    local m
-    for m in "${mounted[@]}"; do
-        umount -l "$m" 2>/dev/null || true
+    local i
+    for ((i = ${#mounted[@]} - 1; i >= 0; i--)); do
+        umount -l "${mounted[i]}" 2>/dev/null || true
     done
     rm -rf --one-file-system "$root"
 }
@@ -47,7 +47,7 @@ debootstrap --variant=minbase bookworm "$root" "$mirror" >"$out/debootstrap.log"
 # The host's apt settings (Acquire::*: proxies, validity checks) go along, nothing else.
 apt-config dump | grep '^Acquire::' >"$root/etc/apt/apt.conf.d/90host" || true
 cp /etc/resolv.conf "$root/etc/resolv.conf" 2>/dev/null || true
-for fs in proc dev; do
+for fs in proc dev dev/pts; do
     mount --bind "/$fs" "$root/$fs"
     mounted+=("$root/$fs")
 done
