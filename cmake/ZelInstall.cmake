@@ -10,7 +10,19 @@ include(CMakePackageConfigHelpers)
 set(ZEL_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/zel
     CACHE STRING "Where the CMake package files are installed, relative to the prefix")
 
-install(TARGETS zel_core zel_neural zel_compiler zel_chem
+# zel-chem is built with ZEL_BUILD_CHEM (the default).
+set(zel_installed_libraries zel_core zel_neural zel_compiler)
+set(zel_installed_components core neural compiler)
+set(ZEL_PC_CHEM_LIBS "")
+set(ZEL_PC_CHEM_NAME "")
+if(TARGET zel_chem)
+    list(APPEND zel_installed_libraries zel_chem)
+    list(APPEND zel_installed_components chem)
+    set(ZEL_PC_CHEM_LIBS "-lzel_chem ")
+    set(ZEL_PC_CHEM_NAME ", zel-chem")
+endif()
+
+install(TARGETS ${zel_installed_libraries}
     EXPORT zelTargets
     ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
@@ -34,7 +46,7 @@ else()
     set(ZEL_CONFIG_WITH_MPI FALSE)
 endif()
 
-foreach(component IN ITEMS core neural compiler chem)
+foreach(component IN LISTS zel_installed_components)
     install(DIRECTORY ${PROJECT_SOURCE_DIR}/zel-${component}/include/
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
         FILES_MATCHING PATTERN "*.hpp")
