@@ -266,8 +266,8 @@ std::string describe_register(const MoleculeOptions& options, const Problem& pro
     std::string text = std::to_string(problem.num_qubits) + " (" + options.mapping + ", " +
                        options.spin_order + " spin orbitals";
     if (problem.reduction != "none") {
-        text +=
-            ", " + problem.reduction + " removed " + std::to_string(problem.removed_qubits.size());
+        text += ", " + std::to_string(problem.removed_qubits.size()) + " removed by " +
+                (problem.reduction == "two-qubit" ? "the two-qubit reduction" : "tapering");
     }
     return text + "), " + std::to_string(problem.hamiltonian.terms.size()) + " Pauli terms";
 }
