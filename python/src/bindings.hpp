@@ -159,6 +159,8 @@ void bind_state(py::module_& m);
 void bind_observable(py::module_& m);
 void bind_search(py::module_& m);
 void bind_bench(py::module_& m);
+/// The submodule zel.chem (needs the error classes of `bind_errors`).
+void bind_chem(py::module_& m);
 
 }  // namespace zel::python
 

@@ -176,6 +176,7 @@ PYBIND11_MODULE(_zel, m) {
     bind_state(m);
     bind_observable(m);
     bind_search(m);
+    bind_chem(m);
     bind_parallel(m);
     bind_float_text(m);
 
