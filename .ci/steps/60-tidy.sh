@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# clang-tidy with the checks of .clang-tidy over the libraries (zel-mpi included) and the runner;
-# any finding fails.
+# clang-tidy with the checks of .clang-tidy over the libraries (zel-mpi and zel-chem included), the
+# runner and the zel tool; any finding fails.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 build=${ZEL_CI_BUILD_ROOT:-build}/ci-tidy
@@ -12,7 +12,7 @@ CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEL_BUILD
 
 log=$(mktemp)
 status=0
-run-clang-tidy -p "$build" -j 2 -quiet "$PWD/(zel-core|zel-neural|zel-compiler|zel-mpi|runner)/src/.*\.cpp\$" \
+run-clang-tidy -p "$build" -j 2 -quiet "$PWD/(zel-core|zel-neural|zel-compiler|zel-mpi|zel-chem|cli|runner)/src/.*\.cpp\$" \
     >"$log" 2>&1 || status=$?
 if [ "$status" -ne 0 ] || grep -qE "(warning|error):" "$log"; then
     cat "$log"
