@@ -161,12 +161,17 @@ TEST(Fcidump, ReadsPsi4FilesAndNamesMissingOnes) {
     const Fcidump h2 = read_fcidump(test::data_dir() + "/h2_0.735.fcidump");
     EXPECT_EQ(h2.integrals.constant(), test::reference_value("h2_0.735", "nuclear_repulsion"));
     const std::string missing = test::data_dir() + "/no_such.fcidump";
-    try {
-        read_fcidump(missing);
-        ADD_FAILURE();
-    } catch (const FcidumpError& error) {
-        EXPECT_EQ(error.line(), 0u);
-        EXPECT_EQ(error.what(), missing + ": cannot open: No such file or directory");
+    const std::string folder = test::data_dir();
+    for (const auto& [path, message] : std::vector<std::pair<std::string, std::string>>{
+             {missing, missing + ": cannot open: No such file or directory"},
+             {folder, folder + ": cannot read: is a directory"}}) {
+        try {
+            read_fcidump(path);
+            ADD_FAILURE() << path;
+        } catch (const FcidumpError& error) {
+            EXPECT_EQ(error.line(), 0u);
+            EXPECT_EQ(error.what(), message);
+        }
     }
 }
 

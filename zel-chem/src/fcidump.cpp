@@ -8,8 +8,10 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <ios>
 #include <iterator>
 #include <limits>
+#include <system_error>
 #include <utility>
 
 namespace zel::chem {
@@ -475,11 +477,21 @@ Fcidump parse_fcidump(std::string_view text, std::string_view source_name) {
 }
 
 Fcidump read_fcidump(const std::filesystem::path& path) {
+    std::error_code ignored;
+    if (std::filesystem::is_directory(path, ignored)) {
+        throw FcidumpError(path.string(), 0, "cannot read: is a directory");
+    }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         throw FcidumpError(path.string(), 0, std::string("cannot open: ") + std::strerror(errno));
     }
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string text;
+    try {
+        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    } catch (const std::ios_base::failure&) {
+        // The stream buffer throws when the read itself fails (EIO, a directory).
+        throw FcidumpError(path.string(), 0, "read failed");
+    }
     if (in.bad()) {
         throw FcidumpError(path.string(), 0, "read failed");
     }
