@@ -269,7 +269,8 @@ std::string describe_register(const MoleculeOptions& options, const Problem& pro
         text += ", " + std::to_string(problem.removed_qubits.size()) + " removed by " +
                 (problem.reduction == "two-qubit" ? "the two-qubit reduction" : "tapering");
     }
-    return text + "), " + std::to_string(problem.hamiltonian.terms.size()) + " Pauli terms";
+    const std::size_t terms = problem.hamiltonian.terms.size();
+    return text + "), " + std::to_string(terms) + (terms == 1 ? " Pauli term" : " Pauli terms");
 }
 
 void run_hamiltonian(const MoleculeOptions& options, std::ostream& out) {

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <complex>
 #include <string>
+#include <utility>
 
 #include "zel/core/error.hpp"
 
@@ -110,32 +111,51 @@ double restricted_ground_energy(const PauliSum& hamiltonian, std::span<const std
     // Elements <j|c P|i> = c i^num_y (-1)^popcount(b_i & phase) for b_j = b_i ^ flip. A complex
     // Hermitian A + iB has the spectrum of the real symmetric [[A, -B], [B, A]], each eigenvalue
     // twice; that embedding is used only when some element is imaginary.
-    Triplets real_part;
-    Triplets imaginary_part;
+    std::vector<std::pair<Masks, double>> terms;
     for (const PauliTerm& term : hamiltonian.terms) {
         if (!std::isfinite(term.coefficient)) {
             throw InvalidArgument("a coefficient of the Hamiltonian is not finite");
         }
-        const Masks masks = masks_of(term);
+        terms.emplace_back(masks_of(term), term.coefficient);
+    }
+    // Terms that share a flip mask share one search for each state's partner.
+    std::stable_sort(terms.begin(), terms.end(), [](const auto& a, const auto& b) {
+        return a.first.flip < b.first.flip;
+    });
+    Triplets real_part;
+    Triplets imaginary_part;
+    for (std::size_t first = 0; first < terms.size();) {
+        std::size_t last = first;
+        while (last < terms.size() && terms[last].first.flip == terms[first].first.flip) {
+            ++last;
+        }
+        const std::uint64_t flip = terms[first].first.flip;
         for (Eigen::Index i = 0; i < dimension; ++i) {
-            const std::uint64_t target = basis[static_cast<std::size_t>(i)] ^ masks.flip;
-            const auto found = std::lower_bound(basis.begin(), basis.end(), target);
-            if (found == basis.end() || *found != target) {
+            const std::uint64_t state = basis[static_cast<std::size_t>(i)];
+            const auto found = std::lower_bound(basis.begin(), basis.end(), state ^ flip);
+            if (found == basis.end() || *found != (state ^ flip)) {
                 continue;
             }
             const auto j = static_cast<Eigen::Index>(found - basis.begin());
-            const bool negative =
-                std::popcount(basis[static_cast<std::size_t>(i)] & masks.phase) % 2 == 1;
-            // i^num_y: 1, i, -1, -i.
-            const unsigned power = masks.num_y % 4;
-            const double sign = ((power >= 2) != negative) ? -1.0 : 1.0;
-            const double value = sign * term.coefficient;
-            if (power % 2 == 0) {
-                real_part.emplace_back(j, i, value);
-            } else {
-                imaginary_part.emplace_back(j, i, value);
+            double real = 0.0;
+            double imaginary = 0.0;
+            for (std::size_t t = first; t < last; ++t) {
+                const Masks& masks = terms[t].first;
+                const bool negative = std::popcount(state & masks.phase) % 2 == 1;
+                // i^num_y: 1, i, -1, -i.
+                const unsigned power = masks.num_y % 4;
+                const double value =
+                    ((power >= 2) != negative) ? -terms[t].second : terms[t].second;
+                (power % 2 == 0 ? real : imaginary) += value;
+            }
+            if (real != 0.0) {
+                real_part.emplace_back(j, i, real);
+            }
+            if (imaginary != 0.0) {
+                imaginary_part.emplace_back(j, i, imaginary);
             }
         }
+        first = last;
     }
     Eigen::SparseMatrix<double> matrix;
     if (imaginary_part.empty()) {
