@@ -51,8 +51,14 @@ constexpr const char* FOOTER = R"(Exit status:
   0  success
   2  usage error: unknown command or option, missing or malformed value, impossible active space
   3  the input file cannot be read or is not a valid FCIDUMP file (the message names file:line)
-  4  the computation failed: too many qubits, memory exhausted, output not written
+  4  the computation failed: too many qubits or determinants, memory exhausted, output not
+     written
 Every error is one line on standard error, starting "zel: ".)";
+
+/// Largest sector `zel exact` diagonalises. The iterative solver keeps some 40 vectors of the
+/// sector's size: at this size about 5 GiB, a large workstation's share; beyond it a run would
+/// be refused by the allocator or, with overcommitted memory, killed.
+constexpr std::uint64_t MAX_EXACT_DETERMINANTS = std::uint64_t{1} << 24;
 
 /// A failure with its exit status and one-line message.
 struct Failure {
@@ -203,6 +209,14 @@ double basis_state_energy(const PauliSum& hamiltonian, std::uint64_t index) {
 }
 
 double exact_energy(const Problem& problem) {
+    const std::uint64_t determinants = chem::sector_dimension(problem.num_orbitals, problem.sector);
+    if (determinants > MAX_EXACT_DETERMINANTS) {
+        throw Failure{EXIT_COMPUTATION,
+                      "exact: the sector has " + std::to_string(determinants) +
+                          " determinants, more than the " + std::to_string(MAX_EXACT_DETERMINANTS) +
+                          " that are solved exactly; choose a smaller active space "
+                          "(--active-electrons, --active-orbitals)"};
+    }
     if (problem.reduction == "none") {
         return chem::sector_ground_state(problem.hamiltonian, problem.num_orbitals, problem.sector,
                                          problem.ordering, problem.mapping)

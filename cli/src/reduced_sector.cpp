@@ -23,6 +23,8 @@ constexpr std::size_t DENSE_LIMIT = 400;
 constexpr int LANCZOS_VECTORS = 40;
 constexpr int MAX_RESTARTS = 2000;
 constexpr double LANCZOS_TOLERANCE = 1e-12;
+// The sparse matrix is built from (row, column, value) triplets of 16 bytes: at most 1 GiB.
+constexpr std::size_t MAX_ELEMENTS = std::size_t{1} << 26;
 
 struct Masks {
     std::uint64_t flip = 0;   // X or Y
@@ -154,6 +156,11 @@ double restricted_ground_energy(const PauliSum& hamiltonian, std::span<const std
             if (imaginary != 0.0) {
                 imaginary_part.emplace_back(j, i, imaginary);
             }
+        }
+        if (real_part.size() + imaginary_part.size() > MAX_ELEMENTS) {
+            throw InvalidArgument("the reduced sector's matrix has more than " +
+                                  std::to_string(MAX_ELEMENTS) +
+                                  " non-zero elements; solve without the reduction");
         }
         first = last;
     }

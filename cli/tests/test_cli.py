@@ -163,3 +163,12 @@ def test_output_that_cannot_be_written_is_a_failure():
                                 text=True, timeout=60)
     assert result.returncode == EXIT_COMPUTATION
     assert result.stderr.startswith('zel: ') and result.stderr.count('\n') == 1
+
+
+def test_sector_beyond_the_solver_is_refused_before_any_work(tmp_path):
+    path = tmp_path / 'sixteen.fcidump'
+    path.write_text(' &FCI NORB=16,NELEC=16,MS2=0,\n &END\n 0.5 1 1 1 1\n 0.7 0 0 0 0\n')
+    result = zel('exact', path)
+    assert result.returncode == EXIT_COMPUTATION
+    assert result.stdout == ''
+    assert result.stderr.count('\n') == 1 and '--active-electrons' in result.stderr
