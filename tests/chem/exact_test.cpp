@@ -91,6 +91,8 @@ TEST(SectorGroundState, RefusesSectorsAndOptionsOutOfRange) {
     bad.lanczos_vectors = 1;
     EXPECT_THROW(exact_ground_state(test::random_integrals(2, 3), {1, 1}, bad), InvalidArgument);
     EXPECT_THROW(sector_dimension(2, {1, 3}), InvalidArgument);
+    // 32 orbitals half filled: C(32, 16)^2 determinants, refused before any allocation.
+    EXPECT_THROW(exact_ground_state(Integrals(32), {16, 16}), InvalidArgument);
 }
 
 }  // namespace

@@ -42,6 +42,14 @@ void check_sector(std::size_t num_orbitals, Sector sector) {
                               std::to_string(sector.num_beta) + " beta electrons do not fit in " +
                               std::to_string(num_orbitals) + " orbitals");
     }
+    // With at most 32 orbitals each factor is at most C(32, 16) < 2^30, so the product fits.
+    const std::uint64_t dim =
+        binomial(num_orbitals, sector.num_alpha) * binomial(num_orbitals, sector.num_beta);
+    if (dim > MAX_SECTOR_DIMENSION) {
+        throw InvalidArgument("sector too large: " + std::to_string(dim) +
+                              " determinants (at most " + std::to_string(MAX_SECTOR_DIMENSION) +
+                              ")");
+    }
 }
 
 void check_options(const ExactOptions& options) {

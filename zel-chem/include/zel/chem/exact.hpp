@@ -25,6 +25,11 @@
 
 namespace zel::chem {
 
+/// Largest sector (number of determinants) the exact solvers and `sector_basis` accept; larger
+/// ones are refused with `InvalidArgument` before anything is allocated (a vector of this many
+/// doubles is already 32 GiB).
+inline constexpr std::uint64_t MAX_SECTOR_DIMENSION = std::uint64_t{1} << 32;
+
 /// How `sector_ground_state` solves.
 struct ExactOptions {
     /// Sectors of at most this many basis states are diagonalised densely (Eigen); larger ones
@@ -57,7 +62,7 @@ std::uint64_t sector_dimension(std::size_t num_orbitals, Sector sector);
 
 /// The sector basis (ascending qubit basis indexes) of `sector` over the 2n modes of
 /// `num_orbitals` spatial orbitals, under `ordering` and `mapping`. Throws `InvalidArgument`
-/// when a count exceeds n or 2n exceeds MAX_MODES.
+/// when a count exceeds n, 2n exceeds MAX_MODES or the sector exceeds MAX_SECTOR_DIMENSION.
 std::vector<std::uint64_t> sector_basis(std::size_t num_orbitals, Sector sector,
                                         SpinOrdering ordering, Mapping mapping);
 
