@@ -151,3 +151,54 @@ def test_missing_file_is_an_fcidump_error(tmp_path):
 def test_impossible_active_space_is_invalid_argument():
     with pytest.raises(zel.InvalidArgument):
         chem.active_space(read('h2_0.735'), 4, 2)
+
+
+@pytest.mark.parametrize('mapping', MAPPINGS)
+def test_fermion_operators_map_to_the_same_hamiltonian_and_the_hartree_fock_quantum_numbers(
+        mapping):
+    data = read('h4_chain_0.9')
+    n = data.integrals.num_orbitals
+    ordering = chem.SpinOrdering.Interleaved
+    fermion = chem.molecular_hamiltonian(data.integrals, ordering)
+    mapped = chem.map_operator(fermion, mapping, 2 * n)
+    direct = chem.qubit_hamiltonian(data.integrals, mapping, ordering)
+    assert [[(f.qubit, f.kind) for f in t.paulis] for t in mapped] == \
+        [[(f.qubit, f.kind) for f in t.paulis] for t in direct]
+    assert max(abs(a.coefficient - b.coefficient) for a, b in zip(mapped, direct)) < 1e-12
+
+    index = chem.hartree_fock_index(n, data.sector, ordering, mapping)
+    state = zel.run_circuit(chem.basis_state_circuit(index, 2 * n), 2 * n)
+    expected = {'number': data.num_electrons, 'spin_z': 0.0, 'total_spin': 0.0}
+    operators = {'number': chem.number_operator(2 * n),
+                 'spin_z': chem.spin_z_operator(n, ordering),
+                 'total_spin': chem.total_spin_operator(n, ordering)}
+    for name, op in operators.items():
+        value = chem.map_operator(op, mapping, 2 * n).expectation_value(state)
+        assert abs(value - expected[name]) < 1e-12, name
+
+    # After tapering, N still counts the Hartree-Fock electrons on the reduced register.
+    full = chem.qubit_hamiltonian(data.integrals, mapping, chem.SpinOrdering.Blocked)
+    blocked_index = chem.hartree_fock_index(n, data.sector, chem.SpinOrdering.Blocked, mapping)
+    symmetries = chem.find_z2_symmetries(full, 2 * n)
+    tapered = chem.taper(full, 2 * n, blocked_index)
+    number = chem.taper_operator(chem.map_operator(chem.number_operator(2 * n), mapping, 2 * n),
+                                 2 * n, symmetries, tapered)
+    reduced_index = chem.remove_qubits(blocked_index, tapered.removed_qubits)
+    reduced_state = zel.run_circuit(chem.basis_state_circuit(reduced_index, tapered.num_qubits),
+                                    tapered.num_qubits)
+    assert abs(number.expectation_value(reduced_state) - data.num_electrons) < 1e-12
+
+
+def test_normal_order_and_conjugate():
+    op = chem.annihilation(0) * chem.creation(0)
+    expected = chem.FermionOperator()
+    expected.add(1.0, [])
+    expected.add(-1.0, [(0, True), (0, False)])
+    assert chem.normal_ordered(op) == expected
+    hop = chem.FermionOperator()
+    hop.add(0.5j, [(1, True), (0, False)])
+    conjugate = chem.hermitian_conjugate(hop)
+    assert conjugate.terms == [(-0.5j, [(0, True), (1, False)])]
+    with pytest.raises(zel.InvalidArgument):
+        chem.map_operator(hop, chem.Mapping.JordanWigner, 2)
+    assert len(chem.map_operator(hop + conjugate, chem.Mapping.JordanWigner, 2)) == 2
