@@ -45,7 +45,8 @@ and total electron-number parities; with the other mappings, every Z2 symmetry o
 Hamiltonian (tapering), in the symmetry sector of the Hartree-Fock state.
 
 Energies are in hartree and always total energies: the constant of the file (nuclear
-repulsion) and, with an active space, the frozen-core energy are included.)";
+repulsion) and, with an active space, the frozen-core energy are included.
+)";
 
 constexpr const char* FOOTER = R"(Exit status:
   0  success
@@ -117,6 +118,10 @@ Problem build_problem(const MoleculeOptions& options) {
         problem.data = chem::read_fcidump(options.file);
     } catch (const chem::FcidumpError& e) {
         throw Failure{EXIT_INPUT, e.what()};
+    }
+    if (options.active_electrons.has_value() != options.active_orbitals.has_value()) {
+        throw Failure{EXIT_USAGE,
+                      "--active-electrons and --active-orbitals: give both counts or neither"};
     }
     if (options.active_electrons) {
         const std::uint64_t electrons = *options.active_electrons;
@@ -338,6 +343,16 @@ void add_molecule_options(CLI::App& command, MoleculeOptions& options) {
     CLI::Option* orbitals = command.add_option(
         "--active-orbitals", options.active_orbitals,
         "orbitals in the active space, right above the frozen ones; higher orbitals are dropped");
+    // CLI11 converts "-1" to an unsigned count by wrapping it; refuse a sign as text first.
+    const CLI::Validator count(
+        [](std::string& text) {
+            return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos
+                       ? std::string()
+                       : "expected a count (0, 1, 2, ...), not '" + text + "'";
+        },
+        "COUNT");
+    electrons->check(count);
+    orbitals->check(count);
     electrons->needs(orbitals);
     orbitals->needs(electrons);
     command.add_flag("--json", options.json, "print one JSON object instead of text");
