@@ -5,17 +5,22 @@
 // sink behind every `output=` argument.
 
 #include <array>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
+#include "zel/core/cancel.hpp"
 #include "zel/core/circuit.hpp"
+#include "zel/core/error.hpp"
 #include "zel/core/observable.hpp"
 #include "zel/core/output.hpp"
 #include "zel/core/parallel.hpp"
@@ -52,25 +57,90 @@ inline bool releases_gil(const ZarnikState& state) noexcept {
     return releases_gil(state.num_qubits());
 }
 
-/// The lock held by every call that runs without the GIL. The libraries take calls from one
-/// thread at a time; recursive, because a strategy or an output callback that the search loop
-/// calls (on the loop's thread, the lock held) may call the module again.
-std::recursive_mutex& library_mutex() noexcept;
+/// The lock held by every call that runs without the GIL: the libraries' objects are changed
+/// by one call at a time. A thread may take it several times over (a strategy or an output
+/// callback that the search loop calls may call the module again), and a thread that calls
+/// back into Python lets go of it entirely for the time of the callback (see PythonCallback),
+/// so that Python code that waits for other threads' calls into the module, such as a strategy
+/// evaluating its energy function from a thread pool, never waits for itself.
+class LibraryLock {
+  public:
+    void lock();
+    void unlock();
+    /// Lets go of every hold of the calling thread; returns how many it had (0 if none).
+    std::size_t release_all();
+    /// Takes the lock `holds` times again (nothing for 0).
+    void restore(std::size_t holds);
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable free_;
+    std::thread::id owner_;
+    std::size_t holds_ = 0;
+};
+
+LibraryLock& library_lock() noexcept;
+
+/// The scope of a call into Python from code that may run without the GIL and with the library
+/// lock held (strategy methods, output callables, energy callables): lets go of the library
+/// lock first, then takes the GIL; on leaving, lets go of the GIL first, then takes the lock
+/// back. Never holding one while waiting for the other keeps the two locks from deadlocking.
+class PythonCallback {
+  public:
+    PythonCallback();
+    ~PythonCallback();
+    PythonCallback(const PythonCallback&) = delete;
+    PythonCallback& operator=(const PythonCallback&) = delete;
+
+  private:
+    std::size_t holds_;
+    std::optional<py::gil_scoped_acquire> gil_;
+};
+
+/// Watches for Ctrl-C during a call that runs without the GIL: on entry (GIL held) it chains a
+/// SIGINT handler in front of Python's that also asks the libraries to cancel
+/// (zel::request_cancel) while such calls run, and raises what a signal that is already pending
+/// raises; the last such call to end withdraws the request. `interrupted()` (GIL held) turns a
+/// cancellation into what Python's own handler raises, KeyboardInterrupt by default.
+class InterruptWatch {
+  public:
+    InterruptWatch();
+    ~InterruptWatch();
+    InterruptWatch(const InterruptWatch&) = delete;
+    InterruptWatch& operator=(const InterruptWatch&) = delete;
+
+    /// Runs Python's pending signal handlers; throws error_already_set when one raised.
+    static void interrupted();
+};
 
 /// Runs `work` and returns its result. When `release` is true, it runs with the GIL released
 /// and the library lock held (taken after the GIL is let go, so that a thread waiting for the
-/// lock never blocks one that needs the GIL). `work` must not touch Python objects, and must
-/// only read C++ objects that no other thread can change shape while it runs (copies of
-/// circuits and observables, states whose buffers never move).
+/// lock never blocks one that needs the GIL), under an InterruptWatch: Ctrl-C cancels it
+/// within milliseconds and raises KeyboardInterrupt (or what the SIGINT handler raises; a
+/// handler that raises nothing leaves zel.Cancelled). `work` must not touch Python objects,
+/// and must only read C++ objects that no other thread can change shape while it runs (copies
+/// of circuits and observables, states whose buffers never move).
 template <class Work>
 decltype(auto) run_released(bool release, Work&& work) {
     if (!release) {
         return work();
     }
-    py::gil_scoped_release no_gil;
-    std::lock_guard<std::recursive_mutex> lock(library_mutex());
-    return work();
+    InterruptWatch watch;
+    try {
+        py::gil_scoped_release no_gil;
+        std::lock_guard<LibraryLock> lock(library_lock());
+        return work();
+    } catch (const Cancelled&) {
+        InterruptWatch::interrupted();
+        throw;
+    }
 }
+
+/// A non-negative integer argument below 2**64 (a seed, a shot count, a thread count): an int
+/// or any object with __index__ (NumPy integers), bool excepted. Throws ValueError "{what} must
+/// be in [0, 2**64), not {value}" for other integers and TypeError "{what} must be an int, not
+/// {type}" for other objects.
+std::uint64_t unsigned_argument(const py::handle& value, const char* what);
 
 /// `kind` when it is one of the fourteen kinds; otherwise throws ValueError. pybind11 enums
 /// can be built from any integer (`GateKind(99)`), and the gate table is indexed by the kind.
@@ -124,11 +194,15 @@ class SmallList {
     std::vector<T> overflow_;
 };
 
-/// The NumPy array type that parameter-value arguments are converted to (any sequence of
-/// numbers is accepted and converted to float64).
-using ValuesArray = py::array_t<double, py::array::c_style | py::array::forcecast>;
+/// A parameter-value argument: any one-dimensional sequence or array of real numbers (bool,
+/// integer or floating dtypes), converted to a float64 array. Its caster raises ValueError for
+/// other shapes and for complex values, which would lose their imaginary parts, and TypeError
+/// for what NumPy cannot read as numbers.
+struct ValuesArray {
+    py::array_t<double, py::array::c_style | py::array::forcecast> array;
+};
 
-/// The elements of a one-dimensional `values` array; throws ValueError for other shapes.
+/// The elements of `values`.
 std::span<const double> values_of(const ValuesArray& values);
 
 /// The type of `zel.STDOUT`, the default of every `output=` argument.
@@ -170,6 +244,10 @@ namespace zel::python {
 /// never built: made by `Cls.__new__(Cls)` without `__init__`, or left so by an `__init__` that
 /// raised. pybind11 would hand such an instance's methods freshly allocated, unbuilt memory.
 void require_built(py::handle source, const py::detail::type_info* type);
+
+/// Throws ValueError when `source` is a NumPy array of other than one dimension (qubit lists,
+/// parameter lists): pybind11 would read a 2-D array row by row.
+void require_one_dimensional(py::handle source);
 
 /// pybind11's caster for a bound class, refusing instances whose object was never built.
 template <class T>
@@ -235,12 +313,24 @@ template <>
 class type_caster<zel::python::StandardOutputMarker>
     : public zel::python::BuiltInstanceCaster<zel::python::StandardOutputMarker> {};
 
+template <>
+struct type_caster<zel::python::ValuesArray> {
+    PYBIND11_TYPE_CASTER(zel::python::ValuesArray, const_name("numpy.ndarray[numpy.float64]"));
+
+    bool load(handle source, bool convert);
+
+    static handle cast(const zel::python::ValuesArray& values, return_value_policy, handle) {
+        return values.array.inc_ref();
+    }
+};
+
 template <class T>
 struct type_caster<zel::python::SmallList<T>> {
     using List = zel::python::SmallList<T>;
     PYBIND11_TYPE_CASTER(List, const_name("List[") + make_caster<T>::name + const_name("]"));
 
     bool load(handle source, bool convert) {
+        zel::python::require_one_dimensional(source);
         if (PyList_Check(source.ptr()) || PyTuple_Check(source.ptr())) {
             const Py_ssize_t size = PySequence_Fast_GET_SIZE(source.ptr());
             if (static_cast<std::size_t>(size) <= List::INLINE) {

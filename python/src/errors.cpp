@@ -27,6 +27,7 @@ struct ExceptionTypes {
     PyObject* invalid_argument = nullptr;
     PyObject* parse_error = nullptr;
     PyObject* output_error = nullptr;
+    PyObject* cancelled = nullptr;
     PyObject* allocation_error = nullptr;
 };
 
@@ -97,6 +98,8 @@ void translate(std::exception_ptr failure) {
         set_error(
             types.output_error, e.what(),
             {{"errno", py::int_(e.error_number())}, {"error_number", py::int_(e.error_number())}});
+    } catch (const Cancelled& e) {
+        set_error(types.cancelled, e.what());
     } catch (const Error& e) {
         set_error(types.error, e.what());
     } catch (const AllocationError& e) {
@@ -153,6 +156,13 @@ void bind_errors(py::module_& m) {
         "{stream}: {error text}\"). Attributes `error_number` and `errno`. An OSError. Python "
         "output callables raise their own exceptions instead.",
         {types.error, PyExc_OSError});
+    types.cancelled = add_type(
+        m, "Cancelled",
+        "A long call stopped because the libraries were asked to cancel (\"the call was "
+        "cancelled\"). Ctrl-C during a call that runs without the GIL raises what the SIGINT "
+        "handler raises, KeyboardInterrupt by default; this is raised instead when the handler "
+        "raises nothing, and on threads other than the main one.",
+        {types.error});
     types.allocation_error = add_type(
         m, "AllocationError",
         "Memory for an amplitude buffer could not be obtained (\"memory allocation of {bytes} "

@@ -1,10 +1,16 @@
 // The extension module zel._zel: the shared helpers of bindings.hpp, the thread count, the
 // float texts, and the order in which the binding files register their types.
 
+#include <algorithm>
+#include <atomic>
+#include <csignal>
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <thread>
 
+#include "zel/core/cancel.hpp"
+#include "zel/core/error.hpp"
 #include "zel/core/float_text.hpp"
 #include "zel/core/parallel.hpp"
 
@@ -28,21 +34,24 @@ void bind_parallel(py::module_& m) {
           "or the RAYON_NUM_THREADS environment variable when set.");
     m.def(
         "set_thread_count",
-        [](std::int64_t count) {
-            if (count < 0) {
-                throw py::value_error("thread count must not be negative, not " +
-                                      std::to_string(count));
+        [](const py::object& value) {
+            if (py::isinstance<py::int_>(value) && value.cast<py::int_>() < py::int_(0)) {
+                throw py::value_error("the thread count must not be negative, not " +
+                                      std::string(py::str(value)));
             }
+            const std::uint64_t count = unsigned_argument(value, "the thread count");
             // Waits for long work running on other Python threads: the count must not change
             // during parallel work.
             run_released(true, [count] {
-                parallel::set_thread_count(static_cast<std::size_t>(count));
+                parallel::set_thread_count(static_cast<std::size_t>(
+                    std::min<std::uint64_t>(count, parallel::MAX_THREADS)));
             });
         },
         py::arg("count"),
         "Sets the number of threads for parallel work, clamped to MAX_THREADS; 0 restores the "
-        "default. Results are the same bits for every count. Raises ValueError for a negative "
-        "count.");
+        "default. Results are the same bits for every count. `count` is an int or a NumPy "
+        "integer; raises ValueError for a negative count or one of 2**64 or more, TypeError "
+        "for other types.");
     m.attr("MAX_THREADS") = parallel::MAX_THREADS;
 }
 
@@ -72,9 +81,160 @@ void bind_float_text(py::module_& m) {
 
 }  // namespace
 
-std::recursive_mutex& library_mutex() noexcept {
-    static std::recursive_mutex mutex;
-    return mutex;
+void LibraryLock::lock() {
+    std::unique_lock<std::mutex> guard(mutex_);
+    const std::thread::id self = std::this_thread::get_id();
+    if (holds_ > 0 && owner_ == self) {
+        ++holds_;
+        return;
+    }
+    free_.wait(guard, [this] {
+        return holds_ == 0;
+    });
+    owner_ = self;
+    holds_ = 1;
+}
+
+void LibraryLock::unlock() {
+    const std::lock_guard<std::mutex> guard(mutex_);
+    if (--holds_ == 0) {
+        owner_ = std::thread::id();
+        free_.notify_one();
+    }
+}
+
+std::size_t LibraryLock::release_all() {
+    const std::lock_guard<std::mutex> guard(mutex_);
+    if (holds_ == 0 || owner_ != std::this_thread::get_id()) {
+        return 0;
+    }
+    const std::size_t holds = holds_;
+    holds_ = 0;
+    owner_ = std::thread::id();
+    free_.notify_one();
+    return holds;
+}
+
+void LibraryLock::restore(std::size_t holds) {
+    if (holds == 0) {
+        return;
+    }
+    std::unique_lock<std::mutex> guard(mutex_);
+    free_.wait(guard, [this] {
+        return holds_ == 0;
+    });
+    owner_ = std::this_thread::get_id();
+    holds_ = holds;
+}
+
+LibraryLock& library_lock() noexcept {
+    static LibraryLock lock;
+    return lock;
+}
+
+PythonCallback::PythonCallback() : holds_(library_lock().release_all()) {
+    gil_.emplace();
+}
+
+PythonCallback::~PythonCallback() {
+    gil_.reset();
+    library_lock().restore(holds_);
+}
+
+namespace {
+
+// Python's SIGINT handler as it was when ours was put in front of it. Written only while ours
+// is not installed, read by ours.
+struct sigaction python_sigint {};
+
+// Calls that run under an InterruptWatch right now, on any thread.
+std::atomic<std::size_t> watched_calls{0};
+
+// Cancels only while watched calls run: between them Python's handler does all, and a request
+// left standing would stop the next call of any size.
+void on_sigint(int signal, siginfo_t* info, void* context) {
+    if (watched_calls.load() > 0) {
+        request_cancel();
+    }
+    if ((python_sigint.sa_flags & SA_SIGINFO) != 0) {
+        python_sigint.sa_sigaction(signal, info, context);
+    } else if (python_sigint.sa_handler != SIG_DFL && python_sigint.sa_handler != SIG_IGN) {
+        python_sigint.sa_handler(signal);
+    }
+}
+
+// Puts on_sigint in front of the SIGINT handler that is installed, unless it is there already
+// or the handler is the default or ignore disposition (then Ctrl-C does not reach Python
+// either). Python's signal.signal() replaces it; the next watched call puts it back.
+void chain_sigint() {
+    struct sigaction current {};
+    if (::sigaction(SIGINT, nullptr, &current) != 0) {
+        return;
+    }
+    if ((current.sa_flags & SA_SIGINFO) != 0 && current.sa_sigaction == &on_sigint) {
+        return;
+    }
+    if ((current.sa_flags & SA_SIGINFO) == 0 &&
+        (current.sa_handler == SIG_DFL || current.sa_handler == SIG_IGN)) {
+        return;
+    }
+    python_sigint = current;
+    struct sigaction ours = current;
+    ours.sa_sigaction = &on_sigint;
+    ours.sa_flags = current.sa_flags | SA_SIGINFO;
+    ::sigaction(SIGINT, &ours, nullptr);
+}
+
+}  // namespace
+
+InterruptWatch::InterruptWatch() {
+    chain_sigint();
+    if (PyErr_CheckSignals() != 0) {
+        throw py::error_already_set();
+    }
+    watched_calls.fetch_add(1);
+}
+
+InterruptWatch::~InterruptWatch() {
+    // The last watched call to end withdraws the request, which has stopped every call it was
+    // meant for.
+    if (watched_calls.fetch_sub(1) == 1) {
+        clear_cancel();
+    }
+}
+
+void InterruptWatch::interrupted() {
+    if (PyErr_CheckSignals() != 0) {
+        throw py::error_already_set();
+    }
+}
+
+std::uint64_t unsigned_argument(const py::handle& value, const char* what) {
+    if (PyBool_Check(value.ptr()) || PyIndex_Check(value.ptr()) == 0) {
+        throw py::type_error(std::string(what) + " must be an int, not " +
+                             std::string(py::str(py::type::handle_of(value).attr("__name__"))));
+    }
+    const py::int_ integer = py::reinterpret_steal<py::int_>(PyNumber_Index(value.ptr()));
+    if (!integer) {
+        throw py::error_already_set();
+    }
+    const unsigned long long result = PyLong_AsUnsignedLongLong(integer.ptr());
+    if (result == static_cast<unsigned long long>(-1) && PyErr_Occurred() != nullptr) {
+        PyErr_Clear();
+        throw py::value_error(std::string(what) + " must be in [0, 2**64), not " +
+                              std::string(py::str(static_cast<py::handle>(integer))));
+    }
+    return result;
+}
+
+void require_one_dimensional(py::handle source) {
+    if (py::isinstance<py::array>(source)) {
+        const auto dimensions = py::reinterpret_borrow<py::array>(source).ndim();
+        if (dimensions != 1) {
+            throw py::value_error("a list of qubits or values must be one-dimensional, not a " +
+                                  std::to_string(dimensions) + "-dimensional array");
+        }
+    }
 }
 
 GateKind checked_kind(GateKind kind) {
@@ -109,11 +269,7 @@ void require_built(py::handle source, const py::detail::type_info* type) {
 }
 
 std::span<const double> values_of(const ValuesArray& values) {
-    if (values.ndim() != 1) {
-        throw py::value_error("parameter values must be one-dimensional, not " +
-                              std::to_string(values.ndim()) + "-dimensional");
-    }
-    return {values.data(), static_cast<std::size_t>(values.shape(0))};
+    return {values.array.data(), static_cast<std::size_t>(values.array.shape(0))};
 }
 
 py::str to_str(std::string_view text) {
@@ -142,7 +298,7 @@ void PythonOutput::write(std::string_view message) {
     if (discard_) {
         return;
     }
-    py::gil_scoped_acquire gil;
+    const PythonCallback callback;
     py::str text = to_str(message);
     if (to_stdout_) {
         py::module_::import("sys").attr("stdout").attr("write")(text);
@@ -152,6 +308,33 @@ void PythonOutput::write(std::string_view message) {
 }
 
 }  // namespace zel::python
+
+namespace pybind11::detail {
+
+bool type_caster<zel::python::ValuesArray>::load(handle source, bool) {
+    zel::python::require_one_dimensional(source);
+    const object numpy = module_::import("numpy");
+    const array raw = numpy.attr("asarray")(source);
+    const char kind = raw.dtype().kind();
+    if (kind == 'c') {
+        throw value_error("parameter values must be real numbers, not complex");
+    }
+    if (kind != 'b' && kind != 'i' && kind != 'u' && kind != 'f') {
+        throw type_error("parameter values must be numbers, not an array of dtype " +
+                         std::string(str(raw.dtype())));
+    }
+    if (raw.ndim() != 1) {
+        throw value_error("parameter values must be one-dimensional, not " +
+                          std::to_string(raw.ndim()) + "-dimensional");
+    }
+    value.array = array_t<double, array::c_style | array::forcecast>::ensure(raw);
+    if (!value.array) {
+        throw error_already_set();
+    }
+    return true;
+}
+
+}  // namespace pybind11::detail
 
 PYBIND11_MODULE(_zel, m) {
     namespace py = pybind11;

@@ -30,6 +30,14 @@ using Qubits = std::vector<std::uint64_t>;
 /// pending signal, so that Ctrl-C stops a long search.
 constexpr std::chrono::milliseconds SIGNAL_CHECK_INTERVAL{50};
 
+/// Circuits of this many operations run without the GIL (and answer Ctrl-C) on any register:
+/// even on two qubits they take a millisecond or more.
+constexpr std::size_t LONG_CIRCUIT_OPERATIONS = 4096;
+
+bool is_long(const ZarnikGraph& circuit) noexcept {
+    return circuit.operations.size() >= LONG_CIRCUIT_OPERATIONS;
+}
+
 std::string type_name(const py::handle& object) {
     return std::string(py::str(py::type::handle_of(object).attr("__name__")));
 }
@@ -134,7 +142,9 @@ class PythonStrategy {
 
     template <class EnergyFunction>
     void optimize_parameters(ZarnikGraph& graph, const EnergyFunction& /*loop_energy_fn*/) {
-        py::gil_scoped_acquire gil;
+        // Without the library lock: the method may call the module from other threads (an
+        // energy function evaluated on a thread pool) and wait for them.
+        const PythonCallback callback;
         const py::object circuit = py::cast(ZarnikGraph(graph));
         const py::object energy_fn = py::cast(OwnedEnergyFn(graph, reference_, hamiltonian_));
         strategy_.attr("optimize_parameters")(circuit, energy_fn);
@@ -142,7 +152,7 @@ class PythonStrategy {
     }
 
     StrategyAction evaluate_and_evolve(const ZarnikGraph& graph, double energy, double entropy) {
-        py::gil_scoped_acquire gil;
+        const PythonCallback callback;
         const py::object action =
             strategy_.attr("evaluate_and_evolve")(py::cast(ZarnikGraph(graph)), energy, entropy);
         return to_action(action);
@@ -249,7 +259,7 @@ void bind_evaluation(py::module_& m) {
     m.def(
         "run_circuit",
         [](const ZarnikGraph& circuit, std::uint64_t num_qubits) {
-            if (!releases_gil(num_qubits)) {
+            if (!releases_gil(num_qubits) && !is_long(circuit)) {
                 return run_circuit(circuit, num_qubits);
             }
             const ZarnikGraph copy = circuit;
@@ -263,7 +273,7 @@ void bind_evaluation(py::module_& m) {
     m.def(
         "apply_circuit",
         [](ZarnikState& state, const ZarnikGraph& circuit) {
-            if (!releases_gil(state)) {
+            if (!releases_gil(state) && !is_long(circuit)) {
                 apply_circuit(state, circuit);
                 return;
             }
@@ -332,11 +342,20 @@ void bind_evaluation(py::module_& m) {
             "__call__",
             [](const OwnedEnergyFn& energy_fn, const ValuesArray& values) {
                 const std::span<const double> span = values_of(values);
+                const std::size_t slots = parameter_count(energy_fn.circuit());
+                if (span.size() != slots) {
+                    throw InvalidArgument("EnergyFn: the circuit has " + std::to_string(slots) +
+                                          " parameter slots, but " + std::to_string(span.size()) +
+                                          " values were given");
+                }
                 return run_released(energy_fn.releases_gil(), [&] {
                     return energy_fn(span);
                 });
             },
-            py::arg("values"), "The energy (hartree) with `values` in the parameter slots.")
+            py::arg("values"),
+            "The energy (hartree) with `values` in the parameter slots. Raises InvalidArgument "
+            "(a ValueError) unless there is exactly one value per slot, ValueError for complex "
+            "values or more than one dimension.")
         .def_property_readonly(
             "circuit",
             [](const OwnedEnergyFn& energy_fn) {

@@ -72,17 +72,12 @@ random::Generator& generator_for(const py::object& argument,
     if (py::isinstance<random::Generator>(argument)) {
         return argument.cast<random::Generator&>();
     }
-    if (py::isinstance<py::int_>(argument)) {
-        const unsigned long long seed = PyLong_AsUnsignedLongLong(argument.ptr());
-        if (PyErr_Occurred() != nullptr) {
-            PyErr_Clear();
-            throw py::value_error("a seed must be in [0, 2**64), not " +
-                                  std::string(py::str(argument)));
-        }
-        return own.emplace(seed);
+    if (PyIndex_Check(argument.ptr()) != 0 && !PyBool_Check(argument.ptr())) {
+        return own.emplace(unsigned_argument(argument, "a seed"));
     }
-    throw py::type_error("generator must be an int seed, a zel.Generator or None, not " +
-                         std::string(py::str(py::type::handle_of(argument).attr("__name__"))));
+    throw py::type_error(
+        "generator must be an int seed (or a NumPy integer), a zel.Generator or None, not " +
+        std::string(py::str(py::type::handle_of(argument).attr("__name__"))));
 }
 
 bool sampling_releases_gil(const ZarnikState& state, std::uint64_t shots) {
@@ -98,10 +93,17 @@ void bind_zarnik_state(py::module_& m) {
         "`amplitudes` is a writable complex128 NumPy view of the buffer (no copy) that keeps the "
         "state alive; the buffer never moves while the state lives. The state also exports the "
         "buffer protocol, so numpy.asarray(state) and memoryview(state) view it too.")
-        .def(py::init<std::uint64_t>(), py::arg("num_qubits"),
+        .def(py::init([](const py::object& num_qubits) {
+                 const std::uint64_t n = unsigned_argument(num_qubits, "num_qubits");
+                 return run_released(releases_gil(std::min<std::uint64_t>(n, 64)), [n] {
+                     return ZarnikState(n);
+                 });
+             }),
+             py::arg("num_qubits"),
              "The basis state |0...0> of `num_qubits` qubits. Raises InvalidLayout above "
              "MAX_QUBITS and AllocationError (a MemoryError) when the 16 * 2**n bytes cannot be "
-             "obtained.")
+             "obtained or exceed the memory the machine can still give (MemAvailable and free "
+             "swap, the process's memory cgroup and resource limits), checked from 1 GiB on.")
         .def_static("from_amplitudes", &from_amplitudes, py::arg("amplitudes"),
                     "A state holding a copy of `amplitudes` (any one-dimensional sequence "
                     "convertible to complex128) whose length is a power of two, 2**n for n "
@@ -179,10 +181,18 @@ void bind_generator(py::module_& m) {
         "The seedable 64-bit generator (xoshiro256**) that sampling draws from. Its sequence "
         "is a fixed function of the seed, the same on every platform and for every thread "
         "count. Copies continue the same sequence independently.")
-        .def(py::init<std::uint64_t>(), py::arg("seed"),
-             "A generator whose draws are a fixed function of `seed` (0 <= seed < 2**64).")
-        .def("seed", &random::Generator::seed, py::arg("seed"),
-             "Restarts the sequence from `seed`.")
+        .def(py::init([](const py::object& seed) {
+                 return random::Generator(unsigned_argument(seed, "a seed"));
+             }),
+             py::arg("seed"),
+             "A generator whose draws are a fixed function of `seed` (an int or NumPy integer, "
+             "0 <= seed < 2**64; ValueError otherwise).")
+        .def(
+            "seed",
+            [](random::Generator& generator, const py::object& seed) {
+                generator.seed(unsigned_argument(seed, "a seed"));
+            },
+            py::arg("seed"), "Restarts the sequence from `seed`.")
         .def(
             "next_u64",
             [](random::Generator& generator) {
@@ -209,10 +219,15 @@ void bind_generator(py::module_& m) {
             },
             py::arg("memo"));
 
-    m.def("reseed", &random::reseed, py::arg("seed"),
-          "Reseeds the calling thread's generator, the source of the strategy's SPSA signs (and "
-          "of sampling without a generator), so that its following draws are a fixed function "
-          "of `seed`. Other threads are unaffected.");
+    m.def(
+        "reseed",
+        [](const py::object& seed) {
+            random::reseed(unsigned_argument(seed, "a seed"));
+        },
+        py::arg("seed"),
+        "Reseeds the calling thread's generator, the source of the strategy's SPSA signs (and "
+        "of sampling without a generator), so that its following draws are a fixed function "
+        "of `seed`. Other threads are unaffected.");
     m.def("next_u64", &random::next_u64,
           "The next 64-bit value of the calling thread's generator (seeded from the operating "
           "system on first use, unless reseed was called).");
@@ -249,7 +264,8 @@ void bind_measurement(py::module_& m) {
         "ValueError) when the qubit counts differ.");
     m.def(
         "sample",
-        [](const ZarnikState& state, std::uint64_t shots, const py::object& generator) {
+        [](const ZarnikState& state, const py::object& shot_count, const py::object& generator) {
+            const std::uint64_t shots = unsigned_argument(shot_count, "shots");
             std::optional<random::Generator> own;
             random::Generator& source = generator_for(generator, own);
             return to_numpy(run_released(sampling_releases_gil(state, shots), [&] {
@@ -262,11 +278,14 @@ void bind_measurement(py::module_& m) {
         "`generator` is an int seed (a new Generator), a zel.Generator (advanced in place) or "
         "None (a generator seeded from the calling thread's source, see reseed). The same seed "
         "gives the same outcomes on every machine and thread count. Raises InvalidArgument "
-        "when the total probability is 0 or not finite.");
+        "when the total probability is 0 or not finite (a state holding NaN refuses), or "
+        "`shots` exceeds 2**60 - 1; AllocationError when the outcomes do not fit in the "
+        "available memory; ValueError for a negative seed or shot count.");
     m.def(
         "sample_counts",
-        [](const ZarnikState& state, std::uint64_t shots, const py::object& generator,
+        [](const ZarnikState& state, const py::object& shot_count, const py::object& generator,
            bool bitstrings) {
+            const std::uint64_t shots = unsigned_argument(shot_count, "shots");
             std::optional<random::Generator> own;
             random::Generator& source = generator_for(generator, own);
             const std::map<std::uint64_t, std::uint64_t> counts =
@@ -288,9 +307,17 @@ void bind_measurement(py::module_& m) {
         "The outcomes of sample(state, shots, generator) counted: a dict {outcome: count} in "
         "increasing outcome order, outcomes never drawn absent. With bitstrings=True the keys "
         "are bitstrings written like kets (qubit n-1 first, qubit 0 last).");
-    m.def("bitstring", &bitstring, py::arg("index"), py::arg("num_qubits"),
-          "Basis index `index` of a `num_qubits`-qubit register as a bitstring written like a "
-          "ket: qubit num_qubits-1 first, qubit 0 last (bitstring(1, 3) == '001').");
+    m.def(
+        "bitstring",
+        [](const py::object& index, const py::object& num_qubits) {
+            return bitstring(unsigned_argument(index, "index"),
+                             unsigned_argument(num_qubits, "num_qubits"));
+        },
+        py::arg("index"), py::arg("num_qubits"),
+        "Basis index `index` of a `num_qubits`-qubit register as a bitstring written like a "
+        "ket: qubit num_qubits-1 first, qubit 0 last (bitstring(1, 3) == '001'). Raises "
+        "InvalidArgument above MAX_BITSTRING_QUBITS qubits.");
+    m.attr("MAX_BITSTRING_QUBITS") = MAX_BITSTRING_QUBITS;
 }
 
 }  // namespace

@@ -1,11 +1,20 @@
 #include "zel/core/detail/aligned_buffer.hpp"
 
+#include <algorithm>
 #include <array>
 #include <bit>
+#include <charconv>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <limits>
+#include <optional>
+#include <string>
 #include <sys/mman.h>
+#include <sys/resource.h>
+#include <unistd.h>
 #include <utility>
 
 #include "zel/core/error.hpp"
@@ -26,6 +35,7 @@ constexpr std::size_t HUGE_PAGE = std::size_t{2} << 20;
 // whole buffer can be backed by huge pages: maps HUGE_PAGE more than needed and returns the
 // unaligned head and the tail to the system, leaving exactly [buffer, buffer + bytes) mapped.
 void* map(std::size_t bytes) {
+    check_available(bytes);
     const std::size_t padded = bytes + HUGE_PAGE;
     void* raw = ::mmap(nullptr, padded, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (raw == MAP_FAILED) {
@@ -46,6 +56,172 @@ void* map(std::size_t bytes) {
     ::madvise(buffer, bytes, MADV_HUGEPAGE);
     return buffer;
 }
+
+// The whole of a small text file, or nothing when it cannot be read.
+std::optional<std::string> read_text(const std::string& path) {
+    std::ifstream file(path);
+    if (!file) {
+        return std::nullopt;
+    }
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+// The leading decimal number of `text`; nothing when there is none ("max").
+std::optional<std::uint64_t> leading_number(std::string_view text) {
+    std::uint64_t value = 0;
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (result.ec != std::errc{}) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+// The value in bytes of the meminfo field `name` ("MemAvailable:       23552804 kB").
+std::optional<std::uint64_t> meminfo_field(std::string_view meminfo, std::string_view name) {
+    std::size_t at = 0;
+    while (at < meminfo.size()) {
+        const std::size_t end = std::min(meminfo.find('\n', at), meminfo.size());
+        const std::string_view line = meminfo.substr(at, end - at);
+        at = end + 1;
+        if (line.size() <= name.size() || line.substr(0, name.size()) != name ||
+            line[name.size()] != ':') {
+            continue;
+        }
+        std::string_view rest = line.substr(name.size() + 1);
+        while (!rest.empty() && (rest.front() == ' ' || rest.front() == '\t')) {
+            rest.remove_prefix(1);
+        }
+        const auto kib = leading_number(rest);
+        if (!kib || *kib > std::numeric_limits<std::uint64_t>::max() / 1024) {
+            return std::nullopt;
+        }
+        return *kib * 1024;
+    }
+    return std::nullopt;
+}
+
+// Room left under the limit of one cgroup directory, v2 or v1 file names; nothing without a
+// limit.
+std::optional<std::uint64_t> cgroup_room(const std::string& directory) {
+    for (const auto& [limit_file, usage_file] :
+         {std::pair{"/memory.max", "/memory.current"},
+          std::pair{"/memory.limit_in_bytes", "/memory.usage_in_bytes"}}) {
+        const auto limit_text = read_text(directory + limit_file);
+        if (!limit_text) {
+            continue;
+        }
+        const auto limit = leading_number(*limit_text);
+        const auto usage_text = read_text(directory + usage_file);
+        const auto usage = usage_text ? leading_number(*usage_text) : std::nullopt;
+        if (!limit || !usage) {
+            return std::nullopt;
+        }
+        return *limit > *usage ? *limit - *usage : 0;
+    }
+    return std::nullopt;
+}
+
+// The smallest room under the memory cgroups of this process and their ancestors.
+std::optional<std::uint64_t> cgroups_room() {
+    const auto groups = read_text("/proc/self/cgroup");
+    if (!groups) {
+        return std::nullopt;
+    }
+    std::optional<std::uint64_t> room;
+    std::size_t at = 0;
+    while (at < groups->size()) {
+        const std::size_t end = std::min(groups->find('\n', at), groups->size());
+        const std::string line = groups->substr(at, end - at);
+        at = end + 1;
+        // "0::/path" (v2) or "4:memory:/path" (v1).
+        std::string root;
+        std::size_t colon = std::string::npos;
+        if (line.rfind("0::", 0) == 0) {
+            root = "/sys/fs/cgroup";
+            colon = 2;
+        } else if (const std::size_t m = line.find(":memory:"); m != std::string::npos) {
+            root = "/sys/fs/cgroup/memory";
+            colon = m + 7;
+        } else {
+            continue;
+        }
+        std::string path = line.substr(colon + 1);
+        while (true) {
+            if (const auto here = cgroup_room(root + path)) {
+                room = room ? std::min(*room, *here) : *here;
+            }
+            if (path.empty() || path == "/") {
+                break;
+            }
+            const std::size_t slash = path.rfind('/');
+            path = slash == 0 || slash == std::string::npos ? "/" : path.substr(0, slash);
+        }
+    }
+    return room;
+}
+
+// Room left under a resource limit, given what the process uses of it now.
+std::optional<std::uint64_t> rlimit_room(int resource, std::uint64_t used) {
+    rlimit limit{};
+    if (::getrlimit(resource, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
+        return std::nullopt;
+    }
+    return limit.rlim_cur > used ? limit.rlim_cur - used : 0;
+}
+
+}  // namespace
+
+std::optional<std::uint64_t> meminfo_available(std::string_view meminfo) {
+    const auto available = meminfo_field(meminfo, "MemAvailable");
+    if (!available) {
+        return std::nullopt;
+    }
+    return *available + meminfo_field(meminfo, "SwapFree").value_or(0);
+}
+
+std::optional<std::uint64_t> available_memory() {
+    const auto meminfo = read_text("/proc/meminfo");
+    if (!meminfo) {
+        return std::nullopt;
+    }
+    auto room = meminfo_available(*meminfo);
+    if (!room) {
+        return std::nullopt;
+    }
+    if (const auto cgroup = cgroups_room()) {
+        room = std::min(*room, *cgroup);
+    }
+    // /proc/self/statm: total program size and data + stack, in pages.
+    if (const auto statm = read_text("/proc/self/statm")) {
+        const auto page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
+        std::uint64_t fields[6] = {};
+        std::string_view rest = *statm;
+        for (std::uint64_t& field : fields) {
+            field = leading_number(rest).value_or(0) * page;
+            const std::size_t space = rest.find(' ');
+            rest = space == std::string_view::npos ? std::string_view{} : rest.substr(space + 1);
+        }
+        for (const auto& limit :
+             {rlimit_room(RLIMIT_AS, fields[0]), rlimit_room(RLIMIT_DATA, fields[5])}) {
+            if (limit) {
+                room = std::min(*room, *limit);
+            }
+        }
+    }
+    return room;
+}
+
+void check_available(std::size_t bytes) {
+    if (bytes < CHECKED_FROM) {
+        return;
+    }
+    const auto room = available_memory();
+    if (room && bytes > *room) {
+        throw AllocationError(bytes);
+    }
+}
+
+namespace {
 
 // aligned_alloc wants a multiple of the alignment; states of 0 and 1 qubits are smaller.
 std::size_t rounded_size(std::size_t bytes) noexcept {

@@ -2,6 +2,7 @@
 // of calls vectorises, and a masked term per amplitude instead of a branch.
 
 #include <bit>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 
@@ -63,6 +64,8 @@ double entropy(const Amplitude* psi, std::uint64_t dimension) {
             const double p = parts[2 * k] * parts[2 * k] + parts[2 * k + 1] * parts[2 * k + 1];
             if (p > ENTROPY_PROBABILITY_FLOOR) {
                 lanes[k % ENTROPY_LANES] += -p * log2_positive(p);
+            } else if (std::isnan(p)) {
+                lanes[k % ENTROPY_LANES] += p;
             }
         }
         // One chunk, added to the empty sum as parallel::sum does.

@@ -62,20 +62,19 @@ inline double log2_positive(double p) noexcept {
     return k + ln_m * INV_LN2;
 }
 
-// Contribution -p log2(p) of one amplitude to the entropy: the term when FLOOR < p <= inf, else
-// +0.0 (NaN contributes nothing, as with a plain `p > FLOOR` test). A floating-point compare
-// would keep the loop from vectorising (GCC does not if-convert it under -ftrapping-math), so
-// the range test runs on the bit pattern, which orders non-negative doubles like their values:
-// the top bit of FLOOR - bits is set exactly when bits > FLOOR. The term itself is computed
-// for every p (log2_positive is harmless on any input) and masked.
+// Contribution -p log2(p) of one amplitude to the entropy: the term when p > FLOOR (infinity
+// included), NaN when p is NaN (so that a state holding NaN has a NaN entropy), else +0.0. A
+// floating-point compare would keep the loop from vectorising (GCC does not if-convert it under
+// -ftrapping-math), so the range test runs on the bit pattern without its sign, which orders
+// non-negative doubles like their values and puts every NaN above infinity: the top bit of
+// FLOOR - bits is set exactly when |bits| > FLOOR. The term itself is computed for every p
+// (log2_positive is harmless on any input) and masked.
 inline double entropy_term(double re, double im) noexcept {
     constexpr auto FLOOR_BITS = std::bit_cast<std::uint64_t>(ENTROPY_PROBABILITY_FLOOR);
-    constexpr std::uint64_t INFINITY_BITS = 0x7FF0000000000000;
+    constexpr std::uint64_t MAGNITUDE_BITS = 0x7FFFFFFFFFFFFFFF;
     const double p = re * re + im * im;
-    const auto bits = std::bit_cast<std::uint64_t>(p);
-    const std::uint64_t above_floor = (FLOOR_BITS - bits) >> 63;
-    const std::uint64_t at_most_infinity = 1 - ((INFINITY_BITS - bits) >> 63);
-    const std::uint64_t keep = 0 - (above_floor & at_most_infinity);
+    const auto bits = std::bit_cast<std::uint64_t>(p) & MAGNITUDE_BITS;
+    const std::uint64_t keep = 0 - ((FLOOR_BITS - bits) >> 63);
     const double term = -p * log2_positive(p);
     return std::bit_cast<double>(std::bit_cast<std::uint64_t>(term) & keep);
 }

@@ -58,6 +58,9 @@ OutputError::OutputError(std::string_view stream, int error_number)
     : Error(print_message(stream, error_number)), error_number_(error_number) {
 }
 
+Cancelled::Cancelled() : Error("the call was cancelled") {
+}
+
 AllocationError::AllocationError(std::size_t bytes) noexcept : bytes_(bytes) {
     // Built in place without allocating: this reports that memory ran out.
     constexpr std::string_view HEAD = "memory allocation of ";

@@ -2,15 +2,25 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
+#include <limits>
+#include <new>
 #include <numeric>
+#include <string>
 #include <utility>
 
+#include "zel/core/cancel.hpp"
+#include "zel/core/detail/aligned_buffer.hpp"
 #include "zel/core/error.hpp"
 #include "zel/core/float_text.hpp"
 #include "zel/core/parallel.hpp"
 
 namespace zel {
 namespace {
+
+// Shots drawn and sorted between two polls for cancellation (at least; see `sample`): a
+// batch sorts in some tens of milliseconds.
+constexpr std::uint64_t SAMPLE_BATCH = std::uint64_t{1} << 20;
 
 double squared_magnitude(const ZarnikState::Amplitude& a) noexcept {
     return a.real() * a.real() + a.imag() * a.imag();
@@ -77,32 +87,56 @@ std::vector<std::uint64_t> sample(const ZarnikState& state, std::uint64_t shots,
         throw InvalidArgument("sample: the probabilities of the state sum to " +
                               format_float_debug(total) + ", not a positive finite number");
     }
-    // Draw every threshold first, then walk the amplitudes once in index order, handing out
-    // outcomes to the thresholds in ascending order.
-    std::vector<std::pair<double, std::uint64_t>> draws(shots);
-    for (std::uint64_t s = 0; s < shots; ++s) {
-        draws[s] = {generator.uniform() * total, s};
+    // The result takes 8 bytes per shot, the draws of one batch 16 each.
+    constexpr std::uint64_t MAX_SHOTS = std::numeric_limits<std::ptrdiff_t>::max() / 8;
+    if (shots > MAX_SHOTS) {
+        throw InvalidArgument("sample: " + std::to_string(shots) + " shots exceed the limit of " +
+                              std::to_string(MAX_SHOTS) + " (8 bytes each)");
     }
-    std::sort(draws.begin(), draws.end());
-    std::vector<std::uint64_t> outcomes(shots);
-    std::uint64_t last_possible = 0;
-    double running = 0.0;
-    std::size_t next = 0;
-    for (std::uint64_t k = 0; k < psi.size() && next < draws.size(); ++k) {
-        const double p = squared_magnitude(psi[k]);
-        if (!(p > 0.0)) {
-            continue;
-        }
-        last_possible = k;
-        running += p;
-        while (next < draws.size() && draws[next].first < running) {
-            outcomes[draws[next].second] = k;
-            ++next;
-        }
+    // Batches of at least as many draws as amplitudes keep the walk over the amplitudes, which
+    // every batch repeats, below the cost of the batch's sort.
+    const std::uint64_t batch =
+        std::min<std::uint64_t>(shots, std::max<std::uint64_t>(SAMPLE_BATCH, psi.size()));
+    const std::size_t bytes = static_cast<std::size_t>(shots * 8 + batch * 16);
+    detail::check_available(bytes);
+    std::vector<std::uint64_t> outcomes;
+    std::vector<std::pair<double, std::uint64_t>> draws;
+    try {
+        outcomes.resize(static_cast<std::size_t>(shots));
+        draws.resize(static_cast<std::size_t>(batch));
+    } catch (const std::bad_alloc&) {
+        throw AllocationError(bytes);
     }
-    // A threshold that rounding put at the very total goes to the last possible outcome.
-    for (; next < draws.size(); ++next) {
-        outcomes[draws[next].second] = last_possible;
+    // Each batch draws its thresholds in shot order, then walks the amplitudes once in index
+    // order, handing out outcomes to the thresholds in ascending order. A shot's outcome depends
+    // only on its own draw, so the batches change no outcome.
+    for (std::uint64_t first = 0; first < shots; first += batch) {
+        throw_if_cancelled();
+        const std::uint64_t count = std::min(batch, shots - first);
+        draws.resize(static_cast<std::size_t>(count));
+        for (std::uint64_t s = 0; s < count; ++s) {
+            draws[s] = {generator.uniform() * total, first + s};
+        }
+        std::sort(draws.begin(), draws.end());
+        std::uint64_t last_possible = 0;
+        double running = 0.0;
+        std::size_t next = 0;
+        for (std::uint64_t k = 0; k < psi.size() && next < draws.size(); ++k) {
+            const double p = squared_magnitude(psi[k]);
+            if (!(p > 0.0)) {
+                continue;
+            }
+            last_possible = k;
+            running += p;
+            while (next < draws.size() && draws[next].first < running) {
+                outcomes[draws[next].second] = k;
+                ++next;
+            }
+        }
+        // A threshold that rounding put at the very total goes to the last possible outcome.
+        for (; next < draws.size(); ++next) {
+            outcomes[draws[next].second] = last_possible;
+        }
     }
     return outcomes;
 }
@@ -110,13 +144,22 @@ std::vector<std::uint64_t> sample(const ZarnikState& state, std::uint64_t shots,
 std::map<std::uint64_t, std::uint64_t> sample_counts(const ZarnikState& state, std::uint64_t shots,
                                                      random::Generator& generator) {
     std::map<std::uint64_t, std::uint64_t> counts;
-    for (const std::uint64_t outcome : sample(state, shots, generator)) {
-        ++counts[outcome];
+    const std::vector<std::uint64_t> outcomes = sample(state, shots, generator);
+    for (std::size_t s = 0; s < outcomes.size(); ++s) {
+        if (s % SAMPLE_BATCH == 0) {
+            throw_if_cancelled();
+        }
+        ++counts[outcomes[s]];
     }
     return counts;
 }
 
 std::string bitstring(std::uint64_t index, std::uint64_t num_qubits) {
+    if (num_qubits > MAX_BITSTRING_QUBITS) {
+        throw InvalidArgument("bitstring: " + std::to_string(num_qubits) +
+                              " qubits exceed the limit of " +
+                              std::to_string(MAX_BITSTRING_QUBITS));
+    }
     std::string text(static_cast<std::size_t>(num_qubits), '0');
     for (std::uint64_t q = 0; q < num_qubits && q < 64; ++q) {
         if (((index >> q) & 1U) != 0) {

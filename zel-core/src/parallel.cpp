@@ -352,6 +352,12 @@ Pool& pool() {
     return instance;
 }
 
+// Held by the thread whose job is on the pool.
+std::mutex& pool_owner() {
+    static std::mutex mutex;
+    return mutex;
+}
+
 }  // namespace
 
 std::size_t thread_count() noexcept {
@@ -367,16 +373,23 @@ void set_thread_count(std::size_t count) noexcept {
 namespace detail {
 
 void run_chunks(std::size_t chunks, ChunkTask task) {
+    const auto polled = [&task](std::size_t c) {
+        throw_if_cancelled();
+        task(c);
+    };
     const std::size_t threads = std::min(thread_count(), chunks);
     // A job's chunk numbers live in 32 bits of the claim word; a longer job (more than 2^45
-    // summed elements) runs on the calling thread.
-    if (threads < 2 || chunks > std::numeric_limits<std::uint32_t>::max()) {
+    // summed elements) runs on the calling thread. So does the job of a thread that finds the
+    // pool busy with another thread's job: it never waits for the pool, so callers on several
+    // threads (or a caller inside another's callback) cannot block each other.
+    std::unique_lock<std::mutex> owner(pool_owner(), std::defer_lock);
+    if (threads < 2 || chunks > std::numeric_limits<std::uint32_t>::max() || !owner.try_lock()) {
         for (std::size_t c = 0; c < chunks; ++c) {
-            task(c);
+            polled(c);
         }
         return;
     }
-    pool().run(chunks, threads, task);
+    pool().run(chunks, threads, polled);
 }
 
 void check_sum_width(std::size_t width) {

@@ -19,6 +19,7 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <unordered_set>
 
 #include "zel/core/error.hpp"
 #include "zel/core/float_text.hpp"
@@ -106,6 +107,9 @@ class PauliParser {
   private:
     PauliTerm term(double sign) {
         PauliTerm result;
+        if (!seen_qubits_.empty()) {
+            seen_qubits_.clear();
+        }
         double magnitude = 1.0;
         bool has_number = false;
         if (is_digit(peek()) || peek() == '.') {
@@ -149,11 +153,14 @@ class PauliParser {
                 const std::uint64_t qubit = index();
                 add_factor(result, start, {qubit, pauli_of(text_[start])});
             } else {
+                // The letters of a whole string stand on distinct qubits and nothing else shares
+                // their term, so no check for repeats.
                 whole_string = true;
+                result.paulis.reserve(letters);
                 for (std::size_t k = 0; k < letters; ++k) {
                     const char letter = text_[start + k];
                     if (letter != 'I') {
-                        add_factor(result, start + k, {letters - 1 - k, pauli_of(letter)});
+                        result.paulis.push_back({letters - 1 - k, pauli_of(letter)});
                     }
                 }
             }
@@ -177,13 +184,31 @@ class PauliParser {
         }
     }
 
+    // Appends `factor`, refusing a qubit the term already has. Short terms compare with every
+    // earlier factor; from SCAN_UP_TO factors on, a set of the term's qubits keeps a term of k
+    // factors at O(k) instead of O(k^2).
     void add_factor(PauliTerm& term, std::size_t at, PauliFactor factor) {
-        for (const PauliFactor& existing : term.paulis) {
-            if (existing.qubit == factor.qubit) {
-                fail_at(at, "qubit " + std::to_string(factor.qubit) + " appears twice in one term");
+        if (term.paulis.size() < SCAN_UP_TO) {
+            for (const PauliFactor& existing : term.paulis) {
+                if (existing.qubit == factor.qubit) {
+                    fail_repeat(at, factor.qubit);
+                }
+            }
+        } else {
+            if (seen_qubits_.empty()) {
+                for (const PauliFactor& existing : term.paulis) {
+                    seen_qubits_.insert(existing.qubit);
+                }
+            }
+            if (!seen_qubits_.insert(factor.qubit).second) {
+                fail_repeat(at, factor.qubit);
             }
         }
         term.paulis.push_back(factor);
+    }
+
+    [[noreturn]] void fail_repeat(std::size_t at, std::uint64_t qubit) const {
+        fail_at(at, "qubit " + std::to_string(qubit) + " appears twice in one term");
     }
 
     double number() {
@@ -271,8 +296,11 @@ class PauliParser {
         throw ParseError(pos_, reason + ", found " + shown(peek()));
     }
 
+    static constexpr std::size_t SCAN_UP_TO = 16;
+
     std::string_view text_;
     std::size_t pos_ = 0;
+    std::unordered_set<std::uint64_t> seen_qubits_;
 };
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "zel/core/cancel.hpp"
 #include "zel/core/float_text.hpp"
 #include "zel/core/fusion.hpp"
 
@@ -19,6 +20,7 @@ void run_on(ZarnikState& state, const ZarnikGraph& circuit, Evaluation mode) {
         return;
     }
     for (const Operation& op : circuit.operations) {
+        throw_if_cancelled();
         state.apply_gate(op.gate, op.qubits, op.params);
     }
 }
@@ -45,6 +47,7 @@ void apply_circuit(ZarnikState& state, const ZarnikGraph& circuit) {
         check_gate(state.num_qubits(), op.gate, op.qubits);
     }
     for (const Operation& op : circuit.operations) {
+        throw_if_cancelled();
         state.apply_gate(op.gate, op.qubits, op.params);
     }
 }

@@ -1,11 +1,16 @@
 #include "zel/core/spectrum.hpp"
 
 #include <bit>
+#include <chrono>
 #include <cmath>
 #include <complex>
+#include <future>
+#include <memory>
 #include <string>
+#include <thread>
 #include <type_traits>
 
+#include "zel/core/cancel.hpp"
 #include "zel/core/error.hpp"
 #include "zel/core/float_text.hpp"
 
@@ -101,6 +106,35 @@ GroundState solve(const PauliSum& sum, std::uint64_t num_qubits, bool with_vecto
     return result;
 }
 
+// Registers from this size run the solver on a thread of its own, so that the caller can
+// answer a cancellation request while it works (a 2^8 matrix takes some milliseconds).
+constexpr std::uint64_t SOLVE_ASIDE_FROM_QUBITS = 8;
+
+// How often the caller looks for a cancellation request while the solver works.
+constexpr std::chrono::milliseconds SOLVER_POLL{5};
+
+// solve() on a thread of its own while the calling thread polls for cancellation; on a request
+// the caller throws Cancelled at once and the thread, which owns copies of its inputs, finishes
+// the diagonalisation it cannot interrupt and releases its memory when done.
+template <class Scalar>
+GroundState solve_cancellable(const PauliSum& sum, std::uint64_t num_qubits, bool with_vector) {
+    throw_if_cancelled();
+    if (num_qubits < SOLVE_ASIDE_FROM_QUBITS) {
+        return solve<Scalar>(sum, num_qubits, with_vector);
+    }
+    auto task = std::make_shared<std::packaged_task<GroundState()>>([sum, num_qubits, with_vector] {
+        return solve<Scalar>(sum, num_qubits, with_vector);
+    });
+    std::future<GroundState> result = task->get_future();
+    std::thread([task] {
+        (*task)();
+    }).detach();
+    while (result.wait_for(SOLVER_POLL) != std::future_status::ready) {
+        throw_if_cancelled();
+    }
+    return result.get();
+}
+
 }  // namespace
 
 std::vector<Amplitude> dense_matrix(const PauliSum& sum, std::uint64_t num_qubits) {
@@ -118,14 +152,14 @@ std::vector<Amplitude> dense_matrix(const PauliSum& sum, std::uint64_t num_qubit
 
 GroundState ground_state(const PauliSum& sum, std::uint64_t num_qubits) {
     check_sum(sum, num_qubits);
-    return is_real(sum) ? solve<double>(sum, num_qubits, true)
-                        : solve<std::complex<double>>(sum, num_qubits, true);
+    return is_real(sum) ? solve_cancellable<double>(sum, num_qubits, true)
+                        : solve_cancellable<std::complex<double>>(sum, num_qubits, true);
 }
 
 double ground_energy(const PauliSum& sum, std::uint64_t num_qubits) {
     check_sum(sum, num_qubits);
-    return is_real(sum) ? solve<double>(sum, num_qubits, false).energy
-                        : solve<std::complex<double>>(sum, num_qubits, false).energy;
+    return is_real(sum) ? solve_cancellable<double>(sum, num_qubits, false).energy
+                        : solve_cancellable<std::complex<double>>(sum, num_qubits, false).energy;
 }
 
 }  // namespace zel

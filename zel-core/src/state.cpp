@@ -91,7 +91,13 @@ ZarnikState::ZarnikState(const ZarnikState& other)
         return;
     }
     amplitudes_ = static_cast<Amplitude*>(detail::allocate_uninitialised(buffer_bytes(dimension_)));
-    detail::copy_amplitudes(amplitudes_, other.amplitudes_, dimension_);
+    try {
+        detail::copy_amplitudes(amplitudes_, other.amplitudes_, dimension_);
+    } catch (...) {
+        // A cancelled copy: no destructor runs for an unfinished constructor.
+        detail::release(amplitudes_, buffer_bytes(dimension_));
+        throw;
+    }
 }
 
 ZarnikState& ZarnikState::operator=(const ZarnikState& other) {

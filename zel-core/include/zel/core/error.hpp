@@ -15,6 +15,7 @@
 ///     |       +-- InvalidArgument        an argument outside what a function accepts
 ///     |       |   +-- ParseError         text that does not parse, with its position
 ///     |       +-- OutputError            "failed printing to {}: {}"
+///     |       +-- Cancelled              "the call was cancelled" (see cancel.hpp)
 ///     +-- std::bad_alloc
 ///         +-- AllocationError            "memory allocation of {} bytes failed"
 
@@ -145,6 +146,13 @@ class OutputError : public Error {
 
   private:
     int error_number_;
+};
+
+/// A long call stopped at a poll point because `request_cancel()` was called ("the call was
+/// cancelled"); see zel/core/cancel.hpp.
+class Cancelled : public Error {
+  public:
+    Cancelled();
 };
 
 /// Memory for an amplitude buffer could not be obtained ("memory allocation of {} bytes

@@ -19,6 +19,9 @@
 
 namespace zel {
 
+/// Longest bitstring `bitstring` writes.
+inline constexpr std::uint64_t MAX_BITSTRING_QUBITS = std::uint64_t{1} << 16;
+
 /// |a_k|^2 for every basis index k, in index order, as they are (not divided by their total).
 std::vector<double> probabilities(const ZarnikState& state);
 
@@ -34,17 +37,21 @@ std::complex<double> inner_product(const ZarnikState& bra, const ZarnikState& ke
 /// Each shot takes one draw u = `generator.uniform()` and picks the first k whose running total
 /// of probabilities, in index order, exceeds u times the total; so the outcomes are a fixed
 /// function of the state and the generator's seed. Outcomes of probability 0 never occur.
-/// Throws `InvalidArgument` when the total is 0 or not finite. Needs 16 bytes per shot besides
-/// the result, nothing per amplitude.
+/// Throws `InvalidArgument` when the total is 0 or not finite (a state holding NaN or infinite
+/// amplitudes) and when `shots` exceeds 2^60 - 1; `AllocationError` when the result (8 bytes
+/// per shot) and the draws of one batch (16 bytes per shot, batches of max(2^20, 2^n) shots)
+/// do not fit in the available memory. Polls for cancellation between batches.
 std::vector<std::uint64_t> sample(const ZarnikState& state, std::uint64_t shots,
                                   random::Generator& generator);
 
-/// The outcomes of `sample` counted per basis index; indexes never drawn are absent.
+/// The outcomes of `sample` counted per basis index; indexes never drawn are absent. Throws
+/// what `sample` throws.
 std::map<std::uint64_t, std::uint64_t> sample_counts(const ZarnikState& state, std::uint64_t shots,
                                                      random::Generator& generator);
 
 /// Basis index `index` of an `num_qubits`-qubit register as a bitstring: qubit num_qubits-1
 /// first, qubit 0 last ("001" for index 1 on three qubits). Qubits at 64 and above read 0.
+/// Throws `InvalidArgument` when `num_qubits` exceeds MAX_BITSTRING_QUBITS.
 std::string bitstring(std::uint64_t index, std::uint64_t num_qubits);
 
 }  // namespace zel

@@ -25,12 +25,17 @@
 /// An exception thrown by a body is caught where it arises and rethrown on the calling thread
 /// once every started chunk has finished (the first one raised, when several are); chunks not
 /// started by then are skipped.
+///
+/// Pooled work polls for cancellation (zel/core/cancel.hpp) before every chunk, and so do sums
+/// of GRAIN elements or more on the calling thread alone; they throw `Cancelled` when a request
+/// stands. A for-each on the calling thread alone stays one call and never polls.
 
 #include <algorithm>
 #include <cstddef>
 #include <span>
 #include <vector>
 
+#include "zel/core/cancel.hpp"
 #include "zel/core/detail/function_ref.hpp"
 
 namespace zel::parallel {
@@ -72,6 +77,8 @@ using ChunkTask = zel::detail::FunctionRef<void(std::size_t chunk)>;
 
 /// Runs task(c) for every c in [0, chunks) on the calling thread and up to thread_count() - 1
 /// workers, each chunk exactly once; returns when all are done, rethrowing the first exception.
+/// Polls for cancellation before every chunk. Safe to call from several threads at once: while
+/// one caller's job is on the pool, another caller runs its chunks on its own thread.
 void run_chunks(std::size_t chunks, ChunkTask task);
 
 /// Whether a range of `n` elements goes to the pool.
@@ -108,6 +115,9 @@ double sum(std::size_t n, const Partial& partial) {
     double total = -0.0;
     if (!detail::pooled(n)) {
         for (std::size_t k = 0; k < chunks; ++k) {
+            if (n >= GRAIN) {
+                throw_if_cancelled();
+            }
             total += partial(k * SUM_CHUNK, std::min(n, (k + 1) * SUM_CHUNK));
         }
         return total;
@@ -137,6 +147,9 @@ void sum_many(std::size_t n, std::span<double> totals, const Partial& partial) {
         double values[MAX_SUMS];
         std::fill_n(values, width, -0.0);
         for (std::size_t k = 0; k < chunks; ++k) {
+            if (n >= GRAIN) {
+                throw_if_cancelled();
+            }
             partial(k * SUM_CHUNK, std::min(n, (k + 1) * SUM_CHUNK), values);
             for (std::size_t j = 0; j < width; ++j) {
                 totals[j] += values[j];

@@ -20,6 +20,7 @@
 #include "zel/core/output.hpp"
 #include "zel/core/simulator.hpp"
 #include "zel/core/strategy.hpp"
+#include "zel/mpi/agreement.hpp"
 #include "zel/mpi/observable.hpp"
 #include "zel/mpi/state.hpp"
 
@@ -89,20 +90,26 @@ OutputSink& rank_zero_output(MPI_Comm comm = MPI_COMM_WORLD);
 /// of `zel::run_zarnik_loop` on a `ZarnikState` after `zel::random::reseed(v)` with the v that
 /// rank 0 draws. Lines go to `options.output` on every rank; pass `&rank_zero_output()` for one
 /// copy. The energy function borrows the reference itself (evaluations never change it).
+/// Every evaluation and every call of the strategy is `agreed`: what throws on one rank
+/// throws on every rank (see agreement.hpp).
 template <ZarnikStrategy Strategy>
 LoopResult run_zarnik_loop(DistributedState reference, ZarnikGraph circuit,
                            const PauliSum& hamiltonian, Strategy& strategy,
                            const LoopOptions& options = {}) {
     seed_identically(reference.communicator());
+    AgreedStrategy<Strategy> agreed_strategy(strategy, reference.communicator());
+    const AgreementComm agreement(reference.communicator());
     return zel::detail::search_loop(
-        std::move(circuit), strategy, options,
+        std::move(circuit), agreed_strategy, options,
         [&](const ZarnikGraph& current) {
-            return evaluate_circuit_telemetry(reference, current, hamiltonian);
+            return agreed(agreement.get(), [&] {
+                return evaluate_circuit_telemetry(reference, current, hamiltonian);
+            });
         },
         [&](ZarnikGraph& live) {
             const ZarnikGraph snapshot = live;
             const DistributedEnergyFn energy_fn(snapshot, reference, hamiltonian);
-            strategy.optimize_parameters(live, energy_fn);
+            agreed_strategy.optimize_parameters(live, energy_fn);
         });
 }
 
