@@ -163,6 +163,8 @@ def run_molecule(psi4, name, atoms, basis, active, out_dir):
         'nuclear_repulsion': nuclear,
         'scf_energy': e_scf,
         'fci_energy': e_fci,
+        # Canonical orbital energies (hartree), in the order of the FCIDUMP's orbitals.
+        'orbital_energies': [float(e) for e in wfn.epsilon_a().to_array()],
     }
     if active is not None:
         frozen, orbitals = active
@@ -172,6 +174,8 @@ def run_molecule(psi4, name, atoms, basis, active, out_dir):
             'frozen_core_orbitals': frozen,
             'active_orbitals': orbitals,
             'active_electrons': int(nelec - 2 * frozen),
+            # 1-based, as the FCIDUMP numbers them: frozen 1..frozen, active after them.
+            'active_orbital_numbers': list(range(frozen + 1, frozen + orbitals + 1)),
             'fci_energy': e_cas,
         }
         psi4.core.clean_options()
