@@ -1,7 +1,10 @@
 // The commands of `zel` run in process: the Hamiltonian text reads back to the library's own
 // Pauli sum, and its sector energy is the one `zel exact` prints.
 
+#include <cmath>
+#include <cstdint>
 #include <cstdlib>
+#include <numeric>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -14,8 +17,10 @@
 #include "zel/chem/reference.hpp"
 #include "zel/chem/tapering.hpp"
 #include "zel/core/observable.hpp"
+#include "zel/core/spectrum.hpp"
 
 #include "commands.hpp"
+#include "reduced_sector.hpp"
 
 namespace {
 
@@ -110,6 +115,50 @@ TEST(Help, ExplainsTheInputTheMappingsAndTheExitStatuses) {
             EXPECT_NE(help.out.find(word), std::string::npos) << word << " in\n" << help.out;
         }
     }
+}
+
+// The restricted solver against the core's dense ground energy over the whole register: real
+// and complex (odd numbers of Y) sums, on both sides of the dense/Lanczos switch.
+TEST(RestrictedGroundEnergy, OverTheWholeRegisterIsTheDenseGroundEnergy) {
+    const std::vector<std::pair<const char*, std::size_t>> cases = {
+        {"0.3 * Z0 + 0.5 * Y0", 1},
+        {"-0.2 + 0.7 * Z0 Z1 - 0.4 * X0 X1 + 0.25 * Y0 Y1 + 0.1 * Z1", 2},
+        {"0.3 * X0 Y1 - 0.2 * Z0 + 0.6 * Y2 Z0 + 0.15 * X1 X2", 3},
+        {"0.4 * Z0 Z1 + 0.3 * Z1 Z2 - 0.5 * Z2 Z3 + 0.2 * Z3 Z4 + 0.7 * Z4 Z5 - 0.1 * Z5 Z6 + "
+         "0.6 * Z6 Z7 + 0.35 * Z7 Z8 - 0.45 * X0 + 0.25 * X3 + 0.55 * X8 - 0.15 * X5",
+         9},
+        {"0.4 * Z0 Z1 + 0.3 * Z1 Z2 - 0.5 * Z2 Z3 + 0.2 * Z3 Z4 + 0.7 * Z4 Z5 - 0.1 * Z5 Z6 + "
+         "0.6 * Z6 Z7 + 0.35 * Z7 Z8 - 0.45 * Y0 + 0.25 * X3 Y4 + 0.55 * Y8 - 0.15 * X5",
+         9},
+    };
+    for (const auto& [text, num_qubits] : cases) {
+        const PauliSum sum = zel::parse_pauli_sum(text);
+        std::vector<std::uint64_t> basis(std::size_t{1} << num_qubits);
+        std::iota(basis.begin(), basis.end(), std::uint64_t{0});
+        EXPECT_NEAR(zel::cli::restricted_ground_energy(sum, basis),
+                    zel::ground_energy(sum, num_qubits), 1e-10)
+            << text;
+    }
+}
+
+TEST(RestrictedGroundEnergy, IgnoresElementsLeadingOutOfTheSpan) {
+    const PauliSum sum = zel::parse_pauli_sum("0.5 * Z0 + 2 * X0 X1 + 0.25 * Z1");
+    // |0> and |1> (bit 0 set): X0 X1 pairs 0 with 3 and 1 with 2, all outside the span.
+    const std::vector<std::uint64_t> basis = {0, 1};
+    EXPECT_DOUBLE_EQ(zel::cli::restricted_ground_energy(sum, basis), -0.5 + 0.25);
+    EXPECT_THROW(zel::cli::restricted_ground_energy(sum, {}), zel::InvalidArgument);
+}
+
+TEST(ReducedSectorBasis, KeepsTheStatesWithTheReferenceEigenvaluesAndDropsTheRemovedBits) {
+    // Symmetries Z0 Z2 with eigenvalue +1 and Z3 with -1; qubits 0 and 3 removed. 0b0000 and
+    // 0b0101 have Z3 = +1, 0b1001 has Z0 Z2 = -1; the other four keep bits 2 and 1.
+    const std::vector<std::uint64_t> sector = {0b0000, 0b0101, 0b1001, 0b1000,
+                                               0b1111, 0b1101, 0b1010};
+    const std::vector<std::uint64_t> symmetries = {0b0101, 0b1000};
+    const std::vector<int> eigenvalues = {1, -1};
+    const std::vector<std::size_t> removed = {0, 3};
+    EXPECT_EQ(zel::cli::reduced_sector_basis(sector, symmetries, eigenvalues, removed),
+              (std::vector<std::uint64_t>{0b00, 0b01, 0b10, 0b11}));
 }
 
 }  // namespace
