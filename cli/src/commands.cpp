@@ -1,5 +1,6 @@
 #include "commands.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <exception>
@@ -8,6 +9,7 @@
 #include <ostream>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -321,28 +323,58 @@ void run_exact(const MoleculeOptions& options, std::ostream& out) {
         << "qubits:               " << describe_register(options, problem) << '\n';
 }
 
+/// Width of the name column of the help, and of the description text beside it: together
+/// they fit a 100-column terminal.
+constexpr std::size_t HELP_NAME_WIDTH = 24;
+constexpr std::size_t HELP_TEXT_WIDTH = 74;
+
+/// `text` broken at spaces into lines of at most HELP_TEXT_WIDTH characters (CLI11 indents
+/// the lines after the first under the description column).
+std::string wrapped(std::string_view text) {
+    std::string lines;
+    std::size_t line_length = 0;
+    while (!text.empty()) {
+        const std::size_t end = std::min(text.find(' '), text.size());
+        const std::string_view word = text.substr(0, end);
+        if (line_length > 0 && line_length + 1 + word.size() > HELP_TEXT_WIDTH) {
+            lines += '\n';
+            line_length = 0;
+        } else if (line_length > 0) {
+            lines += ' ';
+            ++line_length;
+        }
+        lines += word;
+        line_length += word.size();
+        text.remove_prefix(std::min(end + 1, text.size()));
+    }
+    return lines;
+}
+
 void add_molecule_options(CLI::App& command, MoleculeOptions& options) {
-    command.add_option("FILE", options.file, "FCIDUMP file of the molecule's integrals")
+    command.add_option("FILE", options.file, wrapped("FCIDUMP file of the molecule's integrals"))
         ->required();
     command
         .add_option("--mapping", options.mapping,
-                    "fermion-to-qubit mapping: jordan-wigner (default), parity or bravyi-kitaev")
+                    wrapped("fermion-to-qubit mapping: jordan-wigner (default), parity or "
+                            "bravyi-kitaev"))
         ->check(CLI::IsMember({"jordan-wigner", "parity", "bravyi-kitaev"}));
     command
         .add_option("--spin-order", options.spin_order,
-                    "spin-orbital numbering: blocked (alpha orbitals first, default) or "
-                    "interleaved (alpha and beta of each orbital side by side)")
+                    wrapped("spin-orbital numbering: blocked (alpha orbitals first, default) or "
+                            "interleaved (alpha and beta of each orbital side by side)"))
         ->check(CLI::IsMember({"blocked", "interleaved"}));
     command.add_flag("--reduce", options.reduce,
-                     "remove the qubits that symmetries fix (two-qubit reduction with parity, "
-                     "tapering otherwise), in the Hartree-Fock state's symmetry sector");
+                     wrapped("remove the qubits that symmetries fix (two-qubit reduction with "
+                             "parity, tapering otherwise), in the Hartree-Fock state's symmetry "
+                             "sector"));
     CLI::Option* electrons = command.add_option(
         "--active-electrons", options.active_electrons,
-        "electrons in the active space; the others fill the lowest orbitals, which are frozen "
-        "and folded into the constant");
+        wrapped("electrons in the active space; the others fill the lowest orbitals, which are "
+                "frozen and folded into the constant"));
     CLI::Option* orbitals = command.add_option(
         "--active-orbitals", options.active_orbitals,
-        "orbitals in the active space, right above the frozen ones; higher orbitals are dropped");
+        wrapped("orbitals in the active space, right above the frozen ones; higher orbitals are "
+                "dropped"));
     // CLI11 converts "-1" to an unsigned count by wrapping it; refuse a sign as text first.
     const CLI::Validator count(
         [](std::string& text) {
@@ -365,21 +397,22 @@ int run(std::span<const std::string> args, std::ostream& out, std::ostream& err)
         CLI::App app(DESCRIPTION, "zel");
         app.footer(FOOTER);
         app.require_subcommand(1);
-        app.get_formatter()->column_width(24);
+        app.get_formatter()->column_width(HELP_NAME_WIDTH);
 
         MoleculeOptions hamiltonian_options;
         CLI::App* hamiltonian = app.add_subcommand(
             "hamiltonian",
-            "print the qubit Hamiltonian (hartree, constant included as the identity term) as "
-            "a Pauli sum: terms like \"0.17 * Z0 Z1\" joined by + and -");
+            wrapped("print the qubit Hamiltonian (hartree, constant included as the identity "
+                    "term) as a Pauli sum: terms like \"0.17 * Z0 Z1\" joined by + and -"));
         add_molecule_options(*hamiltonian, hamiltonian_options);
         hamiltonian->footer(FOOTER);
 
         MoleculeOptions exact_options;
         CLI::App* exact = app.add_subcommand(
             "exact",
-            "print the exact (full-CI) energy in hartree in the file's electron number and spin "
-            "sector, computed from the qubit Hamiltonian, next to the Hartree-Fock energy");
+            wrapped("print the exact (full-CI) energy in hartree in the file's electron number "
+                    "and spin sector, computed from the qubit Hamiltonian, next to the "
+                    "Hartree-Fock energy"));
         add_molecule_options(*exact, exact_options);
         exact->footer(FOOTER);
 
