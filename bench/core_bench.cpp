@@ -149,6 +149,29 @@ std::int64_t gate_bytes(GateKind kind, std::span<const std::uint64_t> qubits,
         case GateKind::RY:
         case GateKind::RZ:
             return all;
+        // The kinds from U on: counted as a pass over every amplitude.
+        case GateKind::U:
+        case GateKind::U2:
+        case GateKind::P:
+        case GateKind::SDG:
+        case GateKind::TDG:
+        case GateKind::SXDG:
+        case GateKind::CY:
+        case GateKind::CH:
+        case GateKind::CP:
+        case GateKind::CRX:
+        case GateKind::CRY:
+        case GateKind::CRZ:
+        case GateKind::CU:
+        case GateKind::CCX:
+        case GateKind::CSWAP:
+        case GateKind::RXX:
+        case GateKind::RYY:
+        case GateKind::RZZ:
+        case GateKind::GPHASE:
+        case GateKind::PAULI_ROTATION:
+        case GateKind::UNITARY:
+            return all;
         case GateKind::Z:
         case GateKind::S:
         case GateKind::T:
@@ -176,6 +199,70 @@ void gate_benchmark(benchmark::State& bench, GateKind kind) {
         benchmark::ClobberMemory();
     }
     bench.SetBytesProcessed(bench.iterations() * gate_bytes(kind, qubits, dimension_of(bench)));
+}
+
+// An operation of any kind, built from its table row, with its qubits spread over the register
+// (the first on qubit 0, the last on the top qubit): what a call through ZarnikState::apply costs,
+// from 2 qubits (the per-call cost) to sizes bound by memory.
+zel::Operation sample_operation(GateKind kind, std::uint64_t n) {
+    const zel::GateInfo& info = zel::gate_info(kind);
+    const std::size_t k = info.variable_qubits ? std::min<std::uint64_t>(n, 2) : info.arity;
+    std::vector<std::uint64_t> qubits;
+    for (std::size_t j = 0; j < k; ++j) {
+        qubits.push_back(k == 1 ? 0 : j * (n - 1) / (k - 1));
+    }
+    std::vector<double> params(info.param_count, 0.7);
+    if (kind == GateKind::PAULI_ROTATION) {
+        return zel::pauli_rotation(std::string("XY").substr(0, k), qubits, 0.7);
+    }
+    if (kind == GateKind::UNITARY) {
+        const std::size_t d = std::size_t{1} << k;
+        std::vector<std::complex<double>> matrix(d * d);
+        for (std::size_t r = 0; r < d; ++r) {
+            matrix[r * d + (r + 1) % d] = std::complex<double>(0.0, 1.0);
+        }
+        return zel::unitary(qubits, matrix);
+    }
+    zel::Operation op = zel::make_operation(kind, qubits, params);
+    if (info.has_angle) {
+        op.params.clear();
+    }
+    return op;
+}
+
+// Arguments: n. One thread.
+void kind_benchmark(benchmark::State& bench, GateKind kind) {
+    const auto n = static_cast<std::uint64_t>(bench.range(0));
+    const ThreadScope scope(1);
+    ZarnikState state = random_state(n);
+    const zel::Operation op = sample_operation(kind, n);
+    for (auto _ : bench) {
+        state.apply(op);
+        benchmark::ClobberMemory();
+    }
+    bench.SetBytesProcessed(bench.iterations() * gate_bytes(kind, op.qubits, dimension_of(bench)));
+}
+
+// exp(-i theta/2 P) for a string of w letters (X, Y, Z in turn) on the top w qubits, one pass
+// whatever w. Arguments: n, w. One thread.
+void pauli_rotation_benchmark(benchmark::State& bench) {
+    const auto n = static_cast<std::uint64_t>(bench.range(0));
+    const auto w = static_cast<std::uint64_t>(bench.range(1));
+    const ThreadScope scope(1);
+    ZarnikState state = random_state(n);
+    std::string letters;
+    std::vector<std::uint64_t> qubits;
+    for (std::uint64_t j = 0; j < w; ++j) {
+        letters += "XYZ"[j % 3];
+        qubits.push_back(n - w + j);
+    }
+    const zel::Operation op = zel::pauli_rotation(letters, qubits, 0.7);
+    for (auto _ : bench) {
+        state.apply(op);
+        benchmark::ClobberMemory();
+    }
+    bench.SetBytesProcessed(bench.iterations() * 2 * dimension_of(bench) *
+                            static_cast<std::int64_t>(BYTES_PER_AMPLITUDE));
 }
 
 // A one-qubit kind on the top qubit with the far-pair traversal on (blocked:1, from qubit 24, the
@@ -491,7 +578,7 @@ zel::ZarnikGraph random_circuit(std::uint64_t n, std::size_t count) {
     zel::ZarnikGraph circuit(n);
     for (std::size_t g = 0; g < count; ++g) {
         const auto kind = static_cast<GateKind>(
-            std::uniform_int_distribution<std::size_t>(1, zel::GATE_KIND_COUNT - 1)(rng));
+            std::uniform_int_distribution<std::size_t>(1, zel::ORIGINAL_KIND_COUNT - 1)(rng));
         const zel::GateInfo& info = zel::gate_info(kind);
         const std::uint64_t q0 = std::uniform_int_distribution<std::uint64_t>(0, n - 1)(rng);
         std::vector<std::uint64_t> qubits{q0};
@@ -687,7 +774,7 @@ void sized(benchmark::internal::Benchmark* bench) {
 }
 
 void register_all() {
-    for (const zel::GateInfo& info : zel::GATE_TABLE) {
+    for (const zel::GateInfo& info : zel::ORIGINAL_GATES) {
         auto* bench = benchmark::RegisterBenchmark(("gate/" + std::string(info.name)).c_str(),
                                                    gate_benchmark, info.kind);
         if (info.arity == 2) {
@@ -698,7 +785,7 @@ void register_all() {
         }
         bench->Unit(benchmark::kMicrosecond)->UseRealTime();
     }
-    for (const zel::GateInfo& info : zel::GATE_TABLE) {
+    for (const zel::GateInfo& info : zel::ORIGINAL_GATES) {
         if (info.arity != 1 || info.kind == GateKind::I) {
             continue;
         }
@@ -709,7 +796,7 @@ void register_all() {
             ->Unit(benchmark::kMicrosecond)
             ->UseRealTime();
     }
-    for (const zel::GateInfo& info : zel::GATE_TABLE) {
+    for (const zel::GateInfo& info : zel::ORIGINAL_GATES) {
         if (info.arity != 1 || info.kind == GateKind::I) {
             continue;
         }
@@ -763,6 +850,23 @@ void register_all() {
             ->Unit(benchmark::kMicrosecond)
             ->UseRealTime();
     }
+    for (const zel::GateInfo& info : zel::GATE_TABLE) {
+        if (info.kind == GateKind::I) {
+            continue;
+        }
+        benchmark::RegisterBenchmark(("kind/" + std::string(info.name)).c_str(), kind_benchmark,
+                                     info.kind)
+            ->ArgNames({"n"})
+            ->ArgsProduct({info.arity > 2 ? std::vector<std::int64_t>{4, 10, 20, 24}
+                                          : std::vector<std::int64_t>{2, 4, 10, 20, 24}})
+            ->Unit(benchmark::kNanosecond)
+            ->UseRealTime();
+    }
+    benchmark::RegisterBenchmark("pauli_rotation", pauli_rotation_benchmark)
+        ->ArgNames({"n", "w"})
+        ->ArgsProduct({{20, 24}, {1, 2, 4, 8, 16}})
+        ->Unit(benchmark::kMicrosecond)
+        ->UseRealTime();
     benchmark::RegisterBenchmark("ghz", bm_ghz)
         ->ArgNames({"n", "threads"})
         ->ArgsProduct({{12, 16, 20, 22, 24}, THREADS})

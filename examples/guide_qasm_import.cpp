@@ -36,9 +36,9 @@ sdg q[0];                  // read as s; s; s;
     // bytes) and the reason; nothing is skipped.
     try {
         zel::from_open_qasm(
-            "OPENQASM 3.0;\ninclude \"stdgates.inc\";\nqubit[1] q;\nu2(0, pi) q[0];\n");
+            "OPENQASM 3.0;\ninclude \"stdgates.inc\";\nqubit[1] q;\nrxx(pi) q[0];\n");
     } catch (const zel::ParseError& error) {
-        std::cout << error.what() << '\n';  // line 4, column 1: gate 'u2' is not supported: ...
+        std::cout << error.what() << '\n';  // line 4, column 1: unknown gate 'rxx'
         std::cout << "at line " << error.line() << ", column " << error.column() << '\n';
     }
 

@@ -157,8 +157,13 @@ inline std::string check_circuit(std::string_view text, const ZarnikGraph& circu
         if (op.qubits.size() != info.arity) {
             return at + " has " + std::to_string(op.qubits.size()) + " qubits";
         }
-        if (info.has_angle ? op.params.size() != 1 || !same_bits(op.params[0], op.gate.angle)
-                           : !op.params.empty() || !same_bits(op.gate.angle, 0.0)) {
+        if (info.shape == GateShape::Checked) {
+            // The kinds from U on carry all their parameters and no angle.
+            if (op.params.size() != info.param_count || !same_bits(op.gate.angle, 0.0)) {
+                return at + " has " + std::to_string(op.params.size()) + " parameters";
+            }
+        } else if (info.has_angle ? op.params.size() != 1 || !same_bits(op.params[0], op.gate.angle)
+                                  : !op.params.empty() || !same_bits(op.gate.angle, 0.0)) {
             return at + " has other parameters than add_gate gives";
         }
         if (std::isnan(op.gate.angle) &&

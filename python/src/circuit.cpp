@@ -7,6 +7,7 @@
 
 #include "zel/core/circuit.hpp"
 
+#include <complex>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -18,6 +19,7 @@
 #include "zel/core/state.hpp"
 
 #include "bindings.hpp"
+#include <pybind11/complex.h>
 #include <pybind11/stl.h>
 
 namespace zel::python {
@@ -53,8 +55,11 @@ std::string operation_repr(const Operation& op) {
 
 void bind_gates(py::module_& m) {
     py::enum_<GateKind> kind(m, "GateKind",
-                             "The fourteen gate kinds, numbered 0 to 13: I X Y Z H S SX T RX RY "
-                             "RZ CX CZ SWAP. GATE_TABLE lists what varies by kind.");
+                             "The gate kinds in table order: the fourteen original ones I X Y Z H "
+                             "S SX T RX RY RZ CX CZ SWAP (0 to 13), then U U2 P SDG TDG SXDG CY "
+                             "CH CP CRX CRY CRZ CU CCX CSWAP RXX RYY RZZ GPHASE PAULI_ROTATION "
+                             "UNITARY, which take their parameters in `params` and are checked "
+                             "strictly. GATE_TABLE lists what varies by kind.");
     for (const GateInfo& info : GATE_TABLE) {
         kind.value(std::string(info.name).c_str(), info.kind);
     }
@@ -83,13 +88,38 @@ void bind_gates(py::module_& m) {
             [](const GateInfo& info) {
                 return info.arity;
             },
-            "Qubits the kind acts on: 1 or 2.")
+            "Qubits the kind acts on (1 to 3; 0 for GPHASE and the variable kinds).")
         .def_property_readonly(
             "has_angle",
             [](const GateInfo& info) {
                 return info.has_angle;
             },
             "Whether the kind carries a rotation angle (RX, RY, RZ).")
+        .def_property_readonly(
+            "variable_qubits",
+            [](const GateInfo& info) {
+                return info.variable_qubits;
+            },
+            "Whether each operation names its own qubits (PAULI_ROTATION, UNITARY).")
+        .def_property_readonly(
+            "param_count",
+            [](const GateInfo& info) {
+                return info.param_count;
+            },
+            "Parameters the kind takes (RX, RY, RZ: one, which may also be absent).")
+        .def_property_readonly(
+            "controls",
+            [](const GateInfo& info) {
+                return info.controls;
+            },
+            "Leading qubits that are controls.")
+        .def_property_readonly(
+            "pauli",
+            [](const GateInfo& info) {
+                return std::string(info.pauli);
+            },
+            "The fixed Pauli letters of a rotation kind's targets (\"X\" for RX and CRX, "
+            "\"ZZ\" for RZZ); empty otherwise.")
         .def("__repr__", [](const GateInfo& info) {
             return "GateInfo(GateKind." + std::string(info.name) + ", qasm='" +
                    std::string(info.qasm) + "', arity=" + std::to_string(info.arity) +
@@ -102,6 +132,7 @@ void bind_gates(py::module_& m) {
     }
     m.attr("GATE_TABLE") = table;
     m.attr("GATE_KIND_COUNT") = GATE_KIND_COUNT;
+    m.attr("ORIGINAL_KIND_COUNT") = ORIGINAL_KIND_COUNT;
     m.def(
         "gate_info",
         [](GateKind kind) {
@@ -192,6 +223,26 @@ void bind_operations(py::module_& m) {
         .def_readwrite("gate", &Operation::gate, "The gate (kind and angle).")
         .def_readwrite("qubits", &Operation::qubits, "The qubit indexes, as a new list.")
         .def_readwrite("params", &Operation::params, "The tunable values, as a new list.")
+        .def_property(
+            "pauli",
+            [](const Operation& op) {
+                return op.payload.pauli;
+            },
+            [](Operation& op, std::string pauli) {
+                op.payload.pauli = std::move(pauli);
+            },
+            "The Pauli string of a PAULI_ROTATION (one letter of \"IXYZ\" per qubit, letter j "
+            "on qubits[j]); empty for other kinds.")
+        .def_property(
+            "matrix",
+            [](const Operation& op) {
+                return op.payload.matrix;
+            },
+            [](Operation& op, std::vector<std::complex<double>> matrix) {
+                op.payload.matrix = std::move(matrix);
+            },
+            "The row-major 2^k x 2^k matrix of a UNITARY as a new list of complex numbers (local "
+            "bit j is qubits[j]); empty for other kinds.")
         .def(
             "__eq__",
             [](const Operation& a, const Operation& b) {
@@ -209,6 +260,49 @@ void bind_operations(py::module_& m) {
                 return op;
             },
             py::arg("memo"));
+
+    m.def(
+        "make_operation",
+        [](GateKind kind, Qubits qubits, Params params) {
+            return make_operation(checked_kind(kind), std::move(qubits), std::move(params));
+        },
+        py::arg("kind"), py::arg("qubits"), py::arg("params") = Params{},
+        "An operation of `kind` on `qubits` (controls first) with `params`, for the kinds from "
+        "U on: U(theta, phi, lambda), U2(phi, lambda), P(lambda), SDG, TDG, SXDG, CY, CH, "
+        "CP(lambda), CRX/CRY/CRZ(theta), CU(theta, phi, lambda, gamma), CCX, CSWAP, "
+        "RXX/RYY/RZZ(theta), GPHASE(gamma) on no qubit. Nothing is checked until it is applied.");
+    m.def("pauli_rotation", &pauli_rotation, py::arg("pauli"), py::arg("qubits"), py::arg("theta"),
+          "exp(-i theta/2 P) for the Pauli string `pauli` (letter j of \"IXYZ\" on qubits[j]): "
+          "a PAULI_ROTATION operation, applied in one pass over the state.");
+    m.def("unitary", &unitary, py::arg("qubits"), py::arg("matrix"),
+          "A UNITARY operation: the row-major 2^k x 2^k `matrix` (a flat list of complex "
+          "numbers; local bit j is qubits[j]) on k <= 6 `qubits`. Applying it raises "
+          "InvalidArgument when the matrix is not unitary to 1e-12.");
+    m.def("operation_matrix", &operation_matrix, py::arg("operation"),
+          "The row-major matrix of `operation` on its own qubits (local bit j is qubits[j]), "
+          "from its GATE_TABLE row, as a flat list of complex numbers.");
+    m.def("inverse", &inverse, py::arg("operation"),
+          "The inverse of `operation`: same qubits, the inverse kind and parameters (a "
+          "UNITARY's matrix becomes its conjugate transpose).");
+    m.def("generator_matrix", &generator_matrix, py::arg("operation"),
+          "The generator G of a one-parameter operation (its matrix is exp(-i theta G) up to a "
+          "constant factor), row-major on its own qubits. Raises InvalidArgument for kinds "
+          "without one.");
+    m.def("check_operation", &check_operation, py::arg("num_qubits"), py::arg("operation"),
+          "Checks `operation` against a register of `num_qubits` qubits as apply_operation "
+          "does, without a state: the original kinds as check_gate; the kinds from U on "
+          "strictly (qubits inside the register and distinct, exact counts, finite parameters, "
+          "a valid payload), raising InvalidArgument naming the kind.");
+    m.def(
+        "apply_operation",
+        [](ZarnikState& state, const Operation& op) {
+            run_released(releases_gil(state), [&] {
+                state.apply(op);
+            });
+        },
+        py::arg("state"), py::arg("operation"),
+        "Applies one operation of any kind to `state` in place, its Pauli string or matrix "
+        "included (ZarnikState::apply in C++). Raises before any amplitude changes.");
 
     m.def("sync_rotation_angle", &sync_rotation_angle, py::arg("operation"),
           "Makes a rotation's angle agree with its first parameter, in place: for RX, RY, RZ "
@@ -245,6 +339,14 @@ void bind_graph(py::module_& m) {
                 circuit.operations = std::move(operations);
             },
             "The operations, as a new list of copies; assign a list to replace them all.")
+        .def(
+            "add",
+            [](ZarnikGraph& circuit, Operation op) {
+                circuit.add(std::move(op));
+            },
+            py::arg("operation"),
+            "Appends a copy of `operation` as it is (any kind, with its parameters, Pauli "
+            "string or matrix).")
         .def(
             "add_gate",
             [](ZarnikGraph& circuit, const GateType& gate, Qubits qubits) {

@@ -120,7 +120,7 @@ zel::ZarnikGraph ansatz(double theta) {
 void gates() {
     const zel::ZarnikState start = random_state(3, STATE_SEED);
     print_amplitudes("state.random", start);
-    for (const zel::GateInfo& info : zel::GATE_TABLE) {
+    for (const zel::GateInfo& info : zel::ORIGINAL_GATES) {
         const zel::GateType gate{info.kind, GATE_ANGLE};
         std::vector<std::vector<std::uint64_t>> targets;
         for (std::uint64_t a = 0; a < 3; ++a) {

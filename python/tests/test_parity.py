@@ -70,7 +70,8 @@ def assert_same(reference, computed):
 
 
 def gate_cases():
-    for info in zel.GATE_TABLE:
+    # The C++ reference records the fourteen original kinds, whose arithmetic is fixed.
+    for info in zel.GATE_TABLE[:zel.ORIGINAL_KIND_COUNT]:
         if info.arity == 1:
             targets = [[a] for a in range(3)]
         else:

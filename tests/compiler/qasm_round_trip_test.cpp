@@ -121,7 +121,7 @@ ZarnikGraph random_circuit(AngleSource& source) {
     const std::uint64_t n = circuit.num_qubits;
     const std::uint64_t count = source.next() % (MAX_OPERATIONS + 1);
     for (std::uint64_t k = 0; k < count; ++k) {
-        const GateInfo& info = GATE_TABLE[source.next() % GATE_KIND_COUNT];
+        const GateInfo& info = GATE_TABLE[source.next() % ORIGINAL_KIND_COUNT];
         if (info.arity == 2 && n < 2) {
             continue;
         }

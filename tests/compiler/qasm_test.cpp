@@ -54,9 +54,9 @@ TEST(QasmExport, EveryKindWritesItsStandardGateLine) {
         "rx(0.5) q[3];\n",  "ry(0.5) q[3];\n",    "rz(0.5) q[3];\n", "cx q[3], q[1];\n",
         "cz q[3], q[1];\n", "swap q[3], q[1];\n",
     };
-    ASSERT_EQ(expected.size(), GATE_TABLE.size());
-    for (std::size_t k = 0; k < GATE_TABLE.size(); ++k) {
-        const GateInfo& info = GATE_TABLE[k];
+    ASSERT_EQ(expected.size(), ORIGINAL_GATES.size());
+    for (std::size_t k = 0; k < ORIGINAL_GATES.size(); ++k) {
+        const GateInfo& info = ORIGINAL_GATES[k];
         SCOPED_TRACE(std::string(info.name));
         const GateType gate{info.kind, 0.5};
         EXPECT_EQ(body(graph_of(2, {{gate, {3, 1, 0}, {9.0}}})), expected[k]);
@@ -131,7 +131,7 @@ TEST(QasmExport, AngleText) {
 // Too few qubit indexes for the kind throw the bounds report: the length of `qubits`, then the
 // index wanted.
 TEST(QasmExport, MissingQubitThrowsTheBoundsReport) {
-    for (const GateInfo& info : GATE_TABLE) {
+    for (const GateInfo& info : ORIGINAL_GATES) {
         SCOPED_TRACE(std::string(info.name));
         const GateType gate{info.kind, 0.5};
         EXPECT_TRUE(test::throws_bounds(
@@ -157,7 +157,7 @@ namespace {
 
 TEST(QasmExport, KindsOutsideTheTableAreRefused) {
     ZarnikGraph circuit(1);
-    circuit.add_gate_with_params(GateType{static_cast<GateKind>(14), 0.0}, {0}, {});
+    circuit.add_gate_with_params(GateType{static_cast<GateKind>(GATE_KIND_COUNT), 0.0}, {0}, {});
     EXPECT_THROW(static_cast<void>(to_open_qasm(circuit)), InvalidArgument);
 }
 

@@ -33,7 +33,7 @@ ZarnikGraph random_circuit(std::uint64_t n, std::size_t gates, std::mt19937_64& 
     std::uniform_real_distribution<double> angle(-4.0, 4.0);
     ZarnikGraph circuit(n);
     for (std::size_t g = 0; g < gates; ++g) {
-        const GateInfo& info = GATE_TABLE[rng() % GATE_KIND_COUNT];
+        const GateInfo& info = GATE_TABLE[rng() % ORIGINAL_KIND_COUNT];
         if (info.arity == 2 && n < 2) {
             continue;
         }

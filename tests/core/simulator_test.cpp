@@ -125,7 +125,7 @@ TEST(CoreEvaluation, OperationsAreReplayedWithTheirParams) {
 // The evaluation is the kernels in circuit order on |0...0>, then the observable and entropy.
 TEST(CoreEvaluation, MatchesDenseReplayOnRandomCircuits) {
     std::mt19937_64 rng(SEED + 31);
-    std::uniform_int_distribution<std::size_t> pick(0, GATE_KIND_COUNT - 1);
+    std::uniform_int_distribution<std::size_t> pick(0, ORIGINAL_KIND_COUNT - 1);
     std::uniform_real_distribution<double> angle(-3.0, 3.0);
     const std::uint64_t n = 3;
     const PauliSum observable{{{0.5, {}},
@@ -268,7 +268,11 @@ TEST(CoreApplyCircuit, AppliesInOrderOrChangesNothing) {
     bad.operations.push_back(op(GateKind::X, {3}));
     bad.operations.push_back(op(GateKind::CX, {0}));
     ZarnikState untouched = make_state(start);
-    EXPECT_TRUE(throws_bounds([&] { apply_circuit(untouched, bad); }, 8, 8));
+    EXPECT_TRUE(throws_bounds(
+        [&] {
+            apply_circuit(untouched, bad);
+        },
+        8, 8));
     EXPECT_TRUE(bitwise_equal(untouched, start));
 }
 

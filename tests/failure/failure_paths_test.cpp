@@ -287,7 +287,7 @@ std::vector<FailurePath> failure_paths() {
     stop_state_index("StateIndex_max_of_8_qubits", basis(8, U64_MAX));
 
     // Kernels. Missing entries: every kind but I (which reads nothing).
-    for (const zel::GateInfo& info : zel::GATE_TABLE) {
+    for (const zel::GateInfo& info : zel::ORIGINAL_GATES) {
         if (info.kind == GateKind::I) {
             continue;
         }
@@ -331,7 +331,7 @@ std::vector<FailurePath> failure_paths() {
          observable(2, sum_of({{{5, Pauli::Z}}, {{3, Pauli::X}}, {{2, Pauli::X}}})));
 
     // Exporter: element 0 of every kind, element 1 of the two-qubit kinds.
-    for (const zel::GateInfo& info : zel::GATE_TABLE) {
+    for (const zel::GateInfo& info : zel::ORIGINAL_GATES) {
         const std::string name(info.name);
         stop("Export_" + name + "_no_qubits", 0, 0, export_one(GateType::of(info.kind), {}));
         if (info.arity == 2) {

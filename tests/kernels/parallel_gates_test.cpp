@@ -80,7 +80,7 @@ Vector applied(const Vector& start, const GateInfo& info, std::span<const std::u
 TEST_F(ParallelGates, EveryKindIsBitwiseTheSameWithOneAndTwoWorkers) {
     std::mt19937_64 rng(SEED);
     const Vector start = random_state(QUBITS, rng);
-    for (const GateInfo& info : GATE_TABLE) {
+    for (const GateInfo& info : ORIGINAL_GATES) {
         for (const std::vector<std::uint64_t>& qubits : placements(info)) {
             SCOPED_TRACE(std::string(info.name) + " on qubit " + std::to_string(qubits[0]) +
                          (qubits.size() > 1 ? ", " + std::to_string(qubits[1]) : ""));

@@ -59,7 +59,7 @@ void expect_far_pairs_match(const Vector& start, const FarRow& row) {
     SCOPED_TRACE(::testing::Message() << "n=" << row.n << " from=" << row.from_qubit
                                       << " block=" << row.block << " threads=" << row.threads);
     parallel::set_thread_count(row.threads);
-    for (const GateInfo& info : GATE_TABLE) {
+    for (const GateInfo& info : ORIGINAL_GATES) {
         std::vector<std::vector<std::uint64_t>> placements;
         if (info.shape == GateShape::Pair) {
             for (std::uint64_t t = row.from_qubit; t < row.n; ++t) {

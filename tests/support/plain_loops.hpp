@@ -124,6 +124,29 @@ inline void reference_apply(Amplitudes& psi, std::uint64_t n, const Operation& o
             diagonal(rotate(-beta), rotate(beta));
             return;
         }
+        // The kinds from U on have no loop of fixed arithmetic.
+        case GateKind::U:
+        case GateKind::U2:
+        case GateKind::P:
+        case GateKind::SDG:
+        case GateKind::TDG:
+        case GateKind::SXDG:
+        case GateKind::CY:
+        case GateKind::CH:
+        case GateKind::CP:
+        case GateKind::CRX:
+        case GateKind::CRY:
+        case GateKind::CRZ:
+        case GateKind::CU:
+        case GateKind::CCX:
+        case GateKind::CSWAP:
+        case GateKind::RXX:
+        case GateKind::RYY:
+        case GateKind::RZZ:
+        case GateKind::GPHASE:
+        case GateKind::PAULI_ROTATION:
+        case GateKind::UNITARY:
+            return;
         case GateKind::CX:
         case GateKind::CZ:
         case GateKind::SWAP: {

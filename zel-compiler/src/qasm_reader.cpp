@@ -51,6 +51,12 @@ constexpr std::size_t MAX_STEPS = 5;
 struct GateForm {
     std::uint8_t arity = 0;
     bool has_angle = false;
+    std::uint8_t param_count = 0;
+    // A kind from U on, read as one operation with all its parameters (and for u2 and u3 the
+    // global phase after it); built-in names need no include.
+    bool checked = false;
+    bool phase_after = false;
+    bool built_in = false;
     std::array<Step, MAX_STEPS> steps{};
     std::size_t step_count = 0;
 };
@@ -83,20 +89,46 @@ constexpr std::array<MappedGate, 5> MAPPED_GATES = {{
      5},
 }};
 
-// Gates of stdgates.inc (and the built-ins U and gphase) without an exact form in the 14 kinds:
-// phases that differ from RZ by a global phase, controlled rotations whose half angles would be
-// rounded, and gates whose decompositions need H or T with their rounding.
-constexpr std::array<std::string_view, 16> UNSUPPORTED_GATES = {
-    "p",   "phase", "u1", "u2",  "u3", "cp",    "cphase", "crx",
-    "cry", "crz",   "ch", "ccx", "cu", "cswap", "U",      "gphase",
+// Names that read as a kind from U on, with its parameters. stdgates.inc defines u2 and u3 as
+// U times the global phase e^(-i(phi + lambda)/2), which follows as a GPHASE; u1, phase and p
+// are all diag(1, e^(i lambda)). U and gphase are built into the language. u2 reads as
+// U(pi/2, phi, lambda), which the export writes for U2, so that a read circuit exports and reads
+// back unchanged.
+struct CheckedName {
+    std::string_view name;
+    GateKind kind;
+    bool phase_after;
+    bool built_in;
 };
+
+constexpr std::array<CheckedName, 18> CHECKED_NAMES = {{
+    {"U", GateKind::U, false, true},
+    {"u", GateKind::U, false, false},
+    {"u3", GateKind::U, true, false},
+    {"u2", GateKind::U2, true, false},
+    {"p", GateKind::P, false, false},
+    {"phase", GateKind::P, false, false},
+    {"u1", GateKind::P, false, false},
+    {"cp", GateKind::CP, false, false},
+    {"cphase", GateKind::CP, false, false},
+    {"cu1", GateKind::CP, false, false},
+    {"ch", GateKind::CH, false, false},
+    {"crx", GateKind::CRX, false, false},
+    {"cry", GateKind::CRY, false, false},
+    {"crz", GateKind::CRZ, false, false},
+    {"cu", GateKind::CU, false, false},
+    {"ccx", GateKind::CCX, false, false},
+    {"cswap", GateKind::CSWAP, false, false},
+    {"gphase", GateKind::GPHASE, false, true},
+}};
 
 std::optional<GateForm> gate_form(std::string_view name) {
     GateForm form;
-    for (const GateInfo& info : GATE_TABLE) {
+    for (const GateInfo& info : ORIGINAL_GATES) {
         if (info.qasm == name) {
             form.arity = info.arity;
             form.has_angle = info.has_angle;
+            form.param_count = info.has_angle ? 1 : 0;
             form.steps[0] = Step{info.kind, 0, 1};
             form.step_count = 1;
             return form;
@@ -110,12 +142,20 @@ std::optional<GateForm> gate_form(std::string_view name) {
             return form;
         }
     }
+    for (const CheckedName& checked : CHECKED_NAMES) {
+        if (checked.name == name) {
+            const GateInfo& info = gate_info(checked.kind);
+            form.arity = info.arity;
+            form.param_count = info.param_count;
+            form.checked = true;
+            form.phase_after = checked.phase_after;
+            form.built_in = checked.built_in;
+            form.steps[0] = Step{checked.kind, 0, 1};
+            form.step_count = checked.phase_after ? 2 : 1;
+            return form;
+        }
+    }
     return std::nullopt;
-}
-
-bool is_unsupported_gate(std::string_view name) {
-    return std::find(UNSUPPORTED_GATES.begin(), UNSUPPORTED_GATES.end(), name) !=
-           UNSUPPORTED_GATES.end();
 }
 
 // Statements of the language outside what the reader reads, with the reason it gives.
@@ -166,7 +206,7 @@ std::optional<std::string> reserved_reason(std::string_view word) {
     if (is_constant_name(word)) {
         return "it is a built-in constant";
     }
-    if (gate_form(word) || is_unsupported_gate(word)) {
+    if (gate_form(word)) {
         return "it is the name of a gate";
     }
     static constexpr std::array<std::string_view, 7> STATEMENT_WORDS = {
@@ -579,29 +619,35 @@ class Reader {
 
     void gate_call() {
         const Token name = advance();
-        if (is_unsupported_gate(name.text)) {
-            fail(name, "gate " + quoted(name.text) +
-                           " is not supported: it has no exact form in the 14 gate kinds");
-        }
         const std::optional<GateForm> form = gate_form(name.text);
         if (!form) {
             fail(name, "unknown gate " + quoted(name.text));
         }
-        if (!included_) {
+        if (!included_ && !form->built_in) {
             fail(name, "gate " + quoted(name.text) +
                            " comes from \"stdgates.inc\", which is not included before it");
         }
-        double angle = 0.0;
+        std::vector<double> angles;
         if (current_.is("(")) {
-            angle = angle_list(name.text, *form);
-        } else if (form->has_angle) {
-            fail(current_, quoted(name.text) + " takes one angle, found " + describe(current_));
+            angles = angle_list(name.text, *form);
+        } else if (form->param_count > 0) {
+            fail(current_, quoted(name.text) + takes_angles(form->param_count) + ", found " +
+                               describe(current_));
         }
         if (current_.is("[")) {
             fail(current_, "durations on gate calls are not supported");
         }
         std::size_t end = 0;
-        const std::vector<Operand> operands = operand_list(end);
+        std::vector<Operand> operands;
+        if (form->arity == 0) {
+            if (!current_.is(";")) {
+                fail(current_,
+                     quoted(name.text) + " acts on no qubits, found " + describe(current_));
+            }
+            advance();
+        } else {
+            operands = operand_list(end);
+        }
         if (operands.size() != form->arity) {
             const std::string reason = quoted(name.text) + " acts on " +
                                        std::to_string(form->arity) +
@@ -609,39 +655,47 @@ class Reader {
                                        std::to_string(operands.size());
             fail(operands.size() > form->arity ? operands[form->arity].offset : end, reason);
         }
-        emit(name, *form, angle, operands);
+        emit(name, *form, angles, operands);
     }
 
-    // The parenthesised angles of a gate call; returns the angle of a rotation, 0 otherwise.
-    double angle_list(std::string_view name, const GateForm& form) {
+    static std::string takes_angles(std::size_t count) {
+        if (count <= 1) {
+            return count == 0 ? " takes no angle" : " takes one angle";
+        }
+        return " takes " + std::to_string(count) + " angles";
+    }
+
+    // The parenthesised angles of a gate call, as many as the form takes.
+    std::vector<double> angle_list(std::string_view name, const GateForm& form) {
         advance();
-        std::size_t count = 0;
-        double angle = 0.0;
+        std::vector<double> angles;
         while (!current_.is(")")) {
-            if (count == (form.has_angle ? 1 : 0)) {
-                fail(current_,
-                     quoted(name) + (form.has_angle ? " takes one angle" : " takes no angle"));
+            if (angles.size() == form.param_count) {
+                fail(current_, quoted(name) + takes_angles(form.param_count));
             }
-            ++count;
-            angle = expression(0).number;
+            const double angle = expression(0).number;
+            // NaN results carry whatever sign and payload the arithmetic left (0.0 / 0 is
+            // negative on x86); every NaN angle reads as the one quiet NaN, so that the bits are
+            // the same on every machine and survive the export, which writes every NaN as "NaN".
+            angles.push_back(std::isnan(angle) ? std::numeric_limits<double>::quiet_NaN() : angle);
             if (current_.is(",")) {
                 advance();
             } else if (!current_.is(")")) {
                 fail(current_, "expected ',' or ')' after the angle, found " + describe(current_));
             }
         }
-        if (count == 0 && form.has_angle) {
-            fail(current_, quoted(name) + " takes one angle, found none");
+        if (angles.size() < form.param_count) {
+            fail(current_,
+                 quoted(name) + takes_angles(form.param_count) + ", found " +
+                     (angles.empty() ? std::string("none") : std::to_string(angles.size())));
         }
         advance();
-        // NaN results carry whatever sign and payload the arithmetic left (0.0 / 0 is negative
-        // on x86); every NaN angle reads as the one quiet NaN, so that the bits are the same on
-        // every machine and survive the export, which writes every NaN as "NaN".
-        return std::isnan(angle) ? std::numeric_limits<double>::quiet_NaN() : angle;
+        return angles;
     }
 
-    void emit(const Token& name, const GateForm& form, double angle,
+    void emit(const Token& name, const GateForm& form, const std::vector<double>& angles,
               const std::vector<Operand>& operands) {
+        const double angle = angles.empty() ? 0.0 : angles.front();
         // A whole register applies the gate once per qubit; registers of one statement must be
         // of one size, and single qubits repeat.
         std::uint64_t width = 0;
@@ -672,13 +726,36 @@ class Reader {
             }
             broadcast_operations_ += count * form.step_count;
         }
-        if (form.arity == 2) {
-            for (std::uint64_t k = 0; k < count; ++k) {
-                if (operands[0].qubit(k) == operands[1].qubit(k)) {
-                    fail(operands[1].offset,
-                         quoted(name.text) + " uses qubit " + operands[0].qubit_name(k) + " twice");
+        for (std::uint64_t k = 0; k < count; ++k) {
+            for (std::size_t b = 1; b < operands.size(); ++b) {
+                for (std::size_t a = 0; a < b; ++a) {
+                    if (operands[a].qubit(k) == operands[b].qubit(k)) {
+                        fail(operands[b].offset, quoted(name.text) + " uses qubit " +
+                                                     operands[a].qubit_name(k) + " twice");
+                    }
                 }
             }
+        }
+        if (form.checked) {
+            for (std::uint64_t k = 0; k < count; ++k) {
+                std::vector<std::uint64_t> qubits;
+                for (const Operand& operand : operands) {
+                    qubits.push_back(operand.qubit(k));
+                }
+                if (form.steps[0].kind == GateKind::U2) {
+                    // Read as U(pi/2, phi, lambda), the form the export writes for U2.
+                    circuit_.add(make_operation(GateKind::U, std::move(qubits),
+                                                {std::numbers::pi / 2, angles[0], angles[1]}));
+                } else {
+                    circuit_.add(make_operation(form.steps[0].kind, std::move(qubits), angles));
+                }
+                if (form.phase_after) {
+                    // U's phi and lambda are the last two angles of u2 and u3.
+                    const double sum = angles[angles.size() - 2] + angles[angles.size() - 1];
+                    circuit_.add(make_operation(GateKind::GPHASE, {}, {-sum / 2}));
+                }
+            }
+            return;
         }
         for (std::uint64_t k = 0; k < count; ++k) {
             for (std::size_t s = 0; s < form.step_count; ++s) {

@@ -8,17 +8,75 @@
 #include "zel/core/parallel.hpp"
 
 #include "fused_kernel.hpp"
+#include "gate_rows.hpp"
 
 namespace zel {
 namespace {
 
 using Amplitude = std::complex<double>;
 
+// The same for the kinds from U on, from their row: controls and phases never mix, a Pauli
+// rotation mixes the qubits whose letter is X or Y, any other primitive its targets.
+bool mixes_checked(const Operation& op, std::size_t j) {
+    const GateInfo& info = gate_info(op.gate.kind);
+    if (j < info.controls) {
+        return false;
+    }
+    switch (info.primitive) {
+        case Primitive::None:
+        case Primitive::Diagonal:
+        case Primitive::GlobalPhase:
+            return false;
+        case Primitive::PauliRotation: {
+            const std::string_view letters = info.payload == PayloadKind::PauliString
+                                                 ? std::string_view(op.payload.pauli)
+                                                 : info.pauli;
+            const char p = letters[j - info.controls];
+            return p == 'X' || p == 'Y';
+        }
+        case Primitive::Pair:
+        case Primitive::Permutation:
+        case Primitive::Dense:
+            return true;
+    }
+    return true;
+}
+
+// Whether `op` may change the value of its j-th qubit in a basis state, read from the gate
+// table: the pair kinds mix their target, the diagonal ones nothing, SWAP both of its qubits and
+// CX its target only (it changes the amplitudes with the control set, keeping the control).
+// Qubits that no gate of a block mixes cost the block nothing: they only select among its
+// matrices.
+bool mixes(const Operation& op, std::size_t j) {
+    const GateInfo& info = gate_info(op.gate.kind);
+    switch (info.shape) {
+        case GateShape::Checked:
+            return mixes_checked(op, j);
+        case GateShape::None:
+        case GateShape::Diagonal:
+            return false;
+        case GateShape::Pair:
+            return true;
+        case GateShape::Swap:
+            return info.changes != ChangedAmplitudes::ControlSet || j == 1;
+    }
+    return true;
+}
+
 // Whether the exact kernels must apply `op` (on a register of n qubits): a qubit outside the
 // register, or two equal qubits of a two-qubit kind. All of these change nothing or (RZ) multiply
 // every amplitude by one phase, which no block can express on its own qubits.
-bool kept_exact(const Operation& op, std::uint64_t n) {
+bool kept_exact(const Operation& op, std::uint64_t n, std::size_t limit) {
     const GateInfo& info = gate_info(op.gate.kind);
+    if (info.shape == GateShape::Checked) {
+        // Checked kinds lie inside the register. A global phase acts on every qubit; a Pauli
+        // rotation or a unitary may be wider than a block.
+        std::size_t mixed = 0;
+        for (std::size_t j = 0; j < op.qubits.size(); ++j) {
+            mixed += mixes(op, j) ? 1 : 0;
+        }
+        return op.qubits.empty() || op.qubits.size() > MAX_FUSED_QUBITS || mixed > limit;
+    }
     for (std::size_t j = 0; j < info.arity; ++j) {
         if (op.qubits[j] >= n) {
             return true;
@@ -39,30 +97,11 @@ struct OpenBlock {
     bool kept = false;
 };
 
-// Whether `op` may change the value of its j-th qubit in a basis state, read from the gate
-// table: the pair kinds mix their target, the diagonal ones nothing, SWAP both of its qubits and
-// CX its target only (it changes the amplitudes with the control set, keeping the control).
-// Qubits that no gate of a block mixes cost the block nothing: they only select among its
-// matrices.
-bool mixes(const Operation& op, std::size_t j) {
-    const GateInfo& info = gate_info(op.gate.kind);
-    switch (info.shape) {
-        case GateShape::None:
-        case GateShape::Diagonal:
-            return false;
-        case GateShape::Pair:
-            return true;
-        case GateShape::Swap:
-            return info.changes != ChangedAmplitudes::ControlSet || j == 1;
-    }
-    return true;
-}
-
 // `a` with the qubits of `op` (all of them, or only those it mixes) added, ascending.
 std::vector<std::uint64_t> united(const std::vector<std::uint64_t>& a, const Operation& op,
                                   bool only_mixed = false) {
     std::vector<std::uint64_t> qubits = a;
-    for (std::size_t j = 0; j < gate_info(op.gate.kind).arity; ++j) {
+    for (std::size_t j = 0; j < detail::operation_qubit_count(op); ++j) {
         if ((!only_mixed || mixes(op, j)) &&
             std::find(qubits.begin(), qubits.end(), op.qubits[j]) == qubits.end()) {
             qubits.push_back(op.qubits[j]);
@@ -82,7 +121,7 @@ std::vector<Amplitude> block_matrix(const OpenBlock& block) {
     local.reserve(block.gates.size());
     for (const Operation* op : block.gates) {
         Operation renamed = *op;
-        for (std::size_t j = 0; j < gate_info(op->gate.kind).arity; ++j) {
+        for (std::size_t j = 0; j < detail::operation_qubit_count(*op); ++j) {
             const auto position =
                 std::lower_bound(block.qubits.begin(), block.qubits.end(), op->qubits[j]);
             renamed.qubits[j] = static_cast<std::uint64_t>(position - block.qubits.begin());
@@ -93,7 +132,7 @@ std::vector<Amplitude> block_matrix(const OpenBlock& block) {
         ZarnikState column(k);
         column.set_computational_basis(c);
         for (const Operation& op : local) {
-            column.apply_gate(op.gate, op.qubits, op.params);
+            column.apply(op);
         }
         for (std::size_t r = 0; r < d; ++r) {
             matrix[r * d + c] = column.amplitudes()[r];
@@ -125,7 +164,7 @@ void check_steps(const FusedCircuit& fused) {
     for (std::size_t index = 0; index < fused.steps.size(); ++index) {
         const FusedStep& step = fused.steps[index];
         if (step.qubits.empty()) {
-            check_gate(fused.num_qubits, step.kept.gate, step.kept.qubits);
+            check_operation(fused.num_qubits, step.kept);
             continue;
         }
         const std::size_t k = step.qubits.size();
@@ -157,7 +196,7 @@ FusedCircuit fuse(const ZarnikGraph& circuit, std::uint64_t num_qubits, unsigned
         throw InvalidLayout(num_qubits);
     }
     for (const Operation& op : circuit.operations) {
-        check_gate(num_qubits, op.gate, op.qubits);
+        check_operation(num_qubits, op);
     }
     const std::size_t limit = std::clamp<unsigned>(max_qubits, 2, MAX_FUSED_QUBITS);
 
@@ -175,13 +214,14 @@ FusedCircuit fuse(const ZarnikGraph& circuit, std::uint64_t num_qubits, unsigned
         if (info.shape == GateShape::None) {
             continue;
         }
-        if (kept_exact(op, num_qubits)) {
+        if (kept_exact(op, num_qubits, limit)) {
             blocks.push_back(OpenBlock{{}, {}, {&op}, true});
             barrier = blocks.size();
             continue;
         }
         std::size_t depends = barrier;
-        for (std::size_t j = 0; j < info.arity; ++j) {
+        const std::size_t used = detail::operation_qubit_count(op);
+        for (std::size_t j = 0; j < used; ++j) {
             depends = std::max(depends, latest[op.qubits[j]]);
         }
         // Any block from the dependency on may take the gate: the later ones do not touch its
@@ -210,7 +250,7 @@ FusedCircuit fuse(const ZarnikGraph& circuit, std::uint64_t num_qubits, unsigned
             chosen.qubits = united(chosen.qubits, op);
             chosen.mixed = united(chosen.mixed, op, true);
             chosen.gates.push_back(&op);
-            for (std::size_t j = 0; j < info.arity; ++j) {
+            for (std::size_t j = 0; j < used; ++j) {
                 latest[op.qubits[j]] = best + 1;
             }
             continue;
@@ -249,7 +289,7 @@ void apply_fused(ZarnikState& state, const FusedCircuit& fused) {
     Amplitude* psi = state.amplitudes_mut().data();
     for (const FusedStep& step : fused.steps) {
         if (step.qubits.empty()) {
-            state.apply_gate(step.kept.gate, step.kept.qubits, step.kept.params);
+            state.apply(step.kept);
             continue;
         }
         const auto k = static_cast<unsigned>(step.qubits.size());

@@ -501,6 +501,27 @@ bool visit_pair_update(GateKind kind, HalfAngle angle, const F& f) {
         case GateKind::RZ:
         case GateKind::CX:
         case GateKind::CZ:
+        case GateKind::U:
+        case GateKind::U2:
+        case GateKind::P:
+        case GateKind::SDG:
+        case GateKind::TDG:
+        case GateKind::SXDG:
+        case GateKind::CY:
+        case GateKind::CH:
+        case GateKind::CP:
+        case GateKind::CRX:
+        case GateKind::CRY:
+        case GateKind::CRZ:
+        case GateKind::CU:
+        case GateKind::CCX:
+        case GateKind::CSWAP:
+        case GateKind::RXX:
+        case GateKind::RYY:
+        case GateKind::RZZ:
+        case GateKind::GPHASE:
+        case GateKind::PAULI_ROTATION:
+        case GateKind::UNITARY:
         case GateKind::SWAP:
             return false;
     }
@@ -530,6 +551,27 @@ bool visit_phase_update(GateKind kind, const F& f) {
         case GateKind::RZ:
         case GateKind::CX:
         case GateKind::CZ:
+        case GateKind::U:
+        case GateKind::U2:
+        case GateKind::P:
+        case GateKind::SDG:
+        case GateKind::TDG:
+        case GateKind::SXDG:
+        case GateKind::CY:
+        case GateKind::CH:
+        case GateKind::CP:
+        case GateKind::CRX:
+        case GateKind::CRY:
+        case GateKind::CRZ:
+        case GateKind::CU:
+        case GateKind::CCX:
+        case GateKind::CSWAP:
+        case GateKind::RXX:
+        case GateKind::RYY:
+        case GateKind::RZZ:
+        case GateKind::GPHASE:
+        case GateKind::PAULI_ROTATION:
+        case GateKind::UNITARY:
         case GateKind::SWAP:
             return false;
     }

@@ -21,7 +21,7 @@ void run_on(ZarnikState& state, const ZarnikGraph& circuit, Evaluation mode) {
     }
     for (const Operation& op : circuit.operations) {
         throw_if_cancelled();
-        state.apply_gate(op.gate, op.qubits, op.params);
+        state.apply(op);
     }
 }
 
@@ -44,11 +44,11 @@ ZarnikState run_circuit(const ZarnikGraph& circuit, std::uint64_t num_qubits, Ev
 
 void apply_circuit(ZarnikState& state, const ZarnikGraph& circuit) {
     for (const Operation& op : circuit.operations) {
-        check_gate(state.num_qubits(), op.gate, op.qubits);
+        check_operation(state.num_qubits(), op);
     }
     for (const Operation& op : circuit.operations) {
         throw_if_cancelled();
-        state.apply_gate(op.gate, op.qubits, op.params);
+        state.apply(op);
     }
 }
 

@@ -7,7 +7,9 @@
 #include "zel/core/detail/aligned_buffer.hpp"
 #include "zel/core/error.hpp"
 
+#include "dispatch.hpp"
 #include "gate_kernels.hpp"
+#include "gate_rows.hpp"
 
 namespace zel {
 namespace {
@@ -42,6 +44,10 @@ void check_gate(std::uint64_t num_qubits, const GateType& gate,
     if (info.shape == GateShape::None) {
         return;
     }
+    if (info.shape == GateShape::Checked) {
+        detail::check_qubit_list(num_qubits, gate.kind, qubits);
+        return;
+    }
     if (qubits.size() < info.arity) {
         // len = size, index = the first missing entry.
         throw IndexOutOfBounds(qubits.size(), qubits.size());
@@ -53,6 +59,7 @@ void check_gate(std::uint64_t num_qubits, const GateType& gate,
     switch (info.shape) {
         case GateShape::None:
         case GateShape::Diagonal:
+        case GateShape::Checked:
             return;
         case GateShape::Pair:
             // The pair loop's first partner, that of index 0, is 2^t.
@@ -148,10 +155,16 @@ void ZarnikState::apply_gate(const GateType& gate, std::span<const std::uint64_t
     if (kind == GateKind::I) {
         return;
     }
+    check_kind(kind);
+    if (gate_info(kind).shape == GateShape::Checked) {
+        apply(Operation{gate, {qubits.begin(), qubits.end()}, {params.begin(), params.end()}, {}});
+        return;
+    }
     check_gate(num_qubits_, gate, qubits);
     const std::uint64_t q0 = qubits[0];
     switch (gate_info(kind).shape) {
         case GateShape::None:
+        case GateShape::Checked:
             return;
         case GateShape::Pair: {
             const detail::HalfAngle angle =
@@ -182,6 +195,16 @@ void ZarnikState::apply_gate(const GateType& gate, std::span<const std::uint64_t
             return;
         }
     }
+}
+
+void ZarnikState::apply(const Operation& op) {
+    check_kind(op.gate.kind);
+    if (gate_info(op.gate.kind).shape != GateShape::Checked) {
+        apply_gate(op.gate, op.qubits, op.params);
+        return;
+    }
+    check_operation(num_qubits_, op);
+    detail::apply_checked(amplitudes_, dimension_, op);
 }
 
 double ZarnikState::calculate_entropy() const {

@@ -97,7 +97,7 @@ int run(std::uint64_t n, int repetitions, std::uint64_t exchange) {
     if (k > 1) {
         two.push_back({"rank,top", {l, n - 1}});
     }
-    for (const zel::GateInfo& info : zel::GATE_TABLE) {
+    for (const zel::GateInfo& info : zel::ORIGINAL_GATES) {
         if (info.kind == zel::GateKind::I) {
             continue;
         }

@@ -11,7 +11,7 @@ namespace {
 DistributedState prepare(const DistributedState& reference, const ZarnikGraph& circuit) {
     DistributedState working = fresh_state_like(reference);
     for (const Operation& op : circuit.operations) {
-        working.apply_gate(op.gate, op.qubits, op.params);
+        working.apply(op);
     }
     return working;
 }
@@ -22,17 +22,17 @@ DistributedState run_circuit(const ZarnikGraph& circuit, std::uint64_t num_qubit
                              DistributionOptions options) {
     DistributedState state(num_qubits, comm, options);
     for (const Operation& op : circuit.operations) {
-        state.apply_gate(op.gate, op.qubits, op.params);
+        state.apply(op);
     }
     return state;
 }
 
 void apply_circuit(DistributedState& state, const ZarnikGraph& circuit) {
     for (const Operation& op : circuit.operations) {
-        check_gate(state.num_qubits(), op.gate, op.qubits);
+        check_operation(state.num_qubits(), op);
     }
     for (const Operation& op : circuit.operations) {
-        state.apply_gate(op.gate, op.qubits, op.params);
+        state.apply(op);
     }
 }
 

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "zel/core/detail/kernels.hpp"
 #include "zel/core/detail/reductions.hpp"
@@ -203,6 +204,11 @@ void DistributedState::apply_gate(const GateType& gate, std::span<const std::uin
     if (kind == GateKind::I) {
         return;
     }
+    check_kind(kind);
+    if (gate_info(kind).shape == GateShape::Checked) {
+        apply(Operation{gate, {qubits.begin(), qubits.end()}, {params.begin(), params.end()}, {}});
+        return;
+    }
     // Every rank finds what the whole state's apply_gate would throw, before anything changes.
     check_gate(num_qubits_, gate, qubits);
     const std::uint64_t n = num_qubits_;
@@ -210,6 +216,7 @@ void DistributedState::apply_gate(const GateType& gate, std::span<const std::uin
     const std::uint64_t q0 = qubits[0];
     switch (gate_info(kind).shape) {
         case GateShape::None:
+        case GateShape::Checked:
             return;
         case GateShape::Pair:
             if (q0 < l) {
@@ -293,6 +300,42 @@ void DistributedState::apply_gate(const GateType& gate, std::span<const std::uin
             return;
         }
     }
+}
+
+void DistributedState::apply(const Operation& op) {
+    check_kind(op.gate.kind);
+    if (gate_info(op.gate.kind).shape != GateShape::Checked) {
+        apply_gate(op.gate, op.qubits, op.params);
+        return;
+    }
+    check_operation(num_qubits_, op);
+    const std::uint64_t l = local_qubits();
+    if (op.qubits.size() > l) {
+        throw InvalidArgument(std::string(gate_info(op.gate.kind).name) + ": acts on " +
+                              std::to_string(op.qubits.size()) + " qubits but each rank holds " +
+                              std::to_string(l));
+    }
+    // Rank-bit qubits trade places with local qubits the operation leaves alone, lowest first.
+    Operation local = op;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> swaps;
+    std::uint64_t spare = 0;
+    for (std::uint64_t& q : local.qubits) {
+        if (q < l) {
+            continue;
+        }
+        while (std::find(op.qubits.begin(), op.qubits.end(), spare) != op.qubits.end()) {
+            ++spare;
+        }
+        swaps.emplace_back(spare, q);
+        q = spare++;
+    }
+    const auto exchange = [this](const std::pair<std::uint64_t, std::uint64_t>& pair) {
+        const std::uint64_t qubits[2] = {pair.first, pair.second};
+        apply_gate(GateType::of(GateKind::SWAP), qubits, {});
+    };
+    std::for_each(swaps.begin(), swaps.end(), exchange);
+    local_.apply(local);
+    std::for_each(swaps.rbegin(), swaps.rend(), exchange);
 }
 
 void DistributedState::apply_pair_on_rank_bit(const GateType& gate, std::span<const double> params,

@@ -165,7 +165,7 @@ std::string thrown_by(Body&& body) {
 /// present or not.
 inline Operation random_operation(random::Generator& rng, std::uint64_t span) {
     Operation op;
-    const auto kind = static_cast<GateKind>(rng() % GATE_KIND_COUNT);
+    const auto kind = static_cast<GateKind>(rng() % ORIGINAL_KIND_COUNT);
     const double angle = 6.0 * rng.uniform() - 3.0;
     op.gate = GateType{kind, angle};
     const GateInfo& info = gate_info(kind);

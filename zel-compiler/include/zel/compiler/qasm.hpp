@@ -25,7 +25,8 @@ namespace zel {
 ///
 /// Throws `IndexOutOfBounds` ("index out of bounds: the len is {} but the index is {}", the
 /// length of the operation's `qubits`, then 0 or 1) for an operation with fewer qubit indexes
-/// than its kind needs.
+/// than its kind needs, and `InvalidArgument` ("operation {i} ({name}): the export writes the
+/// fourteen original kinds only") for the kinds from U on.
 std::string to_open_qasm(const ZarnikGraph& circuit);
 
 /// Deepest nesting of parentheses that `from_open_qasm` reads in an angle; deeper is a parse

@@ -15,205 +15,11 @@
 #include <string_view>
 #include <vector>
 
+#include "zel/core/gate_table.hpp"
+
 namespace zel {
 
-/// The fourteen gate kinds, numbered 0 to 13 in declaration order.
-enum class GateKind : std::uint64_t {
-    I = 0,
-    X = 1,
-    Y = 2,
-    Z = 3,
-    H = 4,
-    S = 5,
-    SX = 6,
-    T = 7,
-    RX = 8,
-    RY = 9,
-    RZ = 10,
-    CX = 11,
-    CZ = 12,
-    SWAP = 13,
-};
-
-/// Number of gate kinds.
-inline constexpr std::size_t GATE_KIND_COUNT = 14;
-
-/// How a kind's kernel walks the state, which decides its out-of-range rules.
-enum class GateShape : std::uint8_t {
-    /// Changes nothing and reads neither qubits nor parameters (I).
-    None,
-    /// A 2x2 update of every pair (i, i | 2^t) of the target t; a target at or beyond the
-    /// register leaves the state through the partner of index 0 and throws (X, Y, H, SX, RX, RY).
-    Pair,
-    /// A phase per basis index, with no partner: a qubit beyond the register reads as a 0 bit
-    /// everywhere, so nothing throws (Z, S, T, RZ, CZ).
-    Diagonal,
-    /// Exchanges amplitudes selected by two qubits; with the first qubit inside the register and
-    /// the second outside, the first partner leaves the state and throws (CX, SWAP).
-    Swap,
-};
-
-/// Which amplitudes a kind changes on a register (its qubits inside it and distinct); what a
-/// pass must read and write, and what a benchmark counts as bytes.
-enum class ChangedAmplitudes : std::uint8_t {
-    Nothing,       ///< I
-    All,           ///< every amplitude (the pair kinds, RZ)
-    TargetSet,     ///< those with the target bit set (Z, S, T)
-    ControlSet,    ///< those with the control bit set (CX)
-    QubitsDiffer,  ///< those whose two bits differ (SWAP)
-    BothSet,       ///< those with both bits set (CZ)
-};
-
-/// What varies by gate kind, in one place. The kernels' dispatch and out-of-range rules, the
-/// debug text, the exporter, the fuzzer, the benchmarks and the tests all read this table.
-struct GateInfo {
-    GateKind kind;
-    std::string_view name;      ///< Debug text of the kind ("RX", "SWAP", ...).
-    std::string_view qasm;      ///< OpenQASM 3.0 standard-gate name ("rx", "swap", "id", ...).
-    std::uint8_t arity;         ///< Qubits the kind acts on: 1 or 2.
-    bool has_angle;             ///< Whether the kind carries a rotation angle (RX, RY, RZ).
-    GateShape shape;            ///< How the kernel walks the state.
-    ChangedAmplitudes changes;  ///< Which amplitudes it changes.
-    /// Whether the kernel's arithmetic is fixed to the bit: a plain ascending loop with the
-    /// kind's documented per-part formulas gives the same bits. Not so for SX and T, whose
-    /// products may be grouped differently from one implementation to the next.
-    bool bitwise;
-};
-
-/// The gate table, indexed by the kind's number.
-inline constexpr std::array<GateInfo, GATE_KIND_COUNT> GATE_TABLE = {{
-    {.kind = GateKind::I,
-     .name = "I",
-     .qasm = "id",
-     .arity = 1,
-     .has_angle = false,
-     .shape = GateShape::None,
-     .changes = ChangedAmplitudes::Nothing,
-     .bitwise = true},
-    {.kind = GateKind::X,
-     .name = "X",
-     .qasm = "x",
-     .arity = 1,
-     .has_angle = false,
-     .shape = GateShape::Pair,
-     .changes = ChangedAmplitudes::All,
-     .bitwise = true},
-    {.kind = GateKind::Y,
-     .name = "Y",
-     .qasm = "y",
-     .arity = 1,
-     .has_angle = false,
-     .shape = GateShape::Pair,
-     .changes = ChangedAmplitudes::All,
-     .bitwise = true},
-    {.kind = GateKind::Z,
-     .name = "Z",
-     .qasm = "z",
-     .arity = 1,
-     .has_angle = false,
-     .shape = GateShape::Diagonal,
-     .changes = ChangedAmplitudes::TargetSet,
-     .bitwise = true},
-    {.kind = GateKind::H,
-     .name = "H",
-     .qasm = "h",
-     .arity = 1,
-     .has_angle = false,
-     .shape = GateShape::Pair,
-     .changes = ChangedAmplitudes::All,
-     .bitwise = true},
-    {.kind = GateKind::S,
-     .name = "S",
-     .qasm = "s",
-     .arity = 1,
-     .has_angle = false,
-     .shape = GateShape::Diagonal,
-     .changes = ChangedAmplitudes::TargetSet,
-     .bitwise = true},
-    {.kind = GateKind::SX,
-     .name = "SX",
-     .qasm = "sx",
-     .arity = 1,
-     .has_angle = false,
-     .shape = GateShape::Pair,
-     .changes = ChangedAmplitudes::All,
-     .bitwise = false},
-    {.kind = GateKind::T,
-     .name = "T",
-     .qasm = "t",
-     .arity = 1,
-     .has_angle = false,
-     .shape = GateShape::Diagonal,
-     .changes = ChangedAmplitudes::TargetSet,
-     .bitwise = false},
-    {.kind = GateKind::RX,
-     .name = "RX",
-     .qasm = "rx",
-     .arity = 1,
-     .has_angle = true,
-     .shape = GateShape::Pair,
-     .changes = ChangedAmplitudes::All,
-     .bitwise = true},
-    {.kind = GateKind::RY,
-     .name = "RY",
-     .qasm = "ry",
-     .arity = 1,
-     .has_angle = true,
-     .shape = GateShape::Pair,
-     .changes = ChangedAmplitudes::All,
-     .bitwise = true},
-    {.kind = GateKind::RZ,
-     .name = "RZ",
-     .qasm = "rz",
-     .arity = 1,
-     .has_angle = true,
-     .shape = GateShape::Diagonal,
-     .changes = ChangedAmplitudes::All,
-     .bitwise = true},
-    {.kind = GateKind::CX,
-     .name = "CX",
-     .qasm = "cx",
-     .arity = 2,
-     .has_angle = false,
-     .shape = GateShape::Swap,
-     .changes = ChangedAmplitudes::ControlSet,
-     .bitwise = true},
-    {.kind = GateKind::CZ,
-     .name = "CZ",
-     .qasm = "cz",
-     .arity = 2,
-     .has_angle = false,
-     .shape = GateShape::Diagonal,
-     .changes = ChangedAmplitudes::BothSet,
-     .bitwise = true},
-    {.kind = GateKind::SWAP,
-     .name = "SWAP",
-     .qasm = "swap",
-     .arity = 2,
-     .has_angle = false,
-     .shape = GateShape::Swap,
-     .changes = ChangedAmplitudes::QubitsDiffer,
-     .bitwise = true},
-}};
-
-// Row k of the table holds kind k, so that indexing by the kind's number finds its row.
-static_assert(
-    [] {
-        for (std::size_t k = 0; k < GATE_KIND_COUNT; ++k) {
-            if (static_cast<std::size_t>(GATE_TABLE[k].kind) != k) {
-                return false;
-            }
-        }
-        return true;
-    }(),
-    "GATE_TABLE row k must hold kind k");
-
-/// The table row of `kind`.
-constexpr const GateInfo& gate_info(GateKind kind) noexcept {
-    return GATE_TABLE[static_cast<std::size_t>(kind)];
-}
-
-/// Throws `InvalidArgument` when `kind` holds no number of the fourteen kinds (a value made by a
+/// Throws `InvalidArgument` when `kind` holds no number of the table's kinds (a value made by a
 /// cast or read from elsewhere). Every function that looks a caller's kind up in the table checks
 /// it first: applying, checking, fusing, exporting and describing gates, and validate.
 void check_kind(GateKind kind);
@@ -247,20 +53,64 @@ struct GateType {
 };
 
 /// Debug text of a gate: the kind's name, and for RX, RY, RZ the angle in parentheses in the
-/// general float debug form ("RX(0.5)", "RZ(1.0)", "RY(1e-5)", "CX").
+/// general float debug form ("RX(0.5)", "RZ(1.0)", "RY(1e-5)", "CX"). Other kinds give their
+/// name alone ("CRX", "PAULI_ROTATION").
 std::string debug_text(const GateType& gate);
 
+/// What an operation needs besides qubits and parameters: the Pauli string of a PAULI_ROTATION,
+/// the matrix of a UNITARY. Held by value, so it is copied with the operation and the circuit.
+struct OperationPayload {
+    /// One letter of "IXYZ" per qubit of the operation: letter j acts on `qubits[j]`.
+    std::string pauli;
+    /// Row-major 2^k x 2^k matrix for k qubits; local index bit j is `qubits[j]`.
+    std::vector<std::complex<double>> matrix;
+
+    friend bool operator==(const OperationPayload&, const OperationPayload&) = default;
+};
+
 /// One gate application. One-qubit kinds act on `qubits[0]`; CX takes `qubits[0]` as control
-/// and `qubits[1]` as target; CZ and SWAP use `qubits[0]` and `qubits[1]`. Further entries are
-/// ignored. `params` holds the tunable values; for a rotation, `params[0]` (when present) is
-/// the angle the kernels use, and whoever writes it keeps `gate.angle` equal to it.
+/// and `qubits[1]` as target; CZ and SWAP use `qubits[0]` and `qubits[1]`; the controlled kinds
+/// from U on name their controls first, then their targets (CCX: c0, c1, t; CSWAP: c, a, b).
+/// For the fourteen original kinds further entries are ignored; the kinds from U on take exactly
+/// their qubits. `params` holds the tunable values; for a rotation, `params[0]` (when present)
+/// is the angle the kernels use, and whoever writes it keeps `gate.angle` equal to it (see
+/// `sync_rotation_angle`). The kinds from U on keep their parameters in `params` only.
 struct Operation {
     GateType gate;
     std::vector<std::uint64_t> qubits;
     std::vector<double> params;
+    OperationPayload payload{};
 
     friend bool operator==(const Operation&, const Operation&) = default;
 };
+
+/// An operation of `kind` on `qubits` with `params` (the kinds from U on; RX, RY and RZ get
+/// their angle from params[0]). Nothing is checked until the operation is applied.
+Operation make_operation(GateKind kind, std::vector<std::uint64_t> qubits,
+                         std::vector<double> params = {});
+
+/// exp(-i theta/2 P) for the Pauli string `pauli` (one letter of "IXYZ" per qubit, letter j on
+/// `qubits[j]`): a PAULI_ROTATION operation.
+Operation pauli_rotation(std::string pauli, std::vector<std::uint64_t> qubits, double theta);
+
+/// The k-qubit unitary `matrix` (row-major 2^k x 2^k, local bit j on `qubits[j]`, k at most
+/// MAX_UNITARY_QUBITS): a UNITARY operation. Applying it checks that the matrix is unitary.
+Operation unitary(std::vector<std::uint64_t> qubits, std::vector<std::complex<double>> matrix);
+
+/// The row-major matrix of `op` on its own qubits (2^k x 2^k for k = the qubits the kind uses;
+/// local bit j is `qubits[j]`), from its row: the targets' matrix under the controls. Throws
+/// `InvalidArgument` (naming the kind) for a wrong parameter count or payload.
+std::vector<std::complex<double>> operation_matrix(const Operation& op);
+
+/// The inverse of `op`, from its row: same qubits, the inverse kind, the parameters as the row's
+/// rule makes them (a UNITARY's payload becomes its conjugate transpose).
+Operation inverse(const Operation& op);
+
+/// The generator G of a one-parameter operation on its own qubits (row-major, like
+/// `operation_matrix`): the matrix is exp(-i theta G) times a factor theta does not change, so
+/// d/dtheta of the matrix is -i G times the matrix. Throws `InvalidArgument` for kinds without a
+/// generator (no parameter or several, UNITARY).
+std::vector<std::complex<double>> generator_matrix(const Operation& op);
 
 /// A circuit: operations applied in order, first element first, to a register of `num_qubits`
 /// qubits. Copies are deep.
@@ -282,6 +132,9 @@ struct ZarnikGraph {
     /// Appends `gate` on `qubits` the way the search loop adds a gate: a rotation (RX, RY, RZ)
     /// with its angle as its one tunable parameter, any other kind with no parameters.
     void add_gate(GateType gate, std::vector<std::uint64_t> qubits);
+
+    /// Appends `op` as it is (any kind, with its parameters and payload).
+    void add(Operation op);
 
     /// Removes the operation at `index`; later operations move one place towards the front.
     /// Throws `IndexOutOfBounds` (len = gate count, index = `index`) when `index` is not below
@@ -325,7 +178,8 @@ enum class Finding {
     ParameterDiffersFromAngle,  ///< a rotation's params[0] is not its angle (bit for bit)
     NonFiniteAngle,             ///< a rotation's angle or parameter is NaN or infinite
     QubitCountMismatch,         ///< the circuit's num_qubits is not the register's
-    UnknownKind,                ///< the kind is none of the fourteen (nothing else is read)
+    UnknownKind,                ///< the kind is none of the table's (nothing else is read)
+    InvalidOperation,           ///< a kind from U on with a wrong parameter count or payload
 };
 
 /// One finding of `validate`.

@@ -48,8 +48,8 @@ struct FusedStep {
     /// Operations merged into the block, or 1 for a kept operation.
     std::size_t gates = 0;
     /// The operation applied by the exact kernels instead of a block: gates with a qubit outside
-    /// the register, repeated qubits, and RZ on a qubit outside (a global phase). Only read when
-    /// `qubits` is empty.
+    /// the register, repeated qubits, RZ on a qubit outside and GPHASE (global phases), and Pauli
+    /// rotations or unitaries wider than a block. Only read when `qubits` is empty.
     Operation kept;
 };
 

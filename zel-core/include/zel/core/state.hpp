@@ -22,6 +22,15 @@ namespace zel {
 void check_gate(std::uint64_t num_qubits, const GateType& gate,
                 std::span<const std::uint64_t> qubits);
 
+/// Checks `op` against a register of `num_qubits` qubits as `ZarnikState::apply` does, without a
+/// state. The fourteen original kinds follow `check_gate`; the kinds from U on must name exactly
+/// their qubits (controls first), each below `num_qubits` and none twice, carry exactly the
+/// row's number of parameters, all finite, and a valid payload (a Pauli string of "IXYZ", one
+/// letter per qubit; a unitary matrix of 4^k entries, k at most MAX_UNITARY_QUBITS, unitary to
+/// 1e-12). Otherwise throws `InvalidArgument` whose message starts with the kind's name
+/// ("CCX: qubit 4 is not below the register's 3 qubits").
+void check_operation(std::uint64_t num_qubits, const Operation& op);
+
 /// Dense state vector of `num_qubits` qubits: 2^n complex amplitudes in an owned, 64-byte
 /// aligned buffer. Copies are deep; moves transfer the buffer and leave the source empty
 /// (zero amplitudes), fit only for assignment or destruction.
@@ -89,8 +98,16 @@ class ZarnikState {
     /// Out-of-range qubits that do not throw: Z, S, T and CZ change nothing; RZ multiplies every
     /// amplitude by e^(-i theta/2); CX and SWAP with `qubits[0]` out of range change nothing.
     /// CX, CZ and SWAP whose two qubits are equal change nothing.
+    ///
+    /// The kinds from U on are checked strictly (see `check_operation`); PAULI_ROTATION and
+    /// UNITARY need their payload and go through `apply`.
     void apply_gate(const GateType& gate, std::span<const std::uint64_t> qubits,
                     std::span<const double> params);
+
+    /// Applies one operation of any kind in place, its payload included: the original kinds as
+    /// `apply_gate` does, the kinds from U on after `check_operation`, which throws before any
+    /// amplitude changes.
+    void apply(const Operation& op);
 
     /// Shannon entropy in bits of |a_k|^2: the sum of -p log2(p) over every p = |a_k|^2 above
     /// 1e-12 (others contribute 0). Probabilities are not renormalised. Never negative zero.

@@ -157,8 +157,19 @@ class DistributedState {
     /// partner rank (rank ^ 2^(q - (n-k))) in pieces of `exchange_amplitudes`; CX with a local
     /// control and a rank-bit target, and SWAP of a local and a rank qubit, exchange half the
     /// block; CX and SWAP on two rank bits exchange whole blocks between the ranks concerned.
+    ///
+    /// The kinds from U on are checked as `check_operation` does, on every rank before any
+    /// change; PAULI_ROTATION and UNITARY need their payload and go through `apply`.
     void apply_gate(const GateType& gate, std::span<const std::uint64_t> qubits,
                     std::span<const double> params);
+
+    /// Applies one operation of any kind, its payload included, with the rules of
+    /// `ZarnikState::apply`. The original kinds run as `apply_gate` does. A kind from U on whose
+    /// qubits are all local runs on the block; otherwise each of its rank-bit qubits is first
+    /// exchanged (SWAP) with a local qubit the operation does not use, the operation runs on the
+    /// block, and the exchanges are undone. Throws `InvalidArgument` before any change when the
+    /// block has fewer qubits than the operation.
+    void apply(const Operation& op);
 
     /// Shannon entropy in bits, bitwise `ZarnikState::calculate_entropy` of the whole state; the
     /// same value on every rank.

@@ -1,0 +1,190 @@
+#include "qasm_export_forms.hpp"
+
+#include <cmath>
+#include <complex>
+#include <cstdint>
+#include <initializer_list>
+#include <numbers>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "zel/core/error.hpp"
+
+namespace zel::qasm {
+namespace {
+
+constexpr double HALF_PI = std::numbers::pi / 2;
+
+// Below this magnitude an entry of a one-qubit unitary counts as zero when its angles are read.
+constexpr double NEGLIGIBLE = 1e-300;
+
+std::string qubit(std::uint64_t q) {
+    return "q[" + std::to_string(q) + "]";
+}
+
+void line(std::string& text, std::string_view gate, std::initializer_list<double> angles,
+          std::initializer_list<std::uint64_t> qubits) {
+    text += gate;
+    if (angles.size() != 0) {
+        text += '(';
+        bool first = true;
+        for (const double a : angles) {
+            text += first ? "" : ", ";
+            text += angle_literal(a);
+            first = false;
+        }
+        text += ')';
+    }
+    bool first = true;
+    for (const std::uint64_t q : qubits) {
+        text += first ? " " : ", ";
+        text += qubit(q);
+        first = false;
+    }
+    text += ";\n";
+}
+
+// exp(-i theta/2 P) for the letters on `qubits`: each X or Y turned into Z (H; RX(pi/2)), the
+// parity gathered on the last of them by CX, RZ(theta) there, and everything undone.
+void pauli_lines(std::string& text, std::string_view letters,
+                 const std::vector<std::uint64_t>& qubits, double theta) {
+    std::vector<std::uint64_t> active;
+    for (std::size_t j = 0; j < letters.size(); ++j) {
+        if (letters[j] != 'I') {
+            active.push_back(qubits[j]);
+        }
+    }
+    if (active.empty()) {
+        line(text, "gphase", {-theta / 2}, {});
+        return;
+    }
+    const auto basis = [&](bool forward) {
+        for (std::size_t j = 0; j < letters.size(); ++j) {
+            if (letters[j] == 'X') {
+                line(text, "h", {}, {qubits[j]});
+            } else if (letters[j] == 'Y') {
+                line(text, "rx", {forward ? HALF_PI : -HALF_PI}, {qubits[j]});
+            }
+        }
+    };
+    basis(true);
+    for (std::size_t j = 0; j + 1 < active.size(); ++j) {
+        line(text, "cx", {}, {active[j], active.back()});
+    }
+    line(text, "rz", {theta}, {active.back()});
+    for (std::size_t j = active.size() - 1; j-- > 0;) {
+        line(text, "cx", {}, {active[j], active.back()});
+    }
+    basis(false);
+}
+
+// A one-qubit unitary M as e^(i alpha) U(theta, phi, lambda).
+void one_qubit_unitary(std::string& text, const std::vector<std::complex<double>>& m,
+                       std::uint64_t q) {
+    const double theta = 2 * std::atan2(std::abs(m[2]), std::abs(m[0]));
+    double alpha = 0.0;
+    double phi = 0.0;
+    double lambda = 0.0;
+    if (std::abs(m[0]) <= NEGLIGIBLE) {
+        alpha = std::arg(m[2]);
+        lambda = std::arg(-m[1]) - alpha;
+    } else if (std::abs(m[2]) <= NEGLIGIBLE) {
+        alpha = std::arg(m[0]);
+        lambda = std::arg(m[3]) - alpha;
+    } else {
+        alpha = std::arg(m[0]);
+        phi = std::arg(m[2]) - alpha;
+        lambda = std::arg(-m[1]) - alpha;
+    }
+    line(text, "U", {theta, phi, lambda}, {q});
+    line(text, "gphase", {alpha}, {});
+}
+
+}  // namespace
+
+void append_checked(std::string& text, const Operation& op, std::size_t index) {
+    const GateInfo& info = gate_info(op.gate.kind);
+    const std::vector<std::uint64_t>& q = op.qubits;
+    const std::vector<double>& p = op.params;
+    switch (op.gate.kind) {
+        case GateKind::U:
+            line(text, "U", {p[0], p[1], p[2]}, {q[0]});
+            return;
+        case GateKind::U2:
+            // stdgates.inc's u2 differs from U(pi/2, phi, lambda) by a global phase.
+            line(text, "U", {HALF_PI, p[0], p[1]}, {q[0]});
+            return;
+        case GateKind::SXDG:
+            // SX^dagger = e^(-i pi/4) RX(-pi/2), and RX(t) = U(t, -pi/2, pi/2).
+            line(text, "U", {-HALF_PI, -HALF_PI, HALF_PI}, {q[0]});
+            line(text, "gphase", {-std::numbers::pi / 4}, {});
+            return;
+        case GateKind::RXX:
+        case GateKind::RYY:
+        case GateKind::RZZ:
+            pauli_lines(text, info.pauli, q, p[0]);
+            return;
+        case GateKind::PAULI_ROTATION:
+            pauli_lines(text, op.payload.pauli, q, p[0]);
+            return;
+        case GateKind::UNITARY:
+            if (q.size() != 1) {
+                throw InvalidArgument("operation " + std::to_string(index) +
+                                      " (UNITARY): a unitary on " + std::to_string(q.size()) +
+                                      " qubits has no OpenQASM form here; only one-qubit "
+                                      "unitaries are written (as U and gphase)");
+            }
+            one_qubit_unitary(text, op.payload.matrix, q[0]);
+            return;
+        case GateKind::GPHASE:
+            line(text, "gphase", {p[0]}, {});
+            return;
+        case GateKind::P:
+        case GateKind::SDG:
+        case GateKind::TDG:
+        case GateKind::CY:
+        case GateKind::CH:
+        case GateKind::CP:
+        case GateKind::CRX:
+        case GateKind::CRY:
+        case GateKind::CRZ:
+        case GateKind::CU:
+        case GateKind::CCX:
+        case GateKind::CSWAP: {
+            // The stdgates.inc gate of the row's name is exactly the kind.
+            text += info.qasm;
+            if (!p.empty()) {
+                text += '(';
+                for (std::size_t j = 0; j < p.size(); ++j) {
+                    text += j == 0 ? "" : ", ";
+                    text += angle_literal(p[j]);
+                }
+                text += ')';
+            }
+            for (std::size_t j = 0; j < q.size(); ++j) {
+                text += j == 0 ? " " : ", ";
+                text += qubit(q[j]);
+            }
+            text += ";\n";
+            return;
+        }
+        case GateKind::I:
+        case GateKind::X:
+        case GateKind::Y:
+        case GateKind::Z:
+        case GateKind::H:
+        case GateKind::S:
+        case GateKind::SX:
+        case GateKind::T:
+        case GateKind::RX:
+        case GateKind::RY:
+        case GateKind::RZ:
+        case GateKind::CX:
+        case GateKind::CZ:
+        case GateKind::SWAP:
+            return;
+    }
+}
+
+}  // namespace zel::qasm

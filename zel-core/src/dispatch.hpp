@@ -1,0 +1,16 @@
+#pragma once
+
+// Applies an operation of a kind from U on to a whole amplitude buffer, by its row's primitive.
+
+#include <complex>
+#include <cstdint>
+
+#include "zel/core/circuit.hpp"
+
+namespace zel::detail {
+
+/// Applies `op` (a kind from U on, already checked against the register) to the 2^n amplitudes
+/// at `psi`.
+void apply_checked(std::complex<double>* psi, std::uint64_t dimension, const Operation& op);
+
+}  // namespace zel::detail

@@ -1,0 +1,40 @@
+#pragma once
+
+// Helpers over the gate table's rows shared by the checks, the matrices and the dispatch.
+
+#include <complex>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "zel/core/circuit.hpp"
+
+namespace zel::detail {
+
+/// A Pauli string as masks over its letters' positions: X or Y flip a bit, Y or Z give a sign.
+struct PauliMasks {
+    std::uint64_t x = 0;
+    std::uint64_t z = 0;
+    unsigned y_count = 0;
+};
+
+/// The masks of `letters` ("IXYZ"), letter j at bit j.
+PauliMasks pauli_masks(std::string_view letters) noexcept;
+
+/// The factor P|k> carries: P|k> = pauli_phase(k) |k ^ x>, i^(Y count) (-1)^(bits of k & z).
+std::complex<double> pauli_phase(const PauliMasks& masks, std::uint64_t index) noexcept;
+
+/// Qubits the operation's kind uses: its arity, or for variable kinds all of `qubits`.
+std::size_t operation_qubit_count(const Operation& op) noexcept;
+
+/// The checks of a kind from U on that need no register: qubit count, parameter count and
+/// finiteness, payload. Throws `InvalidArgument` naming the kind; the original kinds pass.
+void check_operation_form(const Operation& op);
+
+/// For a kind from U on: exactly the row's number of qubits (at least one for variable kinds),
+/// every one below `num_qubits`, none twice; else `InvalidArgument` naming the kind.
+void check_qubit_list(std::uint64_t num_qubits, GateKind kind,
+                      std::span<const std::uint64_t> qubits);
+
+}  // namespace zel::detail

@@ -1,0 +1,152 @@
+#include "primitive_kernels.hpp"
+
+#include <array>
+#include <bit>
+#include <cmath>
+
+#include "zel/core/parallel.hpp"
+
+#include "index_iteration.hpp"
+
+namespace zel::detail {
+namespace {
+
+using A = PrimitiveAmplitude;
+
+// (a + ib)(c + id) written out: std::complex's product checks for infinities and is slower.
+inline A times(A u, A v) noexcept {
+    return A(u.real() * v.real() - u.imag() * v.imag(), u.real() * v.imag() + u.imag() * v.real());
+}
+
+inline bool odd_parity(std::uint64_t bits) noexcept {
+    return (std::popcount(bits) & 1) != 0;
+}
+
+// Runs body(i) for every index of `pattern`, spread over the pool above the grain.
+template <class Body>
+void for_each_index(std::uint64_t dimension, const IndexPattern& pattern, const Body& body) {
+    const std::uint64_t count = dimension >> pattern.fixed_count;
+    parallel::for_each(count, [&](std::uint64_t begin, std::uint64_t end) {
+        for (std::uint64_t c = begin; c < end; ++c) {
+            body(pattern.expand(c));
+        }
+    });
+}
+
+}  // namespace
+
+IndexPattern IndexPattern::of(std::uint64_t mask_fixed, std::uint64_t mask_set) noexcept {
+    IndexPattern pattern;
+    pattern.set = mask_set;
+    for (std::uint64_t rest = mask_fixed; rest != 0; rest &= rest - 1) {
+        pattern.fixed[pattern.fixed_count++] = static_cast<unsigned>(std::countr_zero(rest));
+    }
+    return pattern;
+}
+
+std::uint64_t IndexPattern::expand(std::uint64_t c) const noexcept {
+    for (unsigned j = 0; j < fixed_count; ++j) {
+        c = insert_zero_bit(c, fixed[j]);
+    }
+    return c | set;
+}
+
+void apply_controlled_pair(A* psi, std::uint64_t dimension, std::uint64_t controls, unsigned t,
+                           const A m[4]) {
+    const std::uint64_t bit = std::uint64_t{1} << t;
+    const A m00 = m[0], m01 = m[1], m10 = m[2], m11 = m[3];
+    for_each_index(dimension, IndexPattern::of(controls | bit, controls), [&](std::uint64_t i) {
+        const A a0 = psi[i];
+        const A a1 = psi[i | bit];
+        psi[i] = times(m00, a0) + times(m01, a1);
+        psi[i | bit] = times(m10, a0) + times(m11, a1);
+    });
+}
+
+void apply_controlled_phase(A* psi, std::uint64_t dimension, std::uint64_t selected, A phase) {
+    for_each_index(dimension, IndexPattern::of(selected, selected), [&](std::uint64_t i) {
+        psi[i] = times(phase, psi[i]);
+    });
+}
+
+void apply_controlled_permutation(A* psi, std::uint64_t dimension, std::uint64_t controls,
+                                  unsigned t, unsigned b, bool exchange) {
+    const std::uint64_t bit_t = std::uint64_t{1} << t;
+    if (!exchange) {
+        for_each_index(dimension, IndexPattern::of(controls | bit_t, controls),
+                       [&](std::uint64_t i) {
+                           std::swap(psi[i], psi[i | bit_t]);
+                       });
+        return;
+    }
+    // The amplitudes with bit t set and bit b clear trade places with their mirror images.
+    const std::uint64_t bit_b = std::uint64_t{1} << b;
+    for_each_index(dimension, IndexPattern::of(controls | bit_t | bit_b, controls | bit_t),
+                   [&](std::uint64_t i) {
+                       std::swap(psi[i], psi[(i ^ bit_t) | bit_b]);
+                   });
+}
+
+void apply_pauli_rotation(A* psi, std::uint64_t dimension, std::uint64_t x, std::uint64_t z,
+                          unsigned y_count, std::uint64_t controls, double theta) {
+    const double c = std::cos(theta / 2);
+    const double s = std::sin(theta / 2);
+    if (x == 0) {
+        // Diagonal: the factor is c - i s or c + i s by the parity of the bits under z.
+        const A plus(c, -s), minus(c, s);
+        for_each_index(dimension, IndexPattern::of(controls, controls), [&](std::uint64_t i) {
+            psi[i] = times(odd_parity(i & z) ? minus : plus, psi[i]);
+        });
+        return;
+    }
+    // new a_k = c a_k + f sign(k') a_k' with k' = k ^ x, f = -i s i^(y_count), sign(j) the
+    // parity of j & z; the same with k and k' exchanged.
+    static constexpr std::array<A, 4> POWERS = {A(1.0, 0.0), A(0.0, 1.0), A(-1.0, 0.0),
+                                                A(0.0, -1.0)};
+    const A f = times(A(0.0, -s), POWERS[y_count % 4]);
+    const std::uint64_t pivot = x & (~x + 1);
+    for_each_index(dimension, IndexPattern::of(controls | pivot, controls), [&](std::uint64_t k) {
+        const std::uint64_t partner = k ^ x;
+        const A a = psi[k];
+        const A b = psi[partner];
+        const A fa = odd_parity(k & z) ? -f : f;
+        const A fb = odd_parity(partner & z) ? -f : f;
+        psi[k] = c * a + times(fb, b);
+        psi[partner] = c * b + times(fa, a);
+    });
+}
+
+void apply_dense(A* psi, std::uint64_t dimension, std::span<const std::uint64_t> qubits,
+                 std::span<const A> matrix) {
+    const std::size_t k = qubits.size();
+    const std::size_t d = std::size_t{1} << k;
+    std::uint64_t mask = 0;
+    std::array<std::uint64_t, 64> offsets{};
+    for (std::size_t local = 0; local < d; ++local) {
+        std::uint64_t offset = 0;
+        for (std::size_t j = 0; j < k; ++j) {
+            if (((local >> j) & 1U) != 0) {
+                offset |= std::uint64_t{1} << qubits[j];
+            }
+        }
+        offsets[local] = offset;
+    }
+    for (const std::uint64_t q : qubits) {
+        mask |= std::uint64_t{1} << q;
+    }
+    for_each_index(dimension, IndexPattern::of(mask, 0), [&](std::uint64_t base) {
+        std::array<A, 64> in;
+        for (std::size_t j = 0; j < d; ++j) {
+            in[j] = psi[base | offsets[j]];
+        }
+        for (std::size_t r = 0; r < d; ++r) {
+            A sum(0.0, 0.0);
+            for (std::size_t j = 0; j < d; ++j) {
+                sum += times(matrix[r * d + j], in[j]);
+            }
+            psi[base | offsets[r]] = sum;
+        }
+    });
+}
+
+}  // namespace zel::detail
