@@ -134,7 +134,8 @@ void bind_pauli(py::module_& m) {
     py::class_<PauliSum>(
         m, "PauliSum",
         "A Hermitian observable: the sum of its terms, in insertion order. Supports len(), "
-        "iteration and indexing (copies of the terms), ==, str() (pauli_text) and copy.")
+        "iteration and indexing (copies of the terms), ==, str() (pauli_text), copy and pickling "
+        "(exact coefficients, for multiprocessing).")
         .def(py::init([](std::vector<PauliTerm> terms) {
                  return PauliSum{std::move(terms)};
              }),
@@ -185,6 +186,36 @@ void bind_pauli(py::module_& m) {
             },
             py::is_operator())
         .def("__str__", &pauli_text)
+        .def(py::pickle(
+            [](const PauliSum& sum) {
+                // Every coefficient and factor exactly: (coefficient, ((qubit, kind), ...)).
+                py::list terms;
+                for (const PauliTerm& term : sum.terms) {
+                    py::list factors;
+                    for (const PauliFactor& factor : term.paulis) {
+                        factors.append(
+                            py::make_tuple(factor.qubit, static_cast<unsigned>(factor.kind)));
+                    }
+                    terms.append(py::make_tuple(term.coefficient, py::tuple(factors)));
+                }
+                return py::tuple(terms);
+            },
+            [](const py::tuple& terms) {
+                PauliSum sum;
+                for (const py::handle entry : terms) {
+                    const auto term = entry.cast<py::tuple>();
+                    PauliTerm restored;
+                    restored.coefficient = term[0].cast<double>();
+                    for (const py::handle factor : term[1].cast<py::tuple>()) {
+                        const auto pair = factor.cast<py::tuple>();
+                        restored.paulis.push_back(
+                            {pair[0].cast<std::uint64_t>(),
+                             checked_pauli(static_cast<Pauli>(pair[1].cast<unsigned>()))});
+                    }
+                    sum.terms.push_back(std::move(restored));
+                }
+                return sum;
+            }))
         .def("__repr__",
              [](const PauliSum& sum) {
                  return "parse_pauli_sum(" + std::string(py::repr(py::str(pauli_text(sum)))) + ")";

@@ -11,9 +11,11 @@
 #include <bit>
 #include <complex>
 #include <cstdint>
+#include <cstring>
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "zel/core/measurement.hpp"
@@ -92,7 +94,8 @@ void bind_zarnik_state(py::module_& m) {
         "the least significant. Nothing normalises the state.\n\n"
         "`amplitudes` is a writable complex128 NumPy view of the buffer (no copy) that keeps the "
         "state alive; the buffer never moves while the state lives. The state also exports the "
-        "buffer protocol, so numpy.asarray(state) and memoryview(state) view it too.")
+        "buffer protocol, so numpy.asarray(state) and memoryview(state) view it too. States "
+        "pickle with every bit of their amplitudes (for multiprocessing).")
         .def(py::init([](const py::object& num_qubits) {
                  const std::uint64_t n = unsigned_argument(num_qubits, "num_qubits");
                  return run_released(releases_gil(std::min<std::uint64_t>(n, 64)), [n] {
@@ -157,6 +160,31 @@ void bind_zarnik_state(py::module_& m) {
                 return copy_of(state);
             },
             py::arg("memo"))
+        .def(py::pickle(
+            [](const ZarnikState& state) {
+                // (num_qubits, the amplitudes' bytes): every bit, for multiprocessing.
+                const auto amplitudes = state.amplitudes();
+                return py::make_tuple(state.num_qubits(),
+                                      py::bytes(reinterpret_cast<const char*>(amplitudes.data()),
+                                                static_cast<py::ssize_t>(amplitudes.size_bytes())));
+            },
+            [](const py::tuple& saved) {
+                if (saved.size() != 2) {
+                    throw py::value_error("a pickled ZarnikState holds (num_qubits, amplitudes)");
+                }
+                const std::uint64_t n = unsigned_argument(saved[0], "num_qubits");
+                const std::string_view bytes = saved[1].cast<std::string_view>();
+                ZarnikState state(n);
+                if (bytes.size() != state.amplitudes().size_bytes()) {
+                    throw py::value_error(
+                        "a pickled ZarnikState of " + std::to_string(n) + " qubits needs " +
+                        std::to_string(state.amplitudes().size_bytes()) +
+                        " bytes of amplitudes, not " + std::to_string(bytes.size()));
+                }
+                std::memcpy(static_cast<void*>(state.amplitudes_mut().data()), bytes.data(),
+                            bytes.size());
+                return state;
+            }))
         .def("__repr__",
              [](const ZarnikState& state) {
                  return "ZarnikState(num_qubits=" + std::to_string(state.num_qubits()) + ")";

@@ -4,6 +4,7 @@ reach (seeds, shot counts, array shapes and dtypes, parameter-vector lengths).""
 
 import math
 import os
+import pickle
 import signal
 import threading
 from concurrent.futures import ThreadPoolExecutor
@@ -207,3 +208,17 @@ def test_numpy_integers_serve_as_seeds_and_counts():
         assert np.array_equal(zel.sample(state, np.int64(20), seed), expected)
         assert np.array_equal(zel.sample(state, 20, zel.Generator(seed)), expected)
     assert zel.bitstring(np.int64(1), np.uint8(3)) == "001"
+
+
+def test_states_and_pauli_sums_pickle_exactly():
+    state = zel.ZarnikState(3)
+    state.apply_gate(H, [0])
+    state.apply_gate(zel.GateType.ry(0.1), [2])
+    state.amplitudes[5] = complex(math.nan, -0.0)
+    restored = pickle.loads(pickle.dumps(state))
+    assert restored.num_qubits == 3
+    assert np.array_equal(restored.amplitudes.view(np.uint64), state.amplitudes.view(np.uint64))
+    observable = zel.parse_pauli_sum("0.1 X0 Y5 - 1e-300 Z2 + 3")
+    assert pickle.loads(pickle.dumps(observable)) == observable
+    with pytest.raises(ValueError, match="needs 32 bytes of amplitudes, not 16"):
+        zel.ZarnikState.__new__(zel.ZarnikState).__setstate__((1, b"\0" * 16))
