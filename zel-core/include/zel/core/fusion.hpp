@@ -34,7 +34,7 @@ inline constexpr unsigned MAX_FUSED_QUBITS = 6;
 
 /// Mixed qubits per block that `fuse` allows unless told otherwise, chosen by measurement: on
 /// random 200-gate circuits of 16-26 qubits, two gave the shortest time on the machine measured
-/// (docs/performance.md); more merge more gates, but each pass becomes bound by the
+/// (docs/performance-notes.md); more merge more gates, but each pass becomes bound by the
 /// multiply-adds instead of memory.
 inline constexpr unsigned DEFAULT_FUSED_QUBITS = 2;
 
