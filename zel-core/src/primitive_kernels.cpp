@@ -4,9 +4,11 @@
 #include <array>
 #include <bit>
 #include <cmath>
+#include <cstring>
 
 #include "zel/core/parallel.hpp"
 
+#include "gate_math.hpp"
 #include "index_iteration.hpp"
 
 namespace zel::detail {
@@ -66,12 +68,39 @@ std::uint64_t IndexPattern::expand(std::uint64_t c) const noexcept {
 void apply_controlled_pair(A* psi, std::uint64_t dimension, std::uint64_t controls, unsigned t,
                            const A m[4]) {
     const std::uint64_t bit = std::uint64_t{1} << t;
-    const A m00 = m[0], m01 = m[1], m10 = m[2], m11 = m[3];
+    // Each amplitude as a vector (re, im); entry m times a is (mr, mr) a + (-mi, mi) (im, re).
+    using V = AmplitudeLanes;
+    const auto real_lanes = [](A x) {
+        return V{x.real(), x.real()};
+    };
+    const auto imag_lanes = [](A x) {
+        return V{-x.imag(), x.imag()};
+    };
+    const V r00 = real_lanes(m[0]), r01 = real_lanes(m[1]);
+    const V r10 = real_lanes(m[2]), r11 = real_lanes(m[3]);
+    const V i00 = imag_lanes(m[0]), i01 = imag_lanes(m[1]);
+    const V i10 = imag_lanes(m[2]), i11 = imag_lanes(m[3]);
+    const auto update = [&](std::uint64_t i, std::uint64_t j) {
+        V a0;
+        V a1;
+        std::memcpy(&a0, &psi[i], sizeof a0);
+        std::memcpy(&a1, &psi[j], sizeof a1);
+        const V s0 = swap_parts(a0);
+        const V s1 = swap_parts(a1);
+        const V b0 = (r00 * a0 + i00 * s0) + (r01 * a1 + i01 * s1);
+        const V b1 = (r10 * a0 + i10 * s0) + (r11 * a1 + i11 * s1);
+        std::memcpy(static_cast<void*>(&psi[i]), &b0, sizeof b0);
+        std::memcpy(static_cast<void*>(&psi[j]), &b1, sizeof b1);
+    };
+    if (controls == 0) {
+        // No control: the pair loop of the original kinds, runs of consecutive pairs.
+        parallel::for_each(dimension / 2, [&](std::uint64_t begin, std::uint64_t end) {
+            for_each_pair(begin, end, t, update);
+        });
+        return;
+    }
     for_each_index(dimension, IndexPattern::of(controls | bit, controls), [&](std::uint64_t i) {
-        const A a0 = psi[i];
-        const A a1 = psi[i | bit];
-        psi[i] = times(m00, a0) + times(m01, a1);
-        psi[i | bit] = times(m10, a0) + times(m11, a1);
+        update(i, i | bit);
     });
 }
 
