@@ -141,19 +141,30 @@ void apply_pauli_rotation(A* psi, std::uint64_t dimension, std::uint64_t x, std:
         return;
     }
     // new a_k = c a_k + f sign(k') a_k' with k' = k ^ x, f = -i s i^(y_count), sign(j) the
-    // parity of j & z; the same with k and k' exchanged.
-    static constexpr std::array<A, 4> POWERS = {A(1.0, 0.0), A(0.0, 1.0), A(-1.0, 0.0),
-                                                A(0.0, -1.0)};
-    const A f = times(A(0.0, -s), POWERS[y_count % 4]);
+    // parity of j & z; the same with k and k' exchanged. f is real (s, -s) for an odd number of
+    // Y and imaginary (-is, is) for an even one: in vector lanes (re, im) it multiplies the
+    // partner as it is, or with its parts exchanged.
+    using V = AmplitudeLanes;
+    const bool imaginary = y_count % 2 == 0;
+    const double size = (y_count % 4 == 0 || y_count % 4 == 3) ? -s : s;
+    const V coefficient = imaginary ? V{-size, size} : V{size, size};
+    const V kept = {c, c};
+    const auto turned = [imaginary](V v) {
+        return imaginary ? swap_parts(v) : v;
+    };
     const std::uint64_t pivot = x & (~x + 1);
     for_each_index(dimension, IndexPattern::of(controls | pivot, controls), [&](std::uint64_t k) {
         const std::uint64_t partner = k ^ x;
-        const A a = psi[k];
-        const A b = psi[partner];
-        const A fa = odd_parity(k & z) ? -f : f;
-        const A fb = odd_parity(partner & z) ? -f : f;
-        psi[k] = c * a + times(fb, b);
-        psi[partner] = c * b + times(fa, a);
+        V a;
+        V b;
+        std::memcpy(&a, &psi[k], sizeof a);
+        std::memcpy(&b, &psi[partner], sizeof b);
+        const V fa = odd_parity(k & z) ? -coefficient : coefficient;
+        const V fb = odd_parity(partner & z) ? -coefficient : coefficient;
+        const V new_a = kept * a + fb * turned(b);
+        const V new_b = kept * b + fa * turned(a);
+        std::memcpy(static_cast<void*>(&psi[k]), &new_a, sizeof new_a);
+        std::memcpy(static_cast<void*>(&psi[partner]), &new_b, sizeof new_b);
     });
 }
 
