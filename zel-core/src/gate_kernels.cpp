@@ -11,15 +11,13 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
-#if defined(__x86_64__) || defined(__i386__)
-#include <cpuid.h>
-#endif
 
 #include "zel/core/detail/kernels.hpp"
 #include "zel/core/parallel.hpp"
 
 #include "cpu_dispatch.hpp"
 #include "index_iteration.hpp"
+#include "traversal_policy.hpp"
 
 namespace zel::detail {
 namespace {
@@ -27,164 +25,6 @@ namespace {
 constexpr std::size_t BYTES_PER_AMPLITUDE = sizeof(Amplitude);
 
 static_assert(sizeof(Amplitude) == 2 * sizeof(double));
-
-// Amplitudes 2^24 or more apart (256 MiB) are far apart on CPUs whose first-level data cache
-// predicts a line's way from a tag folded out of address bits 12-27 (same_line_tag): from bit 28
-// of the address, partners share that tag, and a kernel that streams both regions at once ran
-// 3-7x slower than one over nearby pairs (AMD family 19h: H on the top qubit of 2^26 amplitudes,
-// 512 MiB apart, 465 ms against 102 ms on a middle qubit; CX and SWAP on qubits 24 and 25: 6x),
-// while 128 MiB apart (top qubit of 2^24) showed no penalty. There such kernels copy a block of
-// the upper region into a buffer that stays in the first-level cache, work against it and write
-// it back: about 4x faster, but 1.3-1.8x slower than the direct loop on nearby pairs, hence the
-// threshold. The one-qubit kinds, and CX and SWAP on pairs far apart, take steps of
-// STREAM_BLOCK amplitudes and write the buffer back past the caches (stream_out); `block` is the
-// shortest run for which CX and SWAP take a buffer, and the step of the SWAP pairs that share a
-// way tag. On AMD family 1Ah the straight loops ran at the probe's speed on these qubits and the
-// buffer only cost (CX on qubits {23, 24} of 2^26 amplitudes 131 ms against 20 ms, SWAP on
-// {24, 25} 130 against 21 ms), so the threshold is chosen for the CPU when the library first
-// needs it (default_far_pair_traversal). Tests lower both values to reach these paths on small
-// states.
-constexpr unsigned FAR_FROM_UNSET = ~0U;
-std::atomic<unsigned> far_from_qubit{FAR_FROM_UNSET};
-std::atomic<std::uint64_t> far_block{FarPairTraversal{}.block};
-
-// Whether the first-level data cache of the CPU this runs on folds address bits 12-27 into the
-// tag that predicts a line's way: AMD families 17h and 19h, as public reverse-engineering of
-// their way predictor describes it and as measured here on 19h. Family 1Ah, measured here too,
-// showed no such penalty; other vendors have no way predictor of this kind.
-bool folds_way_tags() noexcept {
-#if defined(__x86_64__) || defined(__i386__)
-    unsigned eax = 0;
-    unsigned ebx = 0;
-    unsigned ecx = 0;
-    unsigned edx = 0;
-    if (__get_cpuid(0, &eax, &ebx, &ecx, &edx) == 0) {
-        return false;
-    }
-    // "AuthenticAMD", read from EBX, EDX, ECX in that order.
-    const bool amd = ebx == 0x68747541U && edx == 0x69746e65U && ecx == 0x444d4163U;
-    if (!amd || __get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) {
-        return false;
-    }
-    const unsigned base_family = (eax >> 8U) & 0xFU;
-    const unsigned family =
-        base_family == 0xFU ? base_family + ((eax >> 20U) & 0xFFU) : base_family;
-    return family == 0x17U || family == 0x19U;
-#else
-    return false;
-#endif
-}
-
-// The qubit from which the pair kernels take the blocked traversal: the CPU's default until a
-// test or benchmark sets another.
-unsigned far_from() noexcept {
-    unsigned from = far_from_qubit.load(std::memory_order_relaxed);
-    if (from == FAR_FROM_UNSET) {
-        const unsigned chosen = default_far_pair_traversal().from_qubit;
-        far_from_qubit.compare_exchange_strong(from, chosen, std::memory_order_relaxed);
-        from = far_from_qubit.load(std::memory_order_relaxed);
-    }
-    return from;
-}
-
-// How the loops on qubit t prefetch (for_each_pair_ahead), chosen by measurement on every qubit
-// of 2^24 and 2^26 amplitudes, each against the plain loop and the other modes. Loops over both
-// members of each pair: from qubit 4, where pairs lie 256 B apart (there Y ran at up to 1.6
-// passes of the probe without the window and at most 1.03 with it, X at up to 1.19 and 1.11,
-// three runs of each build alternating; the other kinds at parity); from qubit 10 the window
-// no longer fits the first-level cache and goes to the second (qubit 10: 0.6-0.8 of the probe
-// before, 0.9-1.1 after); from qubit 12 the plain loop is as fast or faster (qubits 12-13 of 2^24
-// and 2^26 amplitudes: H, RX, RY and Y 1.11-1.17 passes of the probe with the window, 0.92-1.07
-// without, SX at parity; X 1.26-1.27 with it, 1.05-1.14 without).
-constexpr unsigned PAIRS_PLAIN_FROM = 12;
-
-constexpr Lookahead pairs_lookahead(unsigned t) noexcept {
-    if (t < 4 || t >= PAIRS_PLAIN_FROM) {
-        return Lookahead::none;
-    }
-    return t < 10 ? Lookahead::whole : Lookahead::whole_outer;
-}
-
-// Z, S and T change only the upper members, whose runs are 64 B long on qubit 2 and 32 KiB on
-// qubit 11. Which mode fared best changed from qubit to qubit (prefetching only the changed
-// lines ran 3x slower than reading every line on qubit 3, and 1.2-1.4x on qubits 5-7); from
-// qubit 12 the plain loop was as fast.
-constexpr Lookahead upper_lookahead(unsigned t) noexcept {
-    using enum Lookahead;
-    constexpr std::array<Lookahead, 12> BY_QUBIT{
-        none,  none,  upper_later, whole,       whole_outer, whole,
-        whole, whole, upper_later, upper_later, upper_later, upper_later};
-    return t < BY_QUBIT.size() ? BY_QUBIT[t] : none;
-}
-
-// Whether the lines of amplitudes i and i ^ mask share their set and their way tag in the
-// first-level data cache of the CPUs of folds_way_tags, which then cannot hold both: a loop that
-// works on the two at once loses each to the other on every access. The cache predicts the way of a
-// line from eight bits folded out of address bits 12-27 in pairs (12 with 27, 13 with 26, 14 with
-// 25, 15 with 20, ..., 19 with 24), so two lines in one set share the tag when their addresses
-// differ in both bits of a pair, or in neither, for every pair, for instance only above bit 27.
-// Measured here: SWAP on qubits {11, 16} and {8, 23} of 2^24 amplitudes (address bits 15 and 20, 12
-// and 27) ran 4-6x slower than on {11, 17} and {8, 22} (AMD family 19h; on 1Ah at most 1.4x, where
-// the buffer did not help); H's access pattern on the top qubit of 2^26 amplitudes (bit 29) ran 9x
-// slower than the probe, and at the probe with each partner 4 KiB further. In amplitude bits (16
-// bytes each) the pairs are 8 with 23, 9 with 22, 10 with 21, 11 with 16, ..., 15 with 20; bits 2-7
-// choose the set.
-constexpr bool same_line_tag(std::uint64_t mask) noexcept {
-    if ((mask & 0xFC) != 0 || (mask >> 2) == 0) {
-        return false;
-    }
-    constexpr std::array<std::pair<unsigned, unsigned>, 8> PAIRS{
-        {{8, 23}, {9, 22}, {10, 21}, {11, 16}, {12, 17}, {13, 18}, {14, 19}, {15, 20}}};
-    for (const auto& [a, b] : PAIRS) {
-        if ((((mask >> a) ^ (mask >> b)) & 1) != 0) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// How the direct loops of CX, CZ and SWAP prefetch, by their lower qubit (2-11; none above),
-// each the fastest of the four modes in a sweep over lower qubits 2-11 of 2^24 amplitudes, and
-// with the lower qubit on 0 or 1 by the upper one.
-// Which lines to fetch depends on where the changed members lie: SWAP changes one member on
-// each side of the upper qubit, CX two members that differ in its target, CZ one.
-enum class QuadShape : unsigned char { swap, cx_control_low, cx_target_low, cz };
-
-constexpr QuadLookahead quad_lookahead(QuadShape shape, unsigned low, unsigned high) noexcept {
-    using enum QuadLookahead;
-    if (low < 2) {
-        // Each line then holds members of several quads, and the upper qubit sets the pattern,
-        // as for a one-qubit kind on it: SWAP and CX with its control on qubit 0 or 1 change
-        // lines on both sides of it (1.05-1.3 passes of the probe against 1.4-2.9 with the
-        // upper qubit on 5-10), CX with its target there and CZ only the lines with the upper
-        // bit set (0.5-1.0 on 3-13 against 0.55-4.3).
-        constexpr unsigned UPPER_QUBITS = 14;
-        constexpr std::array<std::array<QuadLookahead, UPPER_QUBITS>, 2> BY_UPPER{{
-            {none, none, none, none, none, whole, whole, whole, whole, whole, whole, none, none,
-             none},
-            {none, none, none, touched, whole, whole, whole, touched, touched, touched, touched,
-             touched, touched, touched},
-        }};
-        const bool both_sides = shape == QuadShape::swap || shape == QuadShape::cx_control_low;
-        return high < UPPER_QUBITS ? BY_UPPER[both_sides ? 0 : 1][high] : none;
-    }
-    constexpr unsigned QUBITS = 12;
-    constexpr std::array<std::array<QuadLookahead, QUBITS>, 4> BY_SHAPE{{
-        // swap: 0.6-1.0 of a probe pass on qubits 2-11, against 0.7-4.1
-        {none, none, touched, touched, whole, whole, whole, whole, touched, touched, touched,
-         touched},
-        // cx_control_low: 0.55-1.4, against 0.7-3.1
-        {none, none, touched, whole_near, whole, whole, whole, whole, touched, touched, touched,
-         touched},
-        // cx_target_low: 0.55-0.85, against 0.5-1.9
-        {none, none, touched, touched, touched, touched, touched, touched, touched, touched,
-         touched, touched},
-        // cz: 0.45-0.85, against 0.5-2.5
-        {none, none, touched, whole_near, touched, touched, touched, touched, touched, touched,
-         touched, none},
-    }};
-    return low < QUBITS ? BY_SHAPE[static_cast<std::size_t>(shape)][low] : none;
-}
 
 // One worker's share [begin, end) of the quads of qubits low < high, prefetching as `ahead`
 // says; `first` and `second` are the members `quad` changes.
@@ -417,7 +257,7 @@ template <class Update>
                                    const Update& update) {
     const Parts a(psi);
     if (t >= far_from()) {
-        const std::uint64_t block = far_block.load(std::memory_order_relaxed);
+        const std::uint64_t block = far_block_size();
         parallel::for_each(dimension / 2, [&](std::uint64_t begin, std::uint64_t end) {
             blocked_pairs(a.data(), begin, end, t, block, update);
         });
@@ -441,7 +281,7 @@ template <class Update>
 // X: a permutation, so whole amplitudes move, 16 bytes at a time.
 [[gnu::noinline]] void swap_pair_kernel(Amplitude* psi, std::uint64_t dimension, unsigned t) {
     if (t >= far_from()) {
-        const std::uint64_t block = far_block.load(std::memory_order_relaxed);
+        const std::uint64_t block = far_block_size();
         parallel::for_each(dimension / 2, [&](std::uint64_t begin, std::uint64_t end) {
             blocked_pairs(reinterpret_cast<double*>(psi), begin, end, t, block, ExchangeUpdate{});
         });
@@ -680,7 +520,7 @@ ZEL_EXACT_CLONES void rz_runs(double* parts, std::uint64_t begin, std::uint64_t 
     const auto low = static_cast<unsigned>(std::min(q0, q1));
     const auto high = static_cast<unsigned>(std::max(q0, q1));
     const std::uint64_t distance = from < to ? to - from : from - to;
-    const std::uint64_t block = far_block.load(std::memory_order_relaxed);
+    const std::uint64_t block = far_block_size();
     const unsigned far = far_from();
     // Members on lines of one way tag go through the buffer even with runs of a quarter block
     // (qubit 8 of the pair {8, 23}): the direct loop there ran 4x slower than the buffer. Both
@@ -777,24 +617,6 @@ void apply_diagonal_gate(const GateType& gate, std::span<const double> params, b
             each_of(amplitudes, count, update);
         });
     }
-}
-
-FarPairTraversal default_far_pair_traversal() noexcept {
-    FarPairTraversal traversal;
-    if (!folds_way_tags()) {
-        traversal.from_qubit = 64;
-    }
-    return traversal;
-}
-
-FarPairTraversal far_pair_traversal() noexcept {
-    return {far_from(), far_block.load(std::memory_order_relaxed)};
-}
-
-void set_far_pair_traversal(FarPairTraversal traversal) noexcept {
-    far_from_qubit.store(traversal.from_qubit, std::memory_order_relaxed);
-    far_block.store(std::clamp<std::uint64_t>(traversal.block, 1, FarPairTraversal::MAX_BLOCK),
-                    std::memory_order_relaxed);
 }
 
 }  // namespace zel::detail
