@@ -1,0 +1,162 @@
+#pragma once
+
+// The reader's shared parts (qasm_reader.cpp, qasm_statements.cpp, qasm_expressions.cpp,
+// qasm_gate_names.cpp): what a gate name reads as, operands and angle values, and the
+// recursive-descent reader over the tokens of qasm_lexer.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "zel/core/circuit.hpp"
+
+#include "qasm_lexer.hpp"
+
+namespace zel::qasm {
+
+// Integers below 2^53 in magnitude are doubles exactly, and so are sums, differences and products
+// of them that stay below it. An integer literal from 2^53 on may have been rounded (2^53 + 1
+// reads as 2^53), and a result from 2^53 on may have been too.
+constexpr double EXACT_INTEGERS_BELOW = 0x1p53;
+
+// One operation of a gate's form: its kind and which operands (0 or 1) it acts on.
+struct Step {
+    GateKind kind;
+    std::uint8_t first;
+    std::uint8_t second;
+};
+
+constexpr std::size_t MAX_STEPS = 5;
+
+// What a gate name reads as: its qubit and angle count and the operations it becomes, in order.
+struct GateForm {
+    std::uint8_t arity = 0;
+    bool has_angle = false;
+    std::uint8_t param_count = 0;
+    // A kind from U on, read as one operation with all its parameters (and for u2 and u3 the
+    // global phase after it); built-in names need no include.
+    bool checked = false;
+    bool phase_after = false;
+    bool built_in = false;
+    std::array<Step, MAX_STEPS> steps{};
+    std::size_t step_count = 0;
+};
+
+/// What `name` reads as, or nothing for a name that is no gate.
+std::optional<GateForm> gate_form(std::string_view name);
+
+/// Statements of the language outside what the reader reads, with the reason it gives.
+std::optional<std::string> unsupported_statement(std::string_view word);
+
+/// Whether `word` is one of the built-in constants (pi, tau, euler and their symbols).
+bool is_constant_name(std::string_view word);
+
+/// Why `word` cannot name a register, or nothing when it can.
+std::optional<std::string> reserved_reason(std::string_view word);
+
+/// Digits of a number token without its underscores.
+std::string without_underscores(std::string_view digits);
+
+/// Whether a decimal literal that from_chars found out of range lies above the doubles.
+bool above_range(std::string_view literal);
+
+// An angle-expression value: the double, and whether OpenQASM types it as an integer (literals
+// without point or exponent, and +, -, * of such values).
+struct Value {
+    double number;
+    bool integer;
+};
+
+// A qubit operand as written: one qubit of a register or the whole register.
+struct Register {
+    bool quantum = true;
+    bool single = false;  // declared without a size ("qubit a;"): used without an index
+    std::uint64_t base = 0;
+    std::uint64_t size = 0;
+    std::size_t offset = 0;
+};
+
+struct Operand {
+    std::string_view name;
+    const Register* reg = nullptr;
+    bool whole = false;
+    std::uint64_t index = 0;
+    std::size_t offset = 0;
+
+    std::uint64_t qubit(std::uint64_t k) const noexcept {
+        return reg->base + (whole ? k : index);
+    }
+    std::string qubit_name(std::uint64_t k) const {
+        std::string text(name);
+        if (!reg->single) {
+            text += "[" + std::to_string(whole ? k : index) + "]";
+        }
+        return text;
+    }
+};
+
+// The reader: one pass over the tokens, statement by statement, into the circuit.
+class Reader {
+  public:
+    explicit Reader(std::string_view text);
+    ZarnikGraph read();
+
+  private:
+    Token advance();
+    [[noreturn]] void fail(std::size_t offset, std::string reason) const;
+    [[noreturn]] void fail(const Token& token, std::string reason) const;
+    static std::string describe(const Token& token);
+    // Consumes the punctuation `punct` or fails with "expected 'punct' <context>, found ...".
+    void expect(std::string_view punct, std::string_view context, std::string_view hint = {});
+    void statement(bool first);
+    void version(bool first);
+    void include();
+    // A register size: a decimal integer literal.
+    std::uint64_t size_literal();
+    static bool parse_unsigned(std::string_view literal, std::uint64_t& value);
+    Token register_name();
+    void add_register(const Token& name, bool quantum, bool single, std::uint64_t size);
+    // qubit[n] name;  qubit name;  bit[n] name;  bit name;
+    void declaration(bool quantum);
+    // qreg name[n];  qreg name;  creg name[n];  creg name;
+    void old_declaration(bool quantum);
+    Operand operand();
+    // An index into `reg`: a decimal integer literal, negative ones counting from the end.
+    std::uint64_t index_literal(const Register& reg, std::string_view name);
+    // Operands up to and including the ';', with an optional trailing comma. `end` receives the
+    // offset of the ';'.
+    std::vector<Operand> operand_list(std::size_t& end);
+    void barrier();
+    void gate_call();
+    static std::string takes_angles(std::size_t count);
+    // The parenthesised angles of a gate call, as many as the form takes.
+    std::vector<double> angle_list(std::string_view name, const GateForm& form);
+    void emit(const Token& name, const GateForm& form, const std::vector<double>& angles,
+              const std::vector<Operand>& operands);
+    // Angle expressions: '+' and '-' below '*' and '/', below unary '-'; operators of one level
+    // apply left to right. `depth` counts the open parentheses.
+    Value expression(std::size_t depth);
+    Value term(std::size_t depth);
+    Value unary(std::size_t depth);
+    Value primary(std::size_t depth);
+    Value named_value(const Token& token);
+    // The double nearest to a literal (from_chars rounds correctly).
+    double literal_value(const Token& token) const;
+    Value combine(const Token& op, Value a, Value b) const;
+
+    std::string_view text_;
+    Lexer lexer_;
+    Token current_;
+    ZarnikGraph circuit_;
+    std::unordered_map<std::string_view, Register> registers_;
+    std::uint64_t total_qubits_ = 0;
+    std::uint64_t broadcast_operations_ = 0;
+    bool included_ = false;
+};
+
+}  // namespace zel::qasm
