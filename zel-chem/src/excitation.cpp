@@ -171,8 +171,8 @@ FermionOperator excitation_operator(const Excitation& excitation) {
     for (const std::uint32_t m : excitation.to) {
         ops.push_back({m, true});
     }
-    for (auto it = excitation.from.rbegin(); it != excitation.from.rend(); ++it) {
-        ops.push_back({*it, false});
+    for (std::size_t j = excitation.from.size(); j-- > 0;) {
+        ops.push_back({excitation.from[j], false});
     }
     FermionOperator t;
     t.add(1.0, std::move(ops));
