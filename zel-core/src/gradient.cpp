@@ -31,6 +31,17 @@ struct FlipGroup {
     std::vector<std::uint64_t> signs;
 };
 
+// Products written out in real arithmetic: std::complex's operator* checks for infinities and
+// NaN (Annex G) and is several times slower in these loops.
+inline Amplitude times(Amplitude x, Amplitude y) noexcept {
+    return {x.real() * y.real() - x.imag() * y.imag(), x.real() * y.imag() + x.imag() * y.real()};
+}
+
+// conj(x) * y.
+inline Amplitude conj_times(Amplitude x, Amplitude y) noexcept {
+    return {x.real() * y.real() + x.imag() * y.imag(), x.real() * y.imag() - x.imag() * y.real()};
+}
+
 Amplitude power_of_i(unsigned exponent) noexcept {
     constexpr std::array<Amplitude, 4> POWERS = {Amplitude(1.0, 0.0), Amplitude(0.0, 1.0),
                                                  Amplitude(-1.0, 0.0), Amplitude(0.0, -1.0)};
@@ -100,12 +111,38 @@ Amplitude grouped_inner(const ZarnikState& phi, const ZarnikState& psi,
                     continue;
                 }
                 const std::uint64_t source = j ^ group.flip;
-                part += std::conj(a[j]) * group_factor(group, source) * b[source];
+                part += conj_times(a[j], times(group_factor(group, source), b[source]));
             }
             return part;
         });
     }
     return total;
+}
+
+// sum_j (-1)^popcount((j ^ flip) & sign) conj(phi_j) psi_(j ^ flip) over the basis states j
+// whose `controls` bits are all set: <phi|P|psi> of one Pauli string without its i^y factor,
+// restricted by the controls. The one-term case of `grouped_inner`, written for speed: it is
+// the backward sweep's work for every Pauli rotation.
+template <bool CONTROLLED>
+Amplitude signed_overlap(const ZarnikState& phi, const ZarnikState& psi, std::uint64_t flip,
+                         std::uint64_t sign, std::uint64_t controls) {
+    const Amplitude* a = phi.amplitudes().data();
+    const Amplitude* b = psi.amplitudes().data();
+    return complex_sum(phi.dimension(), [&](std::size_t begin, std::size_t end) {
+        double re = 0.0;
+        double im = 0.0;
+        for (std::uint64_t j = begin; j < end; ++j) {
+            if (CONTROLLED && (j & controls) != controls) {
+                continue;
+            }
+            const std::uint64_t source = j ^ flip;
+            const double s = 1.0 - 2.0 * static_cast<double>(std::popcount(source & sign) & 1);
+            const Amplitude z = conj_times(a[j], b[source]);
+            re += s * z.real();
+            im += s * z.imag();
+        }
+        return Amplitude(re, im);
+    });
 }
 
 Amplitude inner(const ZarnikState& phi, const ZarnikState& psi) {
@@ -114,7 +151,7 @@ Amplitude inner(const ZarnikState& phi, const ZarnikState& psi) {
     return complex_sum(phi.dimension(), [&](std::size_t begin, std::size_t end) {
         Amplitude part(0.0, 0.0);
         for (std::size_t j = begin; j < end; ++j) {
-            part += std::conj(a[j]) * b[j];
+            part += conj_times(a[j], b[j]);
         }
         return part;
     });
@@ -148,9 +185,9 @@ Amplitude local_inner(const ZarnikState& phi, const ZarnikState& psi,
             for (std::size_t r = 0; r < d; ++r) {
                 Amplitude row(0.0, 0.0);
                 for (std::size_t col = 0; col < d; ++col) {
-                    row += matrix[r * d + col] * b[base | offset[col]];
+                    row += times(matrix[r * d + col], b[base | offset[col]]);
                 }
-                part += std::conj(a[base | offset[r]]) * row;
+                part += conj_times(a[base | offset[r]], row);
             }
         }
         return part;
@@ -249,7 +286,11 @@ void operation_gradient(const Operation& op, const ZarnikState& phi, const Zarni
             // D = -i G with G = P/2 under the controls: 2 Re(-i z) = 2 Im z.
             std::uint64_t controls = 0;
             const FlipGroup group = half_pauli_group(op, controls);
-            out[0] = 2.0 * grouped_inner(phi, psi, std::span(&group, 1), controls).imag();
+            const Amplitude overlap =
+                controls == 0
+                    ? signed_overlap<false>(phi, psi, group.flip, group.signs[0], 0)
+                    : signed_overlap<true>(phi, psi, group.flip, group.signs[0], controls);
+            out[0] = 2.0 * times(group.weights[0], overlap).imag();
             return;
         }
         case GeneratorForm::MinusSetBits: {
@@ -289,7 +330,7 @@ void apply_groups(std::span<const FlipGroup> groups, const ZarnikState& psi, Zar
         parallel::for_each(psi.dimension(), [&](std::size_t begin, std::size_t end) {
             for (std::uint64_t j = begin; j < end; ++j) {
                 const std::uint64_t source = j ^ group.flip;
-                result[j] += group_factor(group, source) * in[source];
+                result[j] += times(group_factor(group, source), in[source]);
             }
         });
     }
