@@ -28,6 +28,10 @@
 #include "zel/core/spectrum.hpp"
 #include "zel/core/state.hpp"
 
+#ifdef ZEL_TEST_FCIDUMP
+#include "zel/chem/fcidump.hpp"
+#endif
+
 namespace {
 
 using namespace zel;
@@ -118,6 +122,21 @@ TEST_F(Robustness, OpenQasmOfTenMegabytesReadsInOnePass) {
     const std::string nested = header + "rx(" + std::string(TEN_MEGABYTES, '(') + "1";
     EXPECT_THROW(static_cast<void>(from_open_qasm(nested)), ParseError);
 }
+
+#ifdef ZEL_TEST_FCIDUMP
+TEST_F(Robustness, FcidumpOfTenMegabytesReadsInOnePass) {
+    // The same integral on every line (repeats must agree), and one header line of ten
+    // megabytes.
+    const std::string header = "&FCI NORB=2,NELEC=2,MS2=0,\n ORBSYM=1,1,\n ISYM=1,\n&END\n";
+    const std::string body = ten_megabytes_of([](std::uint64_t) {
+        return std::string("  0.5   1  1  1  1\n");
+    });
+    EXPECT_EQ(chem::parse_fcidump(header + body).num_electrons, 2U);
+    const std::string long_header =
+        "&FCI NORB=2,NELEC=2, ORBSYM=" + std::string(TEN_MEGABYTES, '1');
+    EXPECT_THROW(static_cast<void>(chem::parse_fcidump(long_header)), chem::FcidumpError);
+}
+#endif
 
 // A long circuit on a register whose passes poll: 4 gates per qubit.
 ZarnikGraph long_circuit(std::uint64_t num_qubits, std::size_t layers) {
