@@ -1,5 +1,6 @@
 #include "zel/chem/excitation.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <cstddef>
@@ -129,6 +130,50 @@ TEST(Excitations, AnsatzGradientMatchesCentralDifferences) {
                                 ansatz_energy_and_gradient(ansatz, minus, h, reference).energy) /
                                (2 * STEP);
         EXPECT_NEAR(result.gradient[k], central, 1e-7) << "parameter " << k;
+    }
+}
+
+// The pool gradient of each excitation at a state is the derivative at 0 of the one-excitation
+// circuit appended to it, under every mapping and for fermionic and qubit excitations.
+TEST(Excitations, PoolGradientsAreTheDerivativesOfAppendedExcitations) {
+    const Fcidump data = read_fcidump(std::string(ZEL_CHEM_TEST_DATA) + "/h2_0.735.fcidump");
+    const std::size_t n = data.integrals.num_orbitals();
+    std::vector<Excitation> pool = generalized_excitations(n, SpinOrdering::Interleaved);
+    for (const Excitation& e : as_qubit_excitations(pool)) {
+        pool.push_back(e);
+    }
+    for (const Mapping mapping : MAPPINGS) {
+        const PauliSum h = qubit_hamiltonian(data.integrals, mapping, SpinOrdering::Interleaved);
+        // A state away from Hartree-Fock: the UCCSD circuit at small angles.
+        ZarnikState psi(2 * n);
+        psi.set_computational_basis(
+            hartree_fock_index(n, data.sector(), SpinOrdering::Interleaved, mapping));
+        TiedAnsatz prepare{ZarnikGraph(2 * n), {}};
+        for (const Excitation& e : uccsd_excitations(n, data.sector(), SpinOrdering::Interleaved)) {
+            excitation_circuit(prepare, excitation_generator(e, mapping, 2 * n));
+        }
+        prepare.set_parameters(std::vector<double>{0.05, -0.03, 0.08});
+        for (const Operation& op : prepare.circuit.operations) {
+            psi.apply(op);
+        }
+        std::vector<PauliSum> generators;
+        for (const Excitation& e : pool) {
+            generators.push_back(excitation_generator(e, mapping, 2 * n));
+        }
+        const std::vector<double> gradients = pool_gradients(h, psi, generators);
+        ASSERT_EQ(gradients.size(), pool.size());
+        double largest = 0.0;
+        for (const double g : gradients) {
+            largest = std::max(largest, std::abs(g));
+        }
+        EXPECT_GT(largest, 1e-3);  // the comparisons below are not all 0 = 0
+        for (std::size_t k = 0; k < pool.size(); ++k) {
+            TiedAnsatz one{ZarnikGraph(2 * n), {}};
+            excitation_circuit(one, generators[k]);
+            const std::vector<double> zero = {0.0};
+            const double expected = ansatz_energy_and_gradient(one, zero, h, psi).gradient[0];
+            EXPECT_NEAR(gradients[k], expected, 1e-12) << mapping_name(mapping) << " " << k;
+        }
     }
 }
 
