@@ -105,6 +105,10 @@ ZarnikGraph random_circuit(GateKind kind, std::uint64_t n, std::mt19937_64& rng)
         circuit.add(random_operation(kind, n, rng));
         circuit.add_gate(GateType::of(GateKind::CX), random_qubits(n, 2, rng));
     }
+    // A payload kind without parameters, which the backward sweep undoes by its adjoint.
+    const Operation u = make_operation(GateKind::CU, {0, 1}, {0.9, -0.3, 1.7, 0.2});
+    circuit.operations.insert(circuit.operations.begin() + 2 * n + 1,
+                              unitary({0, 1}, operation_matrix(u)));
     return circuit;
 }
 
