@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# One optimised build (Release, zel-mpi and the benchmarks on) serves three checks, so the
-# libraries are compiled once for all of them:
+# The test build (build/test: RelWithDebInfo, zel-mpi and zel-chem on, and the benchmarks too,
+# which .ci/run adds to the test command) serves three more checks, so the libraries are compiled
+# once for all of them:
 #   1. every benchmark once at tiny sizes, kvt_run timed a few times and the plot drawn from the
 #      tiny results, so that the whole performance tool chain keeps compiling and running
 #      (timings are printed, never checked);
@@ -12,15 +13,15 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
-build=${ZEL_CI_BUILD_ROOT:-build}/ci-release
-work=$(mktemp -d "${TMPDIR:-/tmp}/zel-release.XXXXXX")
+build=build/test
+work=$(mktemp -d "${TMPDIR:-/tmp}/zel-bench-install.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 prefix="$work/prefix"
 
-echo "+ Release build with zel-mpi and the benchmarks"
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DZEL_BUILD_BENCHMARKS=ON -DZEL_BUILD_MPI=ON \
-    -DZEL_BUILD_TESTS=OFF -DZEL_BUILD_EXAMPLES=OFF >/dev/null
-cmake --build "$build" --parallel 2
+if [ ! -x "$build/bench/zel_bench" ]; then
+    echo "bench-install: $build/bench/zel_bench is missing; .ci/run builds it with the test command" >&2
+    exit 1
+fi
 
 echo "+ benchmarks at tiny sizes"
 "$build/bench/zel_bench" --benchmark_filter='/n:(2|10|12)/' --benchmark_min_time=0.0001 \
