@@ -46,6 +46,8 @@ class CMakeBuild(build_ext):
             "-DZEL_BUILD_TESTS=OFF",
             "-DZEL_BUILD_EXAMPLES=OFF",
             "-DZEL_BUILD_BENCHMARKS=OFF",
+            # The module needs zel-chem, not the command-line tool (nor CLI11).
+            "-DZEL_BUILD_CLI=OFF",
             # The interpreter installing the package is the one the module is built for.
             f"-DPython3_EXECUTABLE={sys.executable}",
             *shlex.split(os.environ.get("ZEL_CMAKE_ARGS", "")),
