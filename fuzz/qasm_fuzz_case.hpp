@@ -4,7 +4,7 @@
 // (fuzz/qasm_fuzz.cpp) and the replay of its corpus in the test suite
 // (tests/compiler/qasm_corpus_replay_test.cpp), so that an input means the same to both.
 //
-// For any text, `from_open_qasm` either returns or throws `ParseError`, nothing else. A parse
+// For any text, `read_open_qasm` either returns or throws `ParseError`, nothing else. A parse
 // error names a place inside the text, its line and column agree with its offset, and its
 // message is short, valid UTF-8 and spelled "line L, column C: reason". A circuit it returns has
 // exactly the qubits each kind needs, distinct and inside the register, the parameters
@@ -183,7 +183,7 @@ inline std::string check_circuit(std::string_view text, const ZarnikGraph& circu
 inline std::string check_program(std::string_view text) {
     ZarnikGraph circuit;
     try {
-        circuit = from_open_qasm(text);
+        circuit = read_open_qasm(text).circuit;
     } catch (const ParseError& error) {
         return check_error(text, error);
     } catch (const std::exception& error) {

@@ -2,6 +2,7 @@
 // evaluated in double precision with OpenQASM's integer typing.
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstddef>
@@ -10,6 +11,7 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "zel/compiler/qasm.hpp"
@@ -122,7 +124,7 @@ Value Reader::unary(std::size_t depth) {
         negate = !negate;
         advance();
     }
-    Value value = primary(depth);
+    Value value = power(depth);
     if (current_.is("**")) {
         fail(current_, "the power operator '**' is not supported in angles");
     }
@@ -143,7 +145,7 @@ Value Reader::primary(std::size_t depth) {
             return Value{literal_value(token), false};
         case TokenKind::Identifier:
             advance();
-            return named_value(token);
+            return named_value(token, depth);
         case TokenKind::Punct:
             if (token.is("(")) {
                 if (depth >= QASM_MAX_NESTING) {
@@ -163,8 +165,95 @@ Value Reader::primary(std::size_t depth) {
     fail(token, "expected a number, found " + describe(token));
 }
 
-Value Reader::named_value(const Token& token) {
+// OpenQASM 2's '^': a power, binding tighter than unary minus and to the right (2^3^2 is 2^9).
+Value Reader::power(std::size_t depth) {
+    Value base = primary(depth);
+    if (!current_.is("^")) {
+        return base;
+    }
+    if (version_ != 2) {
+        fail(current_, "'^' is a bit operation in OpenQASM 3, not supported in angles");
+    }
+    advance();
+    bool negate = false;
+    while (current_.is("-")) {
+        negate = !negate;
+        advance();
+    }
+    Value exponent = power(depth);
+    const double e = negate ? -exponent.number : exponent.number;
+    return Value{std::pow(base.number, e), false};
+}
+
+// The language's functions of one angle.
+Value Reader::function_call(const Token& name, std::size_t depth) {
+    double (*function)(double) = nullptr;
+    static constexpr std::array<std::pair<std::string_view, double (*)(double)>, 9> FUNCTIONS = {{
+        {"sin",
+         [](double x) {
+             return std::sin(x);
+         }},
+        {"cos",
+         [](double x) {
+             return std::cos(x);
+         }},
+        {"tan",
+         [](double x) {
+             return std::tan(x);
+         }},
+        {"exp",
+         [](double x) {
+             return std::exp(x);
+         }},
+        {"ln",
+         [](double x) {
+             return std::log(x);
+         }},
+        {"sqrt",
+         [](double x) {
+             return std::sqrt(x);
+         }},
+        {"arccos",
+         [](double x) {
+             return std::acos(x);
+         }},
+        {"arcsin",
+         [](double x) {
+             return std::asin(x);
+         }},
+        {"arctan",
+         [](double x) {
+             return std::atan(x);
+         }},
+    }};
+    for (const auto& [spelling, f] : FUNCTIONS) {
+        if (spelling == name.text) {
+            function = f;
+        }
+    }
+    if (function == nullptr) {
+        fail(name, "function " + quoted(name.text) + " is not supported in angles");
+    }
+    if (depth >= QASM_MAX_NESTING) {
+        fail(current_,
+             "parentheses nest deeper than " + std::to_string(QASM_MAX_NESTING) + " levels");
+    }
+    advance();
+    const Value argument = expression(depth + 1);
+    expect(")", "to close the argument of " + quoted(name.text));
+    return Value{function(argument.number + 0.0), false};
+}
+
+Value Reader::named_value(const Token& token, std::size_t depth) {
     const std::string_view name = token.text;
+    if (current_.is("(")) {
+        return function_call(token, depth);
+    }
+    if (parameters_ != nullptr) {
+        if (const auto found = parameters_->find(name); found != parameters_->end()) {
+            return Value{found->second, false};
+        }
+    }
     if (name == "pi" || name == "π") {
         return Value{std::numbers::pi, false};
     }
@@ -180,9 +269,6 @@ Value Reader::named_value(const Token& token) {
     }
     if (name == "inf") {
         return Value{std::numeric_limits<double>::infinity(), false};
-    }
-    if (current_.is("(")) {
-        fail(token, "function " + quoted(name) + " is not supported in angles");
     }
     if (registers_.contains(name)) {
         fail(token, quoted(name) + " is a register, not a number");

@@ -116,20 +116,24 @@ std::optional<std::string> unsupported_statement(std::string_view word) {
     const auto one_of = [word](std::initializer_list<std::string_view> words) {
         return std::find(words.begin(), words.end(), word) != words.end();
     };
-    if (word == "measure" || word == "reset") {
-        return "'" + name + "' is not supported: a circuit holds unitary gates only";
+    if (word == "reset") {
+        return "'reset' is not supported yet: a circuit holds unitary gates and terminal "
+               "measurements only";
     }
     if (word == "delay" || word == "box") {
         return "'" + name + "' is not supported: a circuit has no timing";
     }
-    if (word == "gate" || word == "opaque") {
-        return "gate definitions ('" + name + "') are not supported";
+    if (word == "opaque") {
+        return "opaque gates ('opaque') are not supported: their matrix is unknown";
     }
     if (one_of({"def", "extern", "defcal", "cal", "defcalgrammar"})) {
         return "subroutines and calibrations ('" + name + "') are not supported";
     }
-    if (one_of({"if", "else", "for", "while", "switch", "case", "default", "break", "continue",
-                "end", "return"})) {
+    if (word == "if" || word == "else") {
+        return "classical control ('" + name + "') is not supported yet";
+    }
+    if (one_of(
+            {"for", "while", "switch", "case", "default", "break", "continue", "end", "return"})) {
         return "control flow ('" + name + "') is not supported";
     }
     if (word == "let") {
@@ -160,8 +164,8 @@ std::optional<std::string> reserved_reason(std::string_view word) {
     if (gate_form(word)) {
         return "it is the name of a gate";
     }
-    static constexpr std::array<std::string_view, 7> STATEMENT_WORDS = {
-        "OPENQASM", "include", "qubit", "bit", "qreg", "creg", "barrier"};
+    static constexpr std::array<std::string_view, 9> STATEMENT_WORDS = {
+        "OPENQASM", "include", "qubit", "bit", "qreg", "creg", "barrier", "gate", "measure"};
     if (unsupported_statement(word) ||
         std::find(STATEMENT_WORDS.begin(), STATEMENT_WORDS.end(), word) != STATEMENT_WORDS.end()) {
         return "it is a keyword";

@@ -19,18 +19,22 @@
 
 namespace zel::qasm {
 
-Reader::Reader(std::string_view text) : text_(text), lexer_(text) {
+Reader::Reader(std::string_view text, bool with_measurements)
+    : text_(text), lexer_(text), with_measurements_(with_measurements), program_(text) {
     current_ = lexer_.next();
 }
 
-ZarnikGraph Reader::read() {
+QasmProgram Reader::read() {
     bool first = true;
     while (current_.kind != TokenKind::End) {
         statement(first);
         first = false;
     }
     circuit_.num_qubits = total_qubits_;
-    return std::move(circuit_);
+    if (global_phase_ != 0.0) {
+        circuit_.add(make_operation(GateKind::GPHASE, {}, {global_phase_}));
+    }
+    return QasmProgram{std::move(circuit_), std::move(measurements_), total_bits_};
 }
 
 Token Reader::advance() {
@@ -40,7 +44,7 @@ Token Reader::advance() {
 }
 
 void Reader::fail(std::size_t offset, std::string reason) const {
-    qasm::fail_at(text_, offset, std::move(reason));
+    qasm::fail_at(program_, offset + source_base_, std::move(reason));
 }
 
 void Reader::fail(const Token& token, std::string reason) const {
@@ -92,28 +96,54 @@ void Reader::statement(bool first) {
         old_declaration(word == "qreg");
     } else if (word == "barrier") {
         barrier();
+    } else if (word == "gate") {
+        definition();
+    } else if (word == "measure") {
+        measure_arrow();
     } else if (const auto reason = unsupported_statement(word)) {
         fail(start, *reason);
     } else if (const auto found = registers_.find(word); found != registers_.end()) {
-        fail(start, found->second.quantum
-                        ? "a statement cannot start with the qubit register " + quoted(word)
-                        : quoted(word) +
-                              " is a bit register: measurement and classical assignment are "
-                              "not supported");
+        if (found->second.quantum) {
+            fail(start, "a statement cannot start with the qubit register " + quoted(word));
+        }
+        measure_assignment();
     } else {
         gate_call();
     }
 }
 
-void Reader::gate_call() {
-    const Token name = advance();
-    const std::optional<GateForm> form = gate_form(name.text);
-    if (!form) {
-        fail(name, "unknown gate " + quoted(name.text));
+std::optional<GateForm> Reader::standard_form(const Token& name) const {
+    if (version_ == 2) {
+        // OpenQASM 2 builds in U and CX only; every other name comes from a definition.
+        if (name.text == "U" || name.text == "CX") {
+            return gate_form(name.text);
+        }
+        return std::nullopt;
     }
-    if (!included_ && !form->built_in) {
+    std::optional<GateForm> form = gate_form(name.text);
+    if (form && !included_ && !form->built_in) {
         fail(name, "gate " + quoted(name.text) +
                        " comes from \"stdgates.inc\", which is not included before it");
+    }
+    return form;
+}
+
+void Reader::gate_call() {
+    const Token name = advance();
+    call_site_ = name.offset;
+    const auto defined = definitions_.find(name.text);
+    const GateDefinition* def = defined == definitions_.end() ? nullptr : &defined->second;
+    std::optional<GateForm> form;
+    if (def != nullptr) {
+        form = GateForm{};
+        form->arity = static_cast<std::uint8_t>(def->qubits.size());
+        form->param_count = static_cast<std::uint8_t>(def->parameters.size());
+        form->step_count = 1;
+    } else {
+        form = standard_form(name);
+    }
+    if (!form) {
+        fail(name, "unknown gate " + quoted(name.text));
     }
     std::vector<double> angles;
     if (current_.is("(")) {
@@ -141,12 +171,11 @@ void Reader::gate_call() {
                                    std::to_string(operands.size());
         fail(operands.size() > form->arity ? operands[form->arity].offset : end, reason);
     }
-    emit(name, *form, angles, operands);
+    emit(name, *form, def, angles, operands);
 }
 
-void Reader::emit(const Token& name, const GateForm& form, const std::vector<double>& angles,
-                  const std::vector<Operand>& operands) {
-    const double angle = angles.empty() ? 0.0 : angles.front();
+void Reader::emit(const Token& name, const GateForm& form, const GateDefinition* def,
+                  const std::vector<double>& angles, const std::vector<Operand>& operands) {
     // A whole register applies the gate once per qubit; registers of one statement must be
     // of one size, and single qubits repeat.
     std::uint64_t width = 0;
@@ -187,37 +216,52 @@ void Reader::emit(const Token& name, const GateForm& form, const std::vector<dou
             }
         }
     }
+    for (std::uint64_t k = 0; k < count; ++k) {
+        std::vector<std::uint64_t> qubits;
+        for (const Operand& operand : operands) {
+            qubits.push_back(operand.qubit(k));
+        }
+        if (def != nullptr) {
+            expand(*def, name, angles, qubits, 0);
+        } else {
+            emit_form(name, form, angles, qubits);
+        }
+    }
+}
+
+void Reader::emit_form(const Token& name, const GateForm& form, const std::vector<double>& angles,
+                       const std::vector<std::uint64_t>& qubits) {
     if (form.checked) {
-        for (std::uint64_t k = 0; k < count; ++k) {
-            std::vector<std::uint64_t> qubits;
-            for (const Operand& operand : operands) {
-                qubits.push_back(operand.qubit(k));
-            }
-            if (form.steps[0].kind == GateKind::U2) {
-                // Read as U(pi/2, phi, lambda), the form the export writes for U2.
-                circuit_.add(make_operation(GateKind::U, std::move(qubits),
-                                            {std::numbers::pi / 2, angles[0], angles[1]}));
-            } else {
-                circuit_.add(make_operation(form.steps[0].kind, std::move(qubits), angles));
-            }
-            if (form.phase_after) {
-                // U's phi and lambda are the last two angles of u2 and u3.
-                const double sum = angles[angles.size() - 2] + angles[angles.size() - 1];
-                circuit_.add(make_operation(GateKind::GPHASE, {}, {-sum / 2}));
-            }
+        if (form.steps[0].kind == GateKind::U2) {
+            // Read as U(pi/2, phi, lambda), the form the export writes for U2.
+            apply(name, make_operation(GateKind::U, qubits,
+                                       {std::numbers::pi / 2, angles[0], angles[1]}));
+        } else {
+            apply(name, make_operation(form.steps[0].kind, qubits, angles));
+        }
+        if (form.phase_after) {
+            // U's phi and lambda are the last two angles of u2 and u3.
+            const double sum = angles[angles.size() - 2] + angles[angles.size() - 1];
+            apply(name, make_operation(GateKind::GPHASE, {}, {-sum / 2}));
+        }
+        if (version_ == 2 && form.steps[0].kind == GateKind::U) {
+            // OpenQASM 2's U is Rz(phi) Ry(theta) Rz(lambda): OpenQASM 3's U times this phase.
+            add_phase(-(angles[1] + angles[2]) / 2);
         }
         return;
     }
-    for (std::uint64_t k = 0; k < count; ++k) {
-        for (std::size_t s = 0; s < form.step_count; ++s) {
-            const Step& step = form.steps[s];
-            const GateInfo& info = gate_info(step.kind);
-            std::vector<std::uint64_t> qubits = {operands[step.first].qubit(k)};
-            if (info.arity == 2) {
-                qubits.push_back(operands[step.second].qubit(k));
-            }
-            circuit_.add_gate(GateType{step.kind, info.has_angle ? angle : 0.0}, std::move(qubits));
+    const double angle = angles.empty() ? 0.0 : angles.front();
+    for (std::size_t s = 0; s < form.step_count; ++s) {
+        const Step& step = form.steps[s];
+        const GateInfo& info = gate_info(step.kind);
+        std::vector<std::uint64_t> operation_qubits = {qubits[step.first]};
+        if (info.arity == 2) {
+            operation_qubits.push_back(qubits[step.second]);
         }
+        // As ZarnikGraph::add_gate makes it: the angle in the gate and as the one parameter.
+        const double gate_angle = info.has_angle ? angle : 0.0;
+        apply(name, Operation{GateType{step.kind, gate_angle}, std::move(operation_qubits),
+                              info.has_angle ? std::vector<double>{angle} : std::vector<double>{}});
     }
 }
 
@@ -226,7 +270,11 @@ void Reader::emit(const Token& name, const GateForm& form, const std::vector<dou
 namespace zel {
 
 ZarnikGraph from_open_qasm(std::string_view text) {
-    return qasm::Reader(text).read();
+    return qasm::Reader(text, false).read().circuit;
+}
+
+QasmProgram read_open_qasm(std::string_view text) {
+    return qasm::Reader(text, true).read();
 }
 
 }  // namespace zel

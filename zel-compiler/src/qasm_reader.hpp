@@ -13,6 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "zel/compiler/qasm.hpp"
 #include "zel/core/circuit.hpp"
 
 #include "qasm_lexer.hpp"
@@ -94,17 +95,35 @@ struct Operand {
     std::string qubit_name(std::uint64_t k) const {
         std::string text(name);
         if (!reg->single) {
-            text += "[" + std::to_string(whole ? k : index) + "]";
+            text += '[';
+            text += std::to_string(whole ? k : index);
+            text += ']';
         }
         return text;
     }
 };
 
+// A user gate: `gate name(params) qargs { body }`. The body is kept as its text and read again
+// for each call with the parameters and qubits bound, so that a call costs what its expansion
+// costs and nothing is stored per call.
+struct GateDefinition {
+    std::vector<std::string_view> parameters;
+    std::vector<std::string_view> qubits;
+    std::string_view body;        // the text between the braces
+    std::size_t body_offset = 0;  // its offset in the text it comes from (program or library)
+    bool library = false;         // from an include: calls are reported, not its insides
+};
+
+/// The text of OpenQASM 2's "qelib1.inc": its gates as definitions over U and CX.
+std::string_view qelib1_source();
+
 // The reader: one pass over the tokens, statement by statement, into the circuit.
 class Reader {
   public:
-    explicit Reader(std::string_view text);
-    ZarnikGraph read();
+    /// `with_measurements`: whether measurements are read (into `QasmProgram::measurements`)
+    /// or refused, for readers whose result is a circuit alone.
+    Reader(std::string_view text, bool with_measurements);
+    QasmProgram read();
 
   private:
     Token advance();
@@ -136,18 +155,40 @@ class Reader {
     static std::string takes_angles(std::size_t count);
     // The parenthesised angles of a gate call, as many as the form takes.
     std::vector<double> angle_list(std::string_view name, const GateForm& form);
-    void emit(const Token& name, const GateForm& form, const std::vector<double>& angles,
-              const std::vector<Operand>& operands);
+    std::optional<GateForm> standard_form(const Token& name) const;
+    void emit(const Token& name, const GateForm& form, const GateDefinition* def,
+              const std::vector<double>& angles, const std::vector<Operand>& operands);
+    void emit_form(const Token& name, const GateForm& form, const std::vector<double>& angles,
+                   const std::vector<std::uint64_t>& qubits);
     // Angle expressions: '+' and '-' below '*' and '/', below unary '-'; operators of one level
     // apply left to right. `depth` counts the open parentheses.
     Value expression(std::size_t depth);
     Value term(std::size_t depth);
     Value unary(std::size_t depth);
     Value primary(std::size_t depth);
-    Value named_value(const Token& token);
+    Value named_value(const Token& token, std::size_t depth);
     // The double nearest to a literal (from_chars rounds correctly).
     double literal_value(const Token& token) const;
     Value combine(const Token& op, Value a, Value b) const;
+    Value power(std::size_t depth);
+    Value function_call(const Token& name, std::size_t depth);
+
+    // Gate definitions (qasm_definitions.cpp).
+    void definition();
+    void define_library(std::string_view source);
+    // One operation onto the circuit, after the checks that apply to every operation: no qubit
+    // measured before, and the expansion budget.
+    void apply(const Token& at, Operation op);
+    void expand(const GateDefinition& def, const Token& at, const std::vector<double>& angles,
+                const std::vector<std::uint64_t>& qubits, std::size_t depth);
+    void body_call(std::size_t depth);
+    void add_phase(double phase);
+
+    // Measurements (qasm_definitions.cpp).
+    void measure_arrow();
+    void measure_assignment();
+    void record_measurements(const Token& at, const Operand& qubits, const Operand& bits);
+    Operand bit_operand();
 
     std::string_view text_;
     Lexer lexer_;
@@ -157,6 +198,24 @@ class Reader {
     std::uint64_t total_qubits_ = 0;
     std::uint64_t broadcast_operations_ = 0;
     bool included_ = false;
+    int version_ = 3;
+    bool with_measurements_;
+    std::uint64_t total_bits_ = 0;
+    std::vector<Measurement> measurements_;
+    std::unordered_map<std::uint64_t, std::size_t> measured_at_;  // qubit -> offset of measure
+    std::unordered_map<std::string_view, GateDefinition> definitions_;
+    std::uint64_t expanded_operations_ = 0;
+    // Inside an expansion: the parameters and qubit arguments by name, and whether operations
+    // are only checked (a definition's body at its definition) rather than applied.
+    const std::unordered_map<std::string_view, double>* parameters_ = nullptr;
+    const std::unordered_map<std::string_view, std::uint64_t>* arguments_ = nullptr;
+    bool dry_run_ = false;
+    bool library_ = false;         // reading the definitions of an include
+    std::size_t source_base_ = 0;  // offset of the current source within `text_`
+    std::string_view program_;     // the program's text, for messages
+    double global_phase_ = 0.0;
+    std::size_t call_site_ = 0;  // offset of the gate call being expanded, for its errors    //
+                                 // phase of OpenQASM 2's U, added once at the end
 };
 
 }  // namespace zel::qasm

@@ -25,9 +25,11 @@ void Reader::version(bool first) {
     if (number.kind != TokenKind::Integer && number.kind != TokenKind::Float) {
         fail(number, "expected a version number after 'OPENQASM', found " + describe(number));
     }
-    if (number.text != "3" && number.text != "3.0" && number.text != "3.1") {
+    if (number.text == "2.0" || number.text == "2") {
+        version_ = 2;
+    } else if (number.text != "3" && number.text != "3.0" && number.text != "3.1") {
         fail(number, "unsupported OpenQASM version " + quoted(number.text) +
-                         " (this reader reads 3, 3.0 and 3.1)");
+                         " (this reader reads 2.0, 3, 3.0 and 3.1)");
     }
     advance();
     expect(";", "after the version");
@@ -40,14 +42,19 @@ void Reader::include() {
         fail(file, "expected a file name in quotes after 'include', found " + describe(file));
     }
     const std::string_view name = file.text.substr(1, file.text.size() - 2);
-    if (name != "stdgates.inc") {
-        fail(file, "cannot include " + quoted(name) + ": only \"stdgates.inc\" is available");
+    const std::string_view library = version_ == 2 ? "qelib1.inc" : "stdgates.inc";
+    if (name != library) {
+        fail(file, "cannot include " + quoted(name) + ": only \"" + std::string(library) +
+                       "\" is available in OpenQASM " + (version_ == 2 ? "2.0" : "3"));
     }
     if (included_) {
-        fail(file, "\"stdgates.inc\" is included twice");
+        fail(file, "\"" + std::string(library) + "\" is included twice");
     }
     included_ = true;
     advance();
+    if (version_ == 2) {
+        define_library(qelib1_source());
+    }
     expect(";", "after the include");
 }
 
@@ -105,6 +112,12 @@ void Reader::add_register(const Token& name, bool quantum, bool single, std::uin
         }
         reg.base = total_qubits_;
         total_qubits_ += size;
+    } else {
+        if (size > std::numeric_limits<std::uint64_t>::max() - total_bits_) {
+            fail(name, "the bit registers hold more than 2^64 - 1 bits together");
+        }
+        reg.base = total_bits_;
+        total_bits_ += size;
     }
     registers_.emplace(name.text, reg);
 }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "zel/core/circuit.hpp"
 
@@ -62,7 +63,47 @@ inline constexpr std::uint64_t QASM_MAX_BROADCAST_OPERATIONS = 65536;
 /// Its `what()` is "line {line}, column {column}: {reason}", 1-based, the column counted in
 /// bytes, at the first byte of the first offending token. Nothing else is thrown apart from
 /// `std::bad_alloc`.
+///
+/// Measurements are refused here ("'measure' records into bits: read the program with
+/// read_open_qasm"); everything else reads as `read_open_qasm` reads it.
 ZarnikGraph from_open_qasm(std::string_view text);
+
+/// Most operations that calls of gate definitions (`gate name(params) qargs { body }`, and the
+/// gates of "qelib1.inc", which are such definitions) may expand to together in one program; a
+/// program asking for more is a parse error, so that a definition that doubles at every level
+/// is refused instead of filling the memory.
+inline constexpr std::uint64_t QASM_MAX_EXPANDED_OPERATIONS = 1U << 22;
+
+/// One terminal measurement: `qubit` is read into classical bit `bit`.
+struct Measurement {
+    std::uint64_t qubit = 0;
+    std::uint64_t bit = 0;
+
+    friend bool operator==(const Measurement&, const Measurement&) = default;
+};
+
+/// A program read by `read_open_qasm`: its unitary part, then its measurements in program order.
+struct QasmProgram {
+    ZarnikGraph circuit;
+    std::vector<Measurement> measurements;
+    /// The total size of the bit declarations (`bit[n] c;`, `creg c[n];`), each register taking
+    /// the next consecutive bit indexes in declaration order, as qubits do.
+    std::uint64_t num_clbits = 0;
+};
+
+/// An OpenQASM 2.0 or 3 program with its measurements. Version 3 reads as `from_open_qasm`
+/// does. Version 2.0 (`OPENQASM 2.0;`) reads `include "qelib1.inc";`, `qreg`/`creg`, the
+/// built-in `U` and `CX`, the gates of qelib1.inc and user gate definitions, each with the
+/// matrix its definition gives in that version: OpenQASM 2's U(theta, phi, lambda) is
+/// e^(-i(phi + lambda)/2) times OpenQASM 3's, so that every gate built from it carries the
+/// global phase its definition gives (x is -i X, u1(lambda) is e^(-i lambda/2) p(lambda)); the
+/// phases of a program are added up and appended as one GPHASE at the end of the circuit.
+///
+/// Measurements (`measure q -> c;`, `measure q[i] -> c[j];`, and in version 3 also
+/// `c = measure q;`, `c[j] = measure q[i];`) must be terminal: a gate on a measured qubit,
+/// `reset` and `if` are parse errors naming the construct ("mid-circuit measurement is not
+/// supported yet"), as is `opaque`. Throws what `from_open_qasm` throws.
+QasmProgram read_open_qasm(std::string_view text);
 
 /// Types that export themselves as OpenQASM 3.0 text through `to_open_qasm`. Kept as the named
 /// form of the export interface: generic code that prints circuits (a report, a tool) constrains
