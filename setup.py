@@ -16,12 +16,18 @@ import shlex
 import shutil
 import subprocess
 import sys
+import time
 from pathlib import Path
 
 from setuptools import Extension, setup
 from setuptools.command.build_ext import build_ext
 
 ROOT = Path(__file__).resolve().parent
+
+
+def progress(message):
+    """A progress line on stderr, which pip shows with -v and keeps in its log."""
+    print(f"zel: {message}", file=sys.stderr, flush=True)
 
 
 def project_version():
@@ -52,12 +58,18 @@ class CMakeBuild(build_ext):
             f"-DPython3_EXECUTABLE={sys.executable}",
             *shlex.split(os.environ.get("ZEL_CMAKE_ARGS", "")),
         ]
+        progress(f"configuring with CMake in {build_dir}")
+        started = time.monotonic()
         subprocess.run(configure, check=True)
+        progress(f"configured in {time.monotonic() - started:.1f} s")
         jobs = self.parallel or os.cpu_count() or 1
+        progress(f"building the extension (target zel_python) with {jobs} parallel jobs")
+        started = time.monotonic()
         subprocess.run(
             ["cmake", "--build", str(build_dir), "--target", "zel_python", "--parallel", str(jobs)],
             check=True,
         )
+        progress(f"built in {time.monotonic() - started:.1f} s")
         target = Path(self.get_ext_fullpath(ext.name))
         built = build_dir / "python" / "zel" / target.name
         if not built.exists():
