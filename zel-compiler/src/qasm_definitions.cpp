@@ -2,6 +2,7 @@
 // once where it stands and expanded at every call, the gates of OpenQASM 2's "qelib1.inc" (which
 // are such definitions over the built-in U and CX), and terminal measurements.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -152,6 +153,7 @@ void Reader::definition() {
     parameters_ = &parameters;
     arguments_ = &arguments;
     dry_run_ = true;
+    dry_size_ = 0;
     while (!current_.is("}")) {
         if (current_.kind == TokenKind::End) {
             parameters_ = nullptr;
@@ -163,6 +165,7 @@ void Reader::definition() {
     parameters_ = nullptr;
     arguments_ = nullptr;
     const Token close = advance();
+    def.size = dry_size_;
     def.body = lexer_.text().substr(def.body_offset, close.offset - def.body_offset);
     definitions_.emplace(name.text, std::move(def));
 }
@@ -239,6 +242,11 @@ void Reader::body_call(std::size_t depth) {
                  std::to_string(qubits.size()));
     }
     if (dry_run_) {
+        // What a call costs is known before any call: a definition that doubles at every level
+        // is refused at its first call, without expanding it.
+        const std::uint64_t cost =
+            def != nullptr ? def->size : form->step_count + (form->phase_after ? 1U : 0U);
+        dry_size_ = std::min(QASM_MAX_EXPANDED_OPERATIONS + 1, dry_size_ + cost);
         return;
     }
     if (def != nullptr) {

@@ -222,6 +222,11 @@ void Reader::emit(const Token& name, const GateForm& form, const GateDefinition*
             qubits.push_back(operand.qubit(k));
         }
         if (def != nullptr) {
+            if (def->size > QASM_MAX_EXPANDED_OPERATIONS - expanded_operations_) {
+                fail(name, "gate definitions would expand to more than " +
+                               std::to_string(QASM_MAX_EXPANDED_OPERATIONS) +
+                               " operations in one program");
+            }
             expand(*def, name, angles, qubits, 0);
         } else {
             emit_form(name, form, angles, qubits);

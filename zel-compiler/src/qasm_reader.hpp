@@ -112,6 +112,7 @@ struct GateDefinition {
     std::string_view body;        // the text between the braces
     std::size_t body_offset = 0;  // its offset in the text it comes from (program or library)
     bool library = false;         // from an include: calls are reported, not its insides
+    std::uint64_t size = 0;       // operations one call adds (capped just above the budget)
 };
 
 /// The text of OpenQASM 2's "qelib1.inc": its gates as definitions over U and CX.
@@ -210,7 +211,9 @@ class Reader {
     const std::unordered_map<std::string_view, double>* parameters_ = nullptr;
     const std::unordered_map<std::string_view, std::uint64_t>* arguments_ = nullptr;
     bool dry_run_ = false;
-    bool library_ = false;         // reading the definitions of an include
+    bool library_ = false;
+    std::uint64_t dry_size_ = 0;  // operations of the body being defined, so far         // reading
+                                  // the definitions of an include
     std::size_t source_base_ = 0;  // offset of the current source within `text_`
     std::string_view program_;     // the program's text, for messages
     double global_phase_ = 0.0;

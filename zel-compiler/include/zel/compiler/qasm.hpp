@@ -7,6 +7,7 @@
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -104,6 +105,20 @@ struct QasmProgram {
 /// `reset` and `if` are parse errors naming the construct ("mid-circuit measurement is not
 /// supported yet"), as is `opaque`. Throws what `from_open_qasm` throws.
 QasmProgram read_open_qasm(std::string_view text);
+
+/// Most classical bits `run_shots` writes per outcome.
+inline constexpr std::uint64_t QASM_MAX_SHOT_BITS = 1U << 16;
+
+/// Counts of `shots` runs of `program` per classical bitstring: the state its circuit prepares
+/// from |0...0> (on `circuit.num_qubits` qubits) is sampled once for all shots with a generator
+/// seeded by `seed`, so the counts are a fixed function of the program, `shots` and `seed`.
+/// Each outcome writes its measured qubits into their bits; the key has `num_clbits`
+/// characters, bit c[0] last (as OpenQASM prints a register), unmeasured bits '0'. A program
+/// without bits counts every shot under "". Throws `InvalidArgument` for more than
+/// `QASM_MAX_SHOT_BITS` bits or a measurement outside the program's qubits or bits, and what
+/// `run_circuit` and `sample` throw.
+std::map<std::string, std::uint64_t> run_shots(const QasmProgram& program, std::uint64_t shots,
+                                               std::uint64_t seed);
 
 /// Types that export themselves as OpenQASM 3.0 text through `to_open_qasm`. Kept as the named
 /// form of the export interface: generic code that prints circuits (a report, a tool) constrains

@@ -1,0 +1,392 @@
+// Programs as other tools write them: OpenQASM 2.0 with qelib1.inc, gate definitions and
+// terminal measurements, read by read_open_qasm and run by run_shots. States are compared
+// amplitude by amplitude with circuits built through the API.
+
+#include <cmath>
+#include <complex>
+#include <cstdint>
+#include <map>
+#include <numbers>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "zel/compiler/qasm.hpp"
+#include "zel/core/circuit.hpp"
+#include "zel/core/error.hpp"
+#include "zel/core/simulator.hpp"
+#include "zel/core/state.hpp"
+
+namespace {
+
+using zel::GateKind;
+using zel::make_operation;
+using zel::ZarnikGraph;
+using Amplitudes = std::vector<std::complex<double>>;
+
+constexpr double TOLERANCE = 1e-12;
+constexpr double PI = std::numbers::pi;
+const std::string V2 = "OPENQASM 2.0;\ninclude \"qelib1.inc\";\n";
+
+Amplitudes amplitudes_of(const ZarnikGraph& circuit) {
+    const zel::ZarnikState state = zel::run_circuit(circuit, circuit.num_qubits);
+    return {state.amplitudes().begin(), state.amplitudes().end()};
+}
+
+Amplitudes amplitudes_of(const std::string& program) {
+    return amplitudes_of(zel::read_open_qasm(program).circuit);
+}
+
+// `b` times the phase that turns its largest amplitude into `a`'s, so that states equal up to
+// a global phase compare equal amplitude by amplitude.
+Amplitudes aligned(const Amplitudes& a, Amplitudes b) {
+    std::size_t largest = 0;
+    for (std::size_t k = 0; k < b.size(); ++k) {
+        largest = std::abs(b[k]) > std::abs(b[largest]) ? k : largest;
+    }
+    const std::complex<double> phase = a[largest] / b[largest];
+    for (auto& amplitude : b) {
+        amplitude *= phase / std::abs(phase);
+    }
+    return b;
+}
+
+void expect_equal(const Amplitudes& a, const Amplitudes& b) {
+    ASSERT_EQ(a.size(), b.size());
+    for (std::size_t k = 0; k < a.size(); ++k) {
+        EXPECT_NEAR(std::abs(a[k] - b[k]), 0.0, TOLERANCE) << "amplitude " << k;
+    }
+}
+
+ZarnikGraph circuit(std::uint64_t qubits, std::vector<zel::Operation> operations) {
+    ZarnikGraph result(qubits);
+    for (auto& op : operations) {
+        result.add(std::move(op));
+    }
+    return result;
+}
+
+// Three qubits in a state with no zero amplitude and no symmetry, before the gate under test.
+const std::string SPREAD =
+    "qreg q[3];\nry(0.4) q[0];\nry(1.1) q[1];\nry(2.0) q[2];\n"
+    "cx q[0],q[2];\nrz(0.3) q[2];\n";
+std::vector<zel::Operation> spread() {
+    return {make_operation(GateKind::RY, {0}, {0.4}), make_operation(GateKind::RY, {1}, {1.1}),
+            make_operation(GateKind::RY, {2}, {2.0}), make_operation(GateKind::CX, {0, 2}),
+            make_operation(GateKind::RZ, {2}, {0.3})};
+}
+
+// Every gate of qelib1.inc, read from its definition, is the kind of the same name up to the
+// global phase its definition gives.
+TEST(QasmOpenQasm2, QelibGatesAreTheirKindsUpToAGlobalPhase) {
+    struct Case {
+        std::string call;
+        zel::Operation op;
+    };
+    const std::vector<Case> cases = {
+        {"id q[1];", make_operation(GateKind::I, {1})},
+        {"u0(0.5) q[1];", make_operation(GateKind::I, {1})},
+        {"x q[1];", make_operation(GateKind::X, {1})},
+        {"y q[1];", make_operation(GateKind::Y, {1})},
+        {"z q[1];", make_operation(GateKind::Z, {1})},
+        {"h q[1];", make_operation(GateKind::H, {1})},
+        {"s q[1];", make_operation(GateKind::S, {1})},
+        {"sdg q[1];", make_operation(GateKind::SDG, {1})},
+        {"t q[1];", make_operation(GateKind::T, {1})},
+        {"tdg q[1];", make_operation(GateKind::TDG, {1})},
+        {"sx q[1];", make_operation(GateKind::SX, {1})},
+        {"sxdg q[1];", make_operation(GateKind::SXDG, {1})},
+        {"rx(0.7) q[1];", make_operation(GateKind::RX, {1}, {0.7})},
+        {"ry(0.7) q[1];", make_operation(GateKind::RY, {1}, {0.7})},
+        {"rz(0.7) q[1];", make_operation(GateKind::RZ, {1}, {0.7})},
+        {"u3(0.3,0.5,0.7) q[1];", make_operation(GateKind::U, {1}, {0.3, 0.5, 0.7})},
+        {"u(0.3,0.5,0.7) q[1];", make_operation(GateKind::U, {1}, {0.3, 0.5, 0.7})},
+        {"U(0.3,0.5,0.7) q[1];", make_operation(GateKind::U, {1}, {0.3, 0.5, 0.7})},
+        {"u2(0.5,0.7) q[1];", make_operation(GateKind::U, {1}, {PI / 2, 0.5, 0.7})},
+        {"u1(0.7) q[1];", make_operation(GateKind::P, {1}, {0.7})},
+        {"p(0.7) q[1];", make_operation(GateKind::P, {1}, {0.7})},
+        {"cx q[2],q[0];", make_operation(GateKind::CX, {2, 0})},
+        {"CX q[2],q[0];", make_operation(GateKind::CX, {2, 0})},
+        {"cy q[2],q[0];", make_operation(GateKind::CY, {2, 0})},
+        {"cz q[2],q[0];", make_operation(GateKind::CZ, {2, 0})},
+        {"ch q[2],q[0];", make_operation(GateKind::CH, {2, 0})},
+        {"swap q[2],q[0];", make_operation(GateKind::SWAP, {2, 0})},
+        {"crx(0.7) q[2],q[0];", make_operation(GateKind::CRX, {2, 0}, {0.7})},
+        {"cry(0.7) q[2],q[0];", make_operation(GateKind::CRY, {2, 0}, {0.7})},
+        {"crz(0.7) q[2],q[0];", make_operation(GateKind::CRZ, {2, 0}, {0.7})},
+        {"cu1(0.7) q[2],q[0];", make_operation(GateKind::CP, {2, 0}, {0.7})},
+        {"cp(0.7) q[2],q[0];", make_operation(GateKind::CP, {2, 0}, {0.7})},
+        {"cu3(0.3,0.5,0.7) q[2],q[0];", make_operation(GateKind::CU, {2, 0}, {0.3, 0.5, 0.7, 0})},
+        {"cu(0.3,0.5,0.7,0.2) q[2],q[0];",
+         make_operation(GateKind::CU, {2, 0}, {0.3, 0.5, 0.7, 0.2})},
+        {"rxx(0.7) q[2],q[0];", make_operation(GateKind::RXX, {2, 0}, {0.7})},
+        {"rzz(0.7) q[2],q[0];", make_operation(GateKind::RZZ, {2, 0}, {0.7})},
+        {"ccx q[2],q[0],q[1];", make_operation(GateKind::CCX, {2, 0, 1})},
+        {"cswap q[2],q[0],q[1];", make_operation(GateKind::CSWAP, {2, 0, 1})},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.call);
+        std::vector<zel::Operation> ops = spread();
+        ops.push_back(c.op);
+        const Amplitudes expected = amplitudes_of(circuit(3, ops));
+        expect_equal(expected, aligned(expected, amplitudes_of(V2 + SPREAD + c.call + "\n")));
+    }
+}
+
+// OpenQASM 2's U is Rz(phi) Ry(theta) Rz(lambda), e^(-i(phi + lambda)/2) times OpenQASM 3's U:
+// u3, u1 and cu1 carry that phase exactly, where OpenQASM 3's U, p and cp carry none. Under a
+// control the phase is no longer global: a definition controlling u1 through cu1's pattern
+// differs from one controlling p.
+TEST(QasmOpenQasm2, GlobalPhasesFollowEachVersionsU) {
+    struct Case {
+        std::string program;
+        std::vector<zel::Operation> ops;
+    };
+    const std::string v3 = "OPENQASM 3.0;\ninclude \"stdgates.inc\";\nqubit[2] q;\n";
+    const auto phase = [](double angle) {
+        return make_operation(GateKind::GPHASE, {}, {angle});
+    };
+    const std::vector<Case> cases = {
+        {V2 + "qreg q[2];\nu3(0.3,0.5,0.7) q[0];",
+         {make_operation(GateKind::U, {0}, {0.3, 0.5, 0.7}), phase(-0.6)}},
+        {V2 + "qreg q[2];\nU(0.3,0.5,0.7) q[0];",
+         {make_operation(GateKind::U, {0}, {0.3, 0.5, 0.7}), phase(-0.6)}},
+        {v3 + "U(0.3,0.5,0.7) q[0];", {make_operation(GateKind::U, {0}, {0.3, 0.5, 0.7})}},
+        {v3 + "u3(0.3,0.5,0.7) q[0];",
+         {make_operation(GateKind::U, {0}, {0.3, 0.5, 0.7}), phase(-0.6)}},
+        {V2 + "qreg q[2];\nh q[0];\nu1(0.7) q[0];",
+         {make_operation(GateKind::H, {0}), make_operation(GateKind::P, {0}, {0.7}),
+          phase(-PI / 2 - 0.35)}},
+        {v3 + "h q[0];\np(0.7) q[0];",
+         {make_operation(GateKind::H, {0}), make_operation(GateKind::P, {0}, {0.7})}},
+        {V2 + "qreg q[2];\nx q[0];\nh q[1];\ncu1(0.7) q[0],q[1];",
+         {make_operation(GateKind::X, {0}), make_operation(GateKind::H, {1}),
+          make_operation(GateKind::CP, {0, 1}, {0.7}), phase(-PI - 0.175)}},
+        {V2 + "qreg q[2];\nx q[0];\nh q[1];\ncu3(0,0,0.7) q[0],q[1];",
+         {make_operation(GateKind::X, {0}), make_operation(GateKind::H, {1}),
+          make_operation(GateKind::CP, {0, 1}, {0.7}), phase(-PI - 0.175)}},
+        {v3 + "x q[0];\nh q[1];\ncp(0.7) q[0], q[1];",
+         {make_operation(GateKind::X, {0}), make_operation(GateKind::H, {1}),
+          make_operation(GateKind::CP, {0, 1}, {0.7})}},
+        // u1's phase under a control: cu1's pattern built from u1 on the control as well gives
+        // e^(-i lambda/4) CP, which on |1>|+> is a relative phase against cp's.
+        {V2 + "qreg q[2];\ngate c1(l) a,b { u1(l/2) a; cx a,b; u1(-l/2) b; cx a,b; u1(l/2) b; }\n"
+              "h q[0];\nh q[1];\nc1(0.7) q[0],q[1];",
+         {make_operation(GateKind::H, {0}), make_operation(GateKind::H, {1}),
+          make_operation(GateKind::CP, {0, 1}, {0.7}), phase(-PI - 0.175)}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.program);
+        expect_equal(amplitudes_of(circuit(2, c.ops)), amplitudes_of(c.program));
+    }
+}
+
+// Circuits of well-known algorithms as other tools export them, against the same algorithms
+// built through the API (equal up to the global phase of OpenQASM 2's U).
+TEST(QasmOpenQasm2, WellKnownAlgorithmsPrepareTheirStates) {
+    struct Case {
+        std::string name;
+        std::string program;
+        ZarnikGraph built;
+    };
+    const auto op = [](GateKind kind, std::vector<std::uint64_t> qubits,
+                       std::vector<double> params = {}) {
+        return make_operation(kind, std::move(qubits), std::move(params));
+    };
+    const std::vector<zel::Operation> ccz = {op(GateKind::H, {2}), op(GateKind::CCX, {0, 1, 2}),
+                                             op(GateKind::H, {2})};
+    std::vector<zel::Operation> grover;
+    for (std::uint64_t k = 0; k < 3; ++k) {
+        grover.push_back(op(GateKind::H, {k}));
+    }
+    grover.insert(grover.end(), ccz.begin(), ccz.end());
+    for (const GateKind kind : {GateKind::H, GateKind::X}) {
+        for (std::uint64_t k = 0; k < 3; ++k) {
+            grover.push_back(op(kind, {k}));
+        }
+    }
+    grover.insert(grover.end(), ccz.begin(), ccz.end());
+    for (const GateKind kind : {GateKind::X, GateKind::H}) {
+        for (std::uint64_t k = 0; k < 3; ++k) {
+            grover.push_back(op(kind, {k}));
+        }
+    }
+    const std::vector<Case> cases = {
+        {"QFT of |1> on 3 qubits",
+         V2 + "qreg q[3];\ncreg c[3];\nx q[0];\nh q[2];\ncu1(pi/2) q[1],q[2];\n"
+              "cu1(pi/4) q[0],q[2];\nh q[1];\ncu1(pi/2) q[0],q[1];\nh q[0];\nswap q[0],q[2];\n",
+         circuit(3, {op(GateKind::X, {0}), op(GateKind::H, {2}), op(GateKind::CP, {1, 2}, {PI / 2}),
+                     op(GateKind::CP, {0, 2}, {PI / 4}), op(GateKind::H, {1}),
+                     op(GateKind::CP, {0, 1}, {PI / 2}), op(GateKind::H, {0}),
+                     op(GateKind::SWAP, {0, 2})})},
+        {"GHZ with measurements",
+         V2 + "qreg q[3];\ncreg c[3];\nh q[0];\ncx q[0],q[1];\ncx q[1],q[2];\nbarrier q;\n"
+              "measure q -> c;\n",
+         circuit(3, {op(GateKind::H, {0}), op(GateKind::CX, {0, 1}), op(GateKind::CX, {1, 2})})},
+        {"Grover for |111> with the controlled-controlled phase from cu1",
+         V2 + "qreg q[3];\ncreg c[3];\n"
+              "gate ccz a,b,c { cu1(pi/2) b,c; cx a,b; cu1(-pi/2) b,c; cx a,b; cu1(pi/2) a,c; }\n"
+              "gate oracle a,b,c { h c; ccx a,b,c; h c; }\n"
+              "h q;\noracle q[0],q[1],q[2];\nh q;\nx q;\nccz q[0],q[1],q[2];\nx q;\nh q;\n"
+              "measure q[0] -> c[0];\nmeasure q[1] -> c[1];\nmeasure q[2] -> c[2];\n",
+         circuit(3, grover)},
+        {"Bell pair measured at an angle",
+         V2 + "qreg q[2];\ncreg c[2];\nh q[0];\ncx q[0],q[1];\nry(pi/4) q[1];\n"
+              "measure q[0] -> c[0];\nmeasure q[1] -> c[1];\n",
+         circuit(
+             2, {op(GateKind::H, {0}), op(GateKind::CX, {0, 1}), op(GateKind::RY, {1}, {PI / 4})})},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Amplitudes expected = amplitudes_of(c.built);
+        expect_equal(expected, aligned(expected, amplitudes_of(c.program)));
+    }
+    // The QFT of |1>: amplitude k is e^(2 pi i k / 8) / sqrt(8) up to one phase.
+    const Amplitudes qft = amplitudes_of(cases[0].program);
+    Amplitudes fourier;
+    for (int k = 0; k < 8; ++k) {
+        fourier.push_back(std::polar(1 / std::sqrt(8.0), 2 * PI * k / 8));
+    }
+    expect_equal(fourier, aligned(fourier, qft));
+    // One Grover iteration finds |111> with probability 25/32.
+    EXPECT_NEAR(std::norm(amplitudes_of(cases[2].program)[7]), 25.0 / 32, TOLERANCE);
+}
+
+// Parameters, expressions and nesting in user definitions.
+TEST(QasmOpenQasm2, DefinitionsBindParametersAndNest) {
+    const std::string program =
+        V2 +
+        "qreg q[2];\n"
+        "gate inner(a, b) x { ry(a*b) x; }\n"
+        "gate outer(t) x, y { inner(t, 2) x; barrier x, y; inner(sqrt(t)^2 + ln(exp(0.1)), "
+        "-cos(0)) y; }\n"
+        "outer(0.35) q[1], q[0];\n";
+    const ZarnikGraph expected = circuit(
+        2, {make_operation(GateKind::RY, {1}, {0.7}), make_operation(GateKind::RY, {0}, {-0.45})});
+    expect_equal(amplitudes_of(expected), amplitudes_of(program));
+}
+
+// Measurements are recorded qubit -> bit, with bits numbered over the bit registers in
+// declaration order.
+TEST(QasmOpenQasm2, MeasurementsAreRecordedInOrder) {
+    const zel::QasmProgram two =
+        zel::read_open_qasm(V2 + "qreg q[2];\ncreg a[1];\ncreg c[2];\nmeasure q -> c;\n");
+    EXPECT_EQ(two.num_clbits, 3U);
+    EXPECT_EQ(two.measurements, (std::vector<zel::Measurement>{{0, 1}, {1, 2}}));
+    const zel::QasmProgram three = zel::read_open_qasm(
+        "OPENQASM 3.0;\ninclude \"stdgates.inc\";\nqubit[2] q;\nbit[2] c;\nbit d;\n"
+        "c[1] = measure q[0];\nd = measure q[1];\n");
+    EXPECT_EQ(three.num_clbits, 3U);
+    EXPECT_EQ(three.measurements, (std::vector<zel::Measurement>{{0, 1}, {1, 2}}));
+}
+
+// What is refused, where and why, in both versions.
+TEST(QasmOpenQasm2, RefusalsNameTheConstructLineAndColumn) {
+    struct Case {
+        std::string program;
+        std::string what;
+    };
+    const std::string v3 = "OPENQASM 3.0;\ninclude \"stdgates.inc\";\nqubit[2] q;\nbit[2] c;\n";
+    const std::string q2 = V2 + "qreg q[2];\ncreg c[2];\n";
+    std::string doubling = V2 + "gate d0 a { x a; }\n";
+    for (int k = 1; k <= 23; ++k) {
+        doubling += "gate d" + std::to_string(k) + " a { d" + std::to_string(k - 1) + " a; d" +
+                    std::to_string(k - 1) + " a; }\n";
+    }
+    doubling += "qreg q[1];\nd23 q[0];\n";
+    const std::vector<Case> cases = {
+        {q2 + "opaque g a;",
+         "line 5, column 1: opaque gates ('opaque') are not supported: their "
+         "matrix is unknown"},
+        {q2 + "reset q[0];",
+         "line 5, column 1: 'reset' is not supported yet: a circuit holds "
+         "unitary gates and terminal measurements only"},
+        {q2 + "if (c == 1) x q[0];",
+         "line 5, column 1: classical control ('if') is not supported yet"},
+        {q2 + "measure q[0] -> c[0];\nh q[1];\ncx q[1], q[0];",
+         "line 7, column 1: mid-circuit measurement is not supported yet: a gate acts on qubit 0 "
+         "after its measurement on line 5"},
+        {q2 + "gate g a { x a; }\nmeasure q -> c;\ng q[1];",
+         "line 7, column 1: mid-circuit measurement is not supported yet: a gate acts on qubit 1 "
+         "after its measurement on line 6"},
+        {q2 + "measure q -> c[0];", "line 5, column 14: measurement of 2 qubits into 1 bits"},
+        {v3 + "c = measure q;\nx q[0];",
+         "line 6, column 1: mid-circuit measurement is not supported yet: a gate acts on qubit 0 "
+         "after its measurement on line 5"},
+        {"OPENQASM 2.0;\ninclude \"stdgates.inc\";",
+         "line 2, column 9: cannot include 'stdgates.inc': only \"qelib1.inc\" is available in "
+         "OpenQASM 2.0"},
+        {"OPENQASM 2.0;\nqreg q[1];\nx q[0];", "line 3, column 1: unknown gate 'x'"},
+        {q2 + "gate g a { foo a; }", "line 5, column 12: unknown gate 'foo'"},
+        {q2 + "gate g a { cx a; }", "line 5, column 16: 'cx' acts on 2 qubits, found 1"},
+        {q2 + "gate g a { x b; }", "line 5, column 14: 'b' is not a qubit argument of the gate"},
+        {q2 + "gate g a { x a[0]; }", "line 5, column 15: qubit arguments of a gate take no index"},
+        {q2 + "gate g(t) a { rx(s) a; }",
+         "line 5, column 18: unknown name 's' in an angle (numbers, pi, tau, euler, NaN and inf "
+         "are read)"},
+        {q2 + "gate h a { x a; }", "line 5, column 6: gate 'h' is already defined"},
+        {q2 + "gate g a { x a;", "line 5, column 10: the body of gate 'g' is not closed with '}'"},
+        {q2 + "gate g a { reset a; }",
+         "line 5, column 12: 'reset' is not supported yet: a circuit holds unitary gates and "
+         "terminal measurements only in a gate body"},
+        {q2 + "gate g a, b { cx a, b; }\ng q[0], q[0];",
+         "line 6, column 9: 'g' uses qubit q[0] twice"},
+        {q2 + "gate g(t) a { rx(t) a; }\ng q[0];",
+         "line 6, column 3: 'g' takes one angle, found 'q'"},
+        {v3 + "rx(2 ^ 3) q[0];",
+         "line 5, column 6: '^' is a bit operation in OpenQASM 3, not supported in angles"},
+        {doubling,
+         "line 28, column 1: gate definitions would expand to more than 4194304 "
+         "operations in one program"},
+        {v3 + "c = measure q;",
+         "line 5, column 5: 'measure' records into bits: read the program "
+         "with read_open_qasm"},
+    };
+    for (std::size_t k = 0; k < cases.size(); ++k) {
+        const Case& c = cases[k];
+        SCOPED_TRACE(c.program);
+        try {
+            if (k + 1 == cases.size()) {
+                static_cast<void>(zel::from_open_qasm(c.program));
+            } else {
+                static_cast<void>(zel::read_open_qasm(c.program));
+            }
+            ADD_FAILURE() << "accepted";
+        } catch (const zel::ParseError& error) {
+            EXPECT_EQ(std::string(error.what()), c.what);
+        }
+    }
+}
+
+// Shots: counts per bitstring with c[0] last, a fixed function of the seed, and frequencies
+// within statistical bounds.
+TEST(QasmShots, CountsFollowTheMeasurementsAndTheSeed) {
+    const zel::QasmProgram marked = zel::read_open_qasm(
+        V2 + "qreg q[2];\ncreg c[3];\nx q[0];\nmeasure q[0] -> c[1];\nmeasure q[1] -> c[2];\n");
+    EXPECT_EQ(zel::run_shots(marked, 5, 1), (std::map<std::string, std::uint64_t>{{"010", 5}}));
+
+    // P(q0 = 1) = sin^2(pi/6) = 1/4; 4000 shots: the count of '1' has standard deviation
+    // sqrt(4000 * 3/16) ~ 27, and 6 of them is a bound a correct sampler misses about once in
+    // 10^9 runs.
+    const zel::QasmProgram biased =
+        zel::read_open_qasm(V2 + "qreg q[1];\ncreg c[1];\nry(pi/3) q[0];\nmeasure q -> c;\n");
+    const auto counts = zel::run_shots(biased, 4000, 7);
+    EXPECT_EQ(counts, zel::run_shots(biased, 4000, 7));
+    ASSERT_EQ(counts.size(), 2U);
+    EXPECT_NEAR(static_cast<double>(counts.at("1")), 1000.0, 6 * 27.4);
+    EXPECT_EQ(counts.at("0") + counts.at("1"), 4000U);
+
+    // GHZ: only all-equal bits.
+    const zel::QasmProgram ghz = zel::read_open_qasm(
+        V2 + "qreg q[3];\ncreg c[3];\nh q[0];\ncx q[0],q[1];\ncx q[1],q[2];\nmeasure q -> c;\n");
+    const auto ghz_counts = zel::run_shots(ghz, 2000, 3);
+    ASSERT_EQ(ghz_counts.size(), 2U);
+    EXPECT_NEAR(static_cast<double>(ghz_counts.at("000")), 1000.0, 6 * 22.4);
+
+    zel::QasmProgram broken = marked;
+    broken.measurements.push_back({5, 0});
+    EXPECT_THROW(static_cast<void>(zel::run_shots(broken, 1, 1)), zel::InvalidArgument);
+}
+
+}  // namespace
