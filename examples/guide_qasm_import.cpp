@@ -1,7 +1,9 @@
 // Guide, "OpenQASM 3.0: export and import": reading a program into a circuit, the error a
 // program outside the subset gets, and the round trip through the export.
 
+#include <cstdint>
 #include <iostream>
+#include <map>
 #include <numbers>
 #include <string>
 #include <vector>
@@ -47,8 +49,25 @@ sdg q[0];                  // read as s; s; s;
     const bool same = zel::from_open_qasm(text) == circuit;
     std::cout << text << (same ? "reads back unchanged\n" : "changed\n");
 
+    const zel::QasmProgram ghz = zel::read_open_qasm(R"(OPENQASM 2.0;
+include "qelib1.inc";
+qreg q[3];
+creg c[3];
+gate bell(t) a, b { h a; cx a, b; rz(t^2 / 2) b; }
+bell(sqrt(2) * pi) q[0], q[1];
+cx q[1], q[2];
+barrier q;
+measure q -> c;
+)");
+    // Counts per bitstring, c[0] last; the state is sampled once, fixed by the seed.
+    const std::map<std::string, std::uint64_t> counts = zel::run_shots(ghz, 1000, 42);
+    for (const auto& [bits, count] : counts) {
+        std::cout << bits << ": " << count << '\n';  // 000 and 111, about 500 each
+    }
+    const bool sampled = counts.size() == 2 && counts.contains("000") && counts.contains("111");
+
     const bool expected =
-        circuit.num_qubits == 3 && circuit.gate_count() == 7 &&
+        sampled && circuit.num_qubits == 3 && circuit.gate_count() == 7 &&
         circuit.operations[3].params == std::vector<double>{-std::numbers::pi / 4};
     return same && expected ? 0 : 1;
 }
