@@ -389,4 +389,79 @@ TEST(QasmShots, CountsFollowTheMeasurementsAndTheSeed) {
     EXPECT_THROW(static_cast<void>(zel::run_shots(broken, 1, 1)), zel::InvalidArgument);
 }
 
+// Modifiers on standard gates map onto the kinds of the gate table.
+TEST(QasmModifiers, MapOntoTheControlledAndInverseKinds) {
+    struct Case {
+        std::string call;
+        std::vector<zel::Operation> ops;
+    };
+    const auto op = [](GateKind kind, std::vector<std::uint64_t> qubits,
+                       std::vector<double> params = {}) {
+        return make_operation(kind, std::move(qubits), std::move(params));
+    };
+    const std::vector<Case> cases = {
+        {"ctrl @ x a, q[0];", {op(GateKind::CX, {2, 0})}},
+        {"ctrl @ ctrl @ x a, q[0], q[1];", {op(GateKind::CCX, {2, 0, 1})}},
+        {"ctrl(2) @ x a, q[0], q[1];", {op(GateKind::CCX, {2, 0, 1})}},
+        {"ctrl @ swap a, q[0], q[1];", {op(GateKind::CSWAP, {2, 0, 1})}},
+        {"ctrl @ z a, q[0];", {op(GateKind::CZ, {2, 0})}},
+        {"ctrl @ s a, q[0];", {op(GateKind::CP, {2, 0}, {PI / 2})}},
+        {"ctrl @ p(0.7) a, q[0];", {op(GateKind::CP, {2, 0}, {0.7})}},
+        {"ctrl @ rz(0.7) a, q[0];", {op(GateKind::CRZ, {2, 0}, {0.7})}},
+        {"ctrl @ U(0.3, 0.5, 0.7) a, q[0];", {op(GateKind::CU, {2, 0}, {0.3, 0.5, 0.7, 0})}},
+        // u3's phase becomes CU's gamma: under a control it is not global.
+        {"ctrl @ u3(0.3, 0.5, 0.7) a, q[0];", {op(GateKind::CU, {2, 0}, {0.3, 0.5, 0.7, -0.6})}},
+        {"ctrl @ gphase(0.7) a;", {op(GateKind::P, {2}, {0.7})}},
+        {"negctrl @ x a, q[0];",
+         {op(GateKind::X, {2}), op(GateKind::CX, {2, 0}), op(GateKind::X, {2})}},
+        {"ctrl @ negctrl @ x a, q[1], q[0];",
+         {op(GateKind::X, {1}), op(GateKind::CCX, {2, 1, 0}), op(GateKind::X, {1})}},
+        {"inv @ s q[1];", {op(GateKind::SDG, {1})}},
+        {"inv @ rx(0.7) q[1];", {op(GateKind::RX, {1}, {-0.7})}},
+        {"inv @ U(0.3, 0.5, 0.7) q[1];", {op(GateKind::U, {1}, {-0.3, -0.7, -0.5})}},
+        {"pow(2) @ t q[1];", {op(GateKind::S, {1})}},
+        {"pow(-1) @ t q[1];", {op(GateKind::TDG, {1})}},
+        {"pow(0) @ h q[1];", {}},
+        {"inv @ ctrl @ ry(0.7) a, q[0];", {op(GateKind::CRY, {2, 0}, {-0.7})}},
+        {"ctrl @ x a, q;", {op(GateKind::CX, {2, 0}), op(GateKind::CX, {2, 1})}},
+    };
+    const std::string v3 =
+        "OPENQASM 3.0;\ninclude \"stdgates.inc\";\nqubit[2] q;\nqubit a;\n"
+        "ry(0.4) q[0];\nry(1.1) q[1];\nry(2.0) a;\ncx q[0], a;\nrz(0.3) a;\n";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.call);
+        std::vector<zel::Operation> ops = spread();
+        ops.insert(ops.end(), c.ops.begin(), c.ops.end());
+        expect_equal(amplitudes_of(circuit(3, ops)), amplitudes_of(v3 + c.call + "\n"));
+    }
+}
+
+TEST(QasmModifiers, RefusalsNameTheModifier) {
+    const std::string v3 = "OPENQASM 3.0;\ninclude \"stdgates.inc\";\nqubit[3] q;\n";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {v3 + "ctrl @ sx q[0], q[1];",
+         "line 4, column 1: 'ctrl @' cannot be applied to 'sx': SX has no controlled kind"},
+        {v3 + "ctrl @ ctrl @ rz(1) q[0], q[1], q[2];",
+         "line 4, column 1: 'ctrl @' cannot be applied to 'rz': CRZ has no controlled kind"},
+        {v3 + "pow(0.5) @ x q[0];", "line 4, column 5: 'pow' takes an integer, found '0.5'"},
+        {v3 + "ctrl @ x q[0];", "line 4, column 14: the modified 'x' acts on 2 qubits, found 1"},
+        {v3 + "gate g a { x a; }\nctrl @ g q[0], q[1];",
+         "line 5, column 8: modifiers apply to standard gates only, not to the definition 'g'"},
+        {v3 + "gate g a, b { ctrl @ x a, b; }",
+         "line 4, column 15: gate modifiers ('ctrl @') are not supported in gate bodies yet"},
+        {v3 + "inv x q[0];", "line 4, column 5: expected '@' after the modifier 'inv', found 'x'"},
+        {"OPENQASM 2.0;\nqreg q[2];\nctrl @ CX q[0], q[1];",
+         "line 3, column 1: gate modifiers ('ctrl @') are OpenQASM 3: OpenQASM 2.0 has none"},
+    };
+    for (const auto& [program, what] : cases) {
+        SCOPED_TRACE(program);
+        try {
+            static_cast<void>(zel::read_open_qasm(program));
+            ADD_FAILURE() << "accepted";
+        } catch (const zel::ParseError& error) {
+            EXPECT_EQ(std::string(error.what()), what);
+        }
+    }
+}
+
 }  // namespace

@@ -187,6 +187,10 @@ void Reader::body_call(std::size_t depth) {
         form->arity = static_cast<std::uint8_t>(def->qubits.size());
         form->param_count = static_cast<std::uint8_t>(def->parameters.size());
     } else if (!barrier) {
+        if (is_modifier(name.text)) {
+            fail(name, "gate modifiers ('" + std::string(name.text) +
+                           " @') are not supported in gate bodies yet");
+        }
         if (const auto reason = unsupported_statement(name.text)) {
             fail(name, *reason + " in a gate body");
         }
@@ -294,6 +298,10 @@ void Reader::expand(const GateDefinition& def, const Token& at, const std::vecto
 void Reader::apply(const Token& at, Operation op) {
     static_cast<void>(at);
     if (dry_run_) {
+        return;
+    }
+    if (capture_ != nullptr) {
+        capture_->push_back(std::move(op));
         return;
     }
     for (const std::uint64_t qubit : op.qubits) {

@@ -139,9 +139,6 @@ std::optional<std::string> unsupported_statement(std::string_view word) {
     if (word == "let") {
         return "aliases ('let') are not supported";
     }
-    if (one_of({"ctrl", "negctrl", "inv", "pow"})) {
-        return "gate modifiers ('" + name + " @') are not supported";
-    }
     if (one_of({"bool", "int", "uint", "float", "angle", "complex", "array", "duration", "stretch",
                 "const", "input", "output", "readonly", "mutable", "void"})) {
         return "classical variables ('" + name + "') are not supported";
@@ -166,7 +163,7 @@ std::optional<std::string> reserved_reason(std::string_view word) {
     }
     static constexpr std::array<std::string_view, 9> STATEMENT_WORDS = {
         "OPENQASM", "include", "qubit", "bit", "qreg", "creg", "barrier", "gate", "measure"};
-    if (unsupported_statement(word) ||
+    if (unsupported_statement(word) || is_modifier(word) ||
         std::find(STATEMENT_WORDS.begin(), STATEMENT_WORDS.end(), word) != STATEMENT_WORDS.end()) {
         return "it is a keyword";
     }

@@ -100,6 +100,8 @@ void Reader::statement(bool first) {
         definition();
     } else if (word == "measure") {
         measure_arrow();
+    } else if (is_modifier(word)) {
+        modified_call();
     } else if (const auto reason = unsupported_statement(word)) {
         fail(start, *reason);
     } else if (const auto found = registers_.find(word); found != registers_.end()) {
@@ -221,7 +223,9 @@ void Reader::emit(const Token& name, const GateForm& form, const GateDefinition*
         for (const Operand& operand : operands) {
             qubits.push_back(operand.qubit(k));
         }
-        if (def != nullptr) {
+        if (modifiers_ != nullptr) {
+            emit_modified(name, form, angles, qubits);
+        } else if (def != nullptr) {
             if (def->size > QASM_MAX_EXPANDED_OPERATIONS - expanded_operations_) {
                 fail(name, "gate definitions would expand to more than " +
                                std::to_string(QASM_MAX_EXPANDED_OPERATIONS) +

@@ -57,6 +57,9 @@ std::optional<std::string> unsupported_statement(std::string_view word);
 /// Whether `word` is one of the built-in constants (pi, tau, euler and their symbols).
 bool is_constant_name(std::string_view word);
 
+/// Whether `word` is a gate modifier (ctrl, negctrl, inv, pow).
+bool is_modifier(std::string_view word);
+
 /// Why `word` cannot name a register, or nothing when it can.
 std::optional<std::string> reserved_reason(std::string_view word);
 
@@ -185,6 +188,17 @@ class Reader {
     void body_call(std::size_t depth);
     void add_phase(double phase);
 
+    // Gate modifiers (qasm_modifiers.cpp).
+    struct Modifier {
+        Token word;
+        std::int64_t count;
+    };
+    std::int64_t modifier_integer(const Token& modifier);
+    void modified_call();
+    Operation controlled(const Token& name, const Operation& op, std::uint64_t control);
+    void emit_modified(const Token& name, const GateForm& form, const std::vector<double>& angles,
+                       const std::vector<std::uint64_t>& qubits);
+
     // Measurements (qasm_definitions.cpp).
     void measure_arrow();
     void measure_assignment();
@@ -212,6 +226,8 @@ class Reader {
     const std::unordered_map<std::string_view, std::uint64_t>* arguments_ = nullptr;
     bool dry_run_ = false;
     bool library_ = false;
+    const std::vector<Modifier>* modifiers_ = nullptr;  // of the statement being read
+    std::vector<Operation>* capture_ = nullptr;  // where operations go instead of the circuit
     std::uint64_t dry_size_ = 0;  // operations of the body being defined, so far         // reading
                                   // the definitions of an include
     std::size_t source_base_ = 0;  // offset of the current source within `text_`

@@ -1,0 +1,214 @@
+// Gate modifiers of OpenQASM 3 on standard gates: `ctrl @`, `ctrl(n) @`, `negctrl @`, `inv @`
+// and `pow(k) @` for integer k. The gate's operations are formed first; the modifiers then apply
+// from the innermost (nearest the gate) outwards, each mapping operations onto kinds of the
+// gate table: a control turns every operation into its controlled kind (GPHASE into P on the
+// control), a negated control adds X on the control before and after, inv reverses the list and
+// inverts each operation, pow repeats it.
+
+#include <cstddef>
+#include <cstdint>
+#include <numbers>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "zel/compiler/qasm.hpp"
+#include "zel/core/circuit.hpp"
+
+#include "qasm_reader.hpp"
+
+namespace zel::qasm {
+
+bool is_modifier(std::string_view word) {
+    return word == "ctrl" || word == "negctrl" || word == "inv" || word == "pow";
+}
+
+namespace {
+
+std::vector<Operation> inverted(const std::vector<Operation>& ops) {
+    std::vector<Operation> result;
+    result.reserve(ops.size());
+    for (auto it = ops.rbegin(); it != ops.rend(); ++it) {
+        result.push_back(inverse(*it));
+    }
+    return result;
+}
+
+}  // namespace
+
+// The integer in `pow(k)` or `ctrl(n)`.
+std::int64_t Reader::modifier_integer(const Token& modifier) {
+    expect("(", "after " + quoted(modifier.text));
+    const Token start = current_;
+    const Value value = expression(0);
+    if (!value.integer) {
+        fail(start, quoted(modifier.text) + " takes an integer, found " + describe(start));
+    }
+    expect(")", "after the argument of " + quoted(modifier.text));
+    return static_cast<std::int64_t>(value.number);
+}
+
+// ctrl @ negctrl(2) @ inv @ pow(3) @ gate(angles) controls..., targets...;
+void Reader::modified_call() {
+    std::vector<Modifier> modifiers;
+    std::uint64_t controls = 0;
+    call_site_ = current_.offset;
+    if (version_ == 2) {
+        fail(current_, "gate modifiers ('" + std::string(current_.text) +
+                           " @') are OpenQASM 3: OpenQASM 2.0 has none");
+    }
+    while (current_.kind == TokenKind::Identifier && is_modifier(current_.text)) {
+        const Token word = advance();
+        Modifier modifier{word, 1};
+        if (word.text == "pow") {
+            modifier.count = modifier_integer(word);
+        } else if (word.text != "inv" && current_.is("(")) {
+            modifier.count = modifier_integer(word);
+            if (modifier.count < 1 || modifier.count > 2) {
+                fail(word, quoted(word.text) + " takes 1 or 2 controls here, found " +
+                               std::to_string(modifier.count));
+            }
+        }
+        if (word.text == "ctrl" || word.text == "negctrl") {
+            controls += static_cast<std::uint64_t>(modifier.count);
+        }
+        expect("@", "after the modifier " + quoted(word.text));
+        modifiers.push_back(modifier);
+    }
+    const Token name = current_;
+    if (name.kind != TokenKind::Identifier) {
+        fail(name, "expected a gate after the modifiers, found " + describe(name));
+    }
+    if (definitions_.contains(name.text)) {
+        fail(name,
+             "modifiers apply to standard gates only, not to the definition " + quoted(name.text));
+    }
+    std::optional<GateForm> form = standard_form(name);
+    if (!form) {
+        fail(name, "unknown gate " + quoted(name.text));
+    }
+    advance();
+    std::vector<double> angles;
+    if (current_.is("(")) {
+        angles = angle_list(name.text, *form);
+    } else if (form->param_count > 0) {
+        fail(current_,
+             quoted(name.text) + takes_angles(form->param_count) + ", found " + describe(current_));
+    }
+    std::size_t end = 0;
+    const std::vector<Operand> operands = operand_list(end);
+    const std::uint64_t arity = form->arity + controls;
+    if (operands.size() != arity) {
+        fail(operands.size() > arity ? operands[arity].offset : end,
+             "the modified " + quoted(name.text) + " acts on " + std::to_string(arity) +
+                 " qubits, found " + std::to_string(operands.size()));
+    }
+    modifiers_ = &modifiers;
+    emit(name, *form, nullptr, angles, operands);
+    modifiers_ = nullptr;
+}
+
+Operation Reader::controlled(const Token& name, const Operation& op, std::uint64_t control) {
+    const std::vector<std::uint64_t>& q = op.qubits;
+    const auto one = [&](GateKind kind, std::vector<double> params) {
+        return make_operation(kind, {control, q[0]}, std::move(params));
+    };
+    switch (op.gate.kind) {
+        case GateKind::I:
+            return op;
+        case GateKind::X:
+            return one(GateKind::CX, {});
+        case GateKind::Y:
+            return one(GateKind::CY, {});
+        case GateKind::Z:
+            return one(GateKind::CZ, {});
+        case GateKind::H:
+            return one(GateKind::CH, {});
+        case GateKind::S:
+            return one(GateKind::CP, {std::numbers::pi / 2});
+        case GateKind::SDG:
+            return one(GateKind::CP, {-std::numbers::pi / 2});
+        case GateKind::T:
+            return one(GateKind::CP, {std::numbers::pi / 4});
+        case GateKind::TDG:
+            return one(GateKind::CP, {-std::numbers::pi / 4});
+        case GateKind::P:
+            return one(GateKind::CP, op.params);
+        case GateKind::RX:
+            return one(GateKind::CRX, op.params);
+        case GateKind::RY:
+            return one(GateKind::CRY, op.params);
+        case GateKind::RZ:
+            return one(GateKind::CRZ, op.params);
+        case GateKind::U:
+            return one(GateKind::CU, {op.params[0], op.params[1], op.params[2], 0.0});
+        case GateKind::GPHASE:
+            return make_operation(GateKind::P, {control}, op.params);
+        case GateKind::CX:
+            return make_operation(GateKind::CCX, {control, q[0], q[1]});
+        case GateKind::SWAP:
+            return make_operation(GateKind::CSWAP, {control, q[0], q[1]});
+        default:
+            break;
+    }
+    qasm::fail_at(program_, call_site_,
+                  "'ctrl @' cannot be applied to " + quoted(name.text) + ": " +
+                      std::string(gate_info(op.gate.kind).name) + " has no controlled kind");
+}
+
+void Reader::emit_modified(const Token& name, const GateForm& form,
+                           const std::vector<double>& angles,
+                           const std::vector<std::uint64_t>& qubits) {
+    std::uint64_t controls = 0;
+    for (const Modifier& modifier : *modifiers_) {
+        const bool control = modifier.word.text == "ctrl" || modifier.word.text == "negctrl";
+        controls += control ? static_cast<std::uint64_t>(modifier.count) : 0;
+    }
+    std::vector<Operation> ops;
+    capture_ = &ops;
+    emit_form(name, form, angles,
+              std::vector<std::uint64_t>(qubits.begin() + controls, qubits.end()));
+    capture_ = nullptr;
+    std::uint64_t next_control = controls;
+    for (auto it = modifiers_->rbegin(); it != modifiers_->rend(); ++it) {
+        const std::string_view word = it->word.text;
+        if (word == "inv") {
+            ops = inverted(ops);
+        } else if (word == "pow") {
+            const std::vector<Operation> once = it->count < 0 ? inverted(ops) : ops;
+            const std::uint64_t times =
+                it->count < 0 ? 0 - static_cast<std::uint64_t>(it->count) : it->count;
+            if (!once.empty() && times > QASM_MAX_EXPANDED_OPERATIONS / once.size()) {
+                fail(it->word, "'pow' would make more than " +
+                                   std::to_string(QASM_MAX_EXPANDED_OPERATIONS) + " operations");
+            }
+            ops.clear();
+            for (std::uint64_t k = 0; k < times; ++k) {
+                ops.insert(ops.end(), once.begin(), once.end());
+            }
+        } else {
+            for (std::int64_t k = 0; k < it->count; ++k) {
+                const std::uint64_t control = qubits[--next_control];
+                std::vector<Operation> result;
+                if (word == "negctrl") {
+                    result.push_back(make_operation(GateKind::X, {control}));
+                }
+                for (const Operation& op : ops) {
+                    result.push_back(controlled(name, op, control));
+                }
+                if (word == "negctrl") {
+                    result.push_back(make_operation(GateKind::X, {control}));
+                }
+                ops = std::move(result);
+            }
+        }
+    }
+    const std::size_t saved = call_site_;
+    for (Operation& op : ops) {
+        // Counted like an expansion: pow can multiply a statement.
+        apply(name, std::move(op));
+    }
+    call_site_ = saved;
+}
+
+}  // namespace zel::qasm
