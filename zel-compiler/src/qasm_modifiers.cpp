@@ -5,8 +5,10 @@
 // control), a negated control adds X on the control before and after, inv reverses the list and
 // inverts each operation, pow repeats it.
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <numbers>
 #include <string>
 #include <utility>
@@ -29,7 +31,17 @@ std::vector<Operation> inverted(const std::vector<Operation>& ops) {
     std::vector<Operation> result;
     result.reserve(ops.size());
     for (auto it = ops.rbegin(); it != ops.rend(); ++it) {
-        result.push_back(inverse(*it));
+        Operation op = inverse(*it);
+        // Negating a NaN flips its sign bit; every NaN angle reads as the one quiet NaN.
+        for (double& param : op.params) {
+            param = std::isnan(param) ? std::numeric_limits<double>::quiet_NaN() : param;
+        }
+        if (!gate_info(op.gate.kind).has_angle) {
+            op.gate.angle = 0.0;  // negated, the unused angle would be -0.0
+        } else if (std::isnan(op.gate.angle)) {
+            op.gate.angle = std::numeric_limits<double>::quiet_NaN();
+        }
+        result.push_back(std::move(op));
     }
     return result;
 }
@@ -96,8 +108,13 @@ void Reader::modified_call() {
              quoted(name.text) + takes_angles(form->param_count) + ", found " + describe(current_));
     }
     std::size_t end = 0;
-    const std::vector<Operand> operands = operand_list(end);
     const std::uint64_t arity = form->arity + controls;
+    std::vector<Operand> operands;
+    if (arity == 0 && current_.is(";")) {
+        end = advance().offset;  // inv @ gphase(a);
+    } else {
+        operands = operand_list(end);
+    }
     if (operands.size() != arity) {
         fail(operands.size() > arity ? operands[arity].offset : end,
              "the modified " + quoted(name.text) + " acts on " + std::to_string(arity) +
