@@ -21,6 +21,7 @@
 #include "zel/core/cancel.hpp"
 #include "zel/core/circuit.hpp"
 #include "zel/core/error.hpp"
+#include "zel/core/fusion.hpp"
 #include "zel/core/observable.hpp"
 #include "zel/core/output.hpp"
 #include "zel/core/parallel.hpp"
@@ -268,6 +269,9 @@ template <>
 class type_caster<zel::ZarnikState> : public zel::python::BuiltInstanceCaster<zel::ZarnikState> {};
 template <>
 class type_caster<zel::ZarnikGraph> : public zel::python::BuiltInstanceCaster<zel::ZarnikGraph> {};
+template <>
+class type_caster<zel::FusedCircuit> : public zel::python::BuiltInstanceCaster<zel::FusedCircuit> {
+};
 template <>
 class type_caster<zel::Operation> : public zel::python::BuiltInstanceCaster<zel::Operation> {};
 template <>
