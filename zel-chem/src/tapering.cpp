@@ -96,9 +96,9 @@ std::vector<Z2Symmetry> find_z2_symmetries(const PauliSum& sum, std::size_t num_
             continue;
         }
         const auto pivot = static_cast<std::size_t>(std::countr_zero(x));
-        for (std::size_t k = 0; k < rows.size(); ++k) {
-            if ((rows[k] >> pivot) & 1) {
-                rows[k] ^= x;
+        for (auto& row : rows) {
+            if ((row >> pivot) & 1) {
+                row ^= x;
             }
         }
         rows.push_back(x);

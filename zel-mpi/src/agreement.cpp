@@ -29,7 +29,8 @@ std::string message_of(const std::exception_ptr& failure) {
                             std::chrono::milliseconds timeout) {
     const std::string text = "zel: process " + std::to_string(rank) + " failed: " + message +
                              "; the other processes did not reach the agreement within " +
-                             std::to_string(timeout.count() / 1000.0) + " s, aborting the job\n";
+                             std::to_string(static_cast<double>(timeout.count()) / 1000.0) +
+                             " s, aborting the job\n";
     std::fwrite(text.data(), 1, text.size(), stderr);
     std::fflush(stderr);
     MPI_Abort(comm, 1);
@@ -53,7 +54,7 @@ AgreementComm::~AgreementComm() {
     }
 }
 
-void agree(MPI_Comm comm, std::exception_ptr failure, std::chrono::milliseconds timeout) {
+void agree(MPI_Comm comm, const std::exception_ptr& failure, std::chrono::milliseconds timeout) {
     int rank = 0;
     int size = 1;
     check_mpi(MPI_Comm_rank(comm, &rank), "MPI_Comm_rank");

@@ -54,7 +54,7 @@ class DistributedError : public Error {
 /// every rank; otherwise rethrows `failure` where it is set and throws DistributedError on the
 /// other ranks, after the message of the lowest failing rank has been shared. A failing rank
 /// that the others do not join within `timeout` ends the job as the file's comment says.
-void agree(MPI_Comm comm, std::exception_ptr failure,
+void agree(MPI_Comm comm, const std::exception_ptr& failure,
            std::chrono::milliseconds timeout = AGREEMENT_TIMEOUT);
 
 /// Runs `step()` on the calling rank, then `agree`s on its outcome; returns its result.
