@@ -221,8 +221,8 @@ void Reader::body_call(std::size_t depth) {
         if (current_.is("[")) {
             fail(current_, "qubit arguments of a gate take no index");
         }
-        for (std::size_t k = 0; k < qubits.size(); ++k) {
-            if (qubits[k] == found->second && !barrier) {
+        for (const std::uint64_t qubit : qubits) {
+            if (qubit == found->second && !barrier) {
                 fail(argument,
                      quoted(name.text) + " uses qubit " + quoted(argument.text) + " twice");
             }

@@ -220,6 +220,7 @@ void Reader::emit(const Token& name, const GateForm& form, const GateDefinition*
     }
     for (std::uint64_t k = 0; k < count; ++k) {
         std::vector<std::uint64_t> qubits;
+        qubits.reserve(operands.size());
         for (const Operand& operand : operands) {
             qubits.push_back(operand.qubit(k));
         }
