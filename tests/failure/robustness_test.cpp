@@ -4,13 +4,18 @@
 // machine can give, and library errors (never standard-library texts) for sizes out of reach.
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
+#include <fstream>
 #include <limits>
 #include <optional>
 #include <string>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -288,6 +293,51 @@ TEST_F(Robustness, StatesBeyondAvailableMemoryThrowBeforeTheyAreTouched) {
     }
     EXPECT_THROW(detail::check_available(*available + 1), AllocationError);
     EXPECT_NO_THROW(detail::check_available(detail::CHECKED_FROM - 1));
+}
+
+// Joins the memory cgroup `group`, fills a state of 2^26 amplitudes and copies it; exits 0 when
+// the copy throws AllocationError (a kill by the cgroup's out-of-memory killer is a signal).
+[[noreturn]] void fill_and_copy_in(const std::string& group) {
+    std::ofstream(group + "/cgroup.procs") << ::getpid() << std::flush;
+    ZarnikState state(26);
+    for (auto& amplitude : state.amplitudes_mut()) {
+        amplitude = {1.0, 0.0};
+    }
+    try {
+        const ZarnikState copy(state);
+        std::_Exit(copy.amplitudes()[0].real() == 1.0 ? 3 : 4);
+    } catch (const AllocationError&) {
+        std::_Exit(0);
+    }
+}
+
+// The report this guards: copying a large state that fits once but not twice ended the process
+// by the out-of-memory killer, since the copy's pages are promised lazily and taken when written.
+// A child process runs in a memory cgroup of 1.5 GiB, fills a state of 1 GiB (2^26 amplitudes)
+// and copies it: the copy must throw AllocationError, not be killed. Needs root and a writable
+// cgroup v1 memory hierarchy (CI has both); skipped elsewhere.
+TEST_F(Robustness, CopyBeyondTheMemoryCgroupThrowsInsteadOfBeingKilled) {
+    // One fixed name: the death test's child runs this body again and must find the same group.
+    const std::string group = "/sys/fs/cgroup/memory/zel-robustness-copy";
+    if (::geteuid() != 0 || (::mkdir(group.c_str(), 0755) != 0 && errno != EEXIST)) {
+        GTEST_SKIP() << "no writable cgroup v1 memory hierarchy";
+    }
+    constexpr std::uint64_t LIMIT = std::uint64_t{3} << 29;  // 1.5 GiB
+    bool limited = false;
+    {
+        std::ofstream(group + "/memory.limit_in_bytes") << LIMIT;
+        std::ifstream in(group + "/memory.limit_in_bytes");
+        std::uint64_t read_back = 0;
+        limited = static_cast<bool>(in >> read_back) && read_back == LIMIT;
+    }
+    if (limited) {
+        GTEST_FLAG_SET(death_test_style, "threadsafe");
+        EXPECT_EXIT(fill_and_copy_in(group), ::testing::ExitedWithCode(0), "");
+    }
+    ::rmdir(group.c_str());
+    if (!limited) {
+        GTEST_SKIP() << "the memory cgroup takes no limit here";
+    }
 }
 
 }  // namespace
