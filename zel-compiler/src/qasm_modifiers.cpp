@@ -30,8 +30,8 @@ namespace {
 std::vector<Operation> inverted(const std::vector<Operation>& ops) {
     std::vector<Operation> result;
     result.reserve(ops.size());
-    for (auto it = ops.rbegin(); it != ops.rend(); ++it) {
-        Operation op = inverse(*it);
+    for (std::size_t k = ops.size(); k-- > 0;) {
+        Operation op = inverse(ops[k]);
         // Negating a NaN flips its sign bit; every NaN angle reads as the one quiet NaN.
         for (double& param : op.params) {
             param = std::isnan(param) ? std::numeric_limits<double>::quiet_NaN() : param;
@@ -184,27 +184,31 @@ void Reader::emit_modified(const Token& name, const GateForm& form,
     std::vector<Operation> ops;
     capture_ = &ops;
     emit_form(name, form, angles,
-              std::vector<std::uint64_t>(qubits.begin() + controls, qubits.end()));
+              std::vector<std::uint64_t>(qubits.begin() + static_cast<std::ptrdiff_t>(controls),
+                                         qubits.end()));
     capture_ = nullptr;
     std::uint64_t next_control = controls;
-    for (auto it = modifiers_->rbegin(); it != modifiers_->rend(); ++it) {
-        const std::string_view word = it->word.text;
+    for (std::size_t m = modifiers_->size(); m-- > 0;) {
+        const Modifier& modifier = (*modifiers_)[m];
+        const std::string_view word = modifier.word.text;
         if (word == "inv") {
             ops = inverted(ops);
         } else if (word == "pow") {
-            const std::vector<Operation> once = it->count < 0 ? inverted(ops) : ops;
-            const std::uint64_t times =
-                it->count < 0 ? 0 - static_cast<std::uint64_t>(it->count) : it->count;
+            const std::vector<Operation> once = modifier.count < 0 ? inverted(ops) : ops;
+            const std::uint64_t times = modifier.count < 0
+                                            ? 0 - static_cast<std::uint64_t>(modifier.count)
+                                            : modifier.count;
             if (!once.empty() && times > QASM_MAX_EXPANDED_OPERATIONS / once.size()) {
-                fail(it->word, "'pow' would make more than " +
-                                   std::to_string(QASM_MAX_EXPANDED_OPERATIONS) + " operations");
+                fail(modifier.word, "'pow' would make more than " +
+                                        std::to_string(QASM_MAX_EXPANDED_OPERATIONS) +
+                                        " operations");
             }
             ops.clear();
             for (std::uint64_t k = 0; k < times; ++k) {
                 ops.insert(ops.end(), once.begin(), once.end());
             }
         } else {
-            for (std::int64_t k = 0; k < it->count; ++k) {
+            for (std::int64_t k = 0; k < modifier.count; ++k) {
                 const std::uint64_t control = qubits[--next_control];
                 std::vector<Operation> result;
                 if (word == "negctrl") {
