@@ -215,6 +215,15 @@ void check_available(std::size_t bytes) {
     if (bytes < CHECKED_FROM) {
         return;
     }
+    // A request beyond the address-space or data limit cannot succeed whatever the process uses
+    // now: refuse it before reading any file, which takes memory of its own (under a tight limit
+    // that allocation is what would fail).
+    for (const int resource : {RLIMIT_AS, RLIMIT_DATA}) {
+        const auto limit = rlimit_room(resource, 0);
+        if (limit && bytes > *limit) {
+            throw AllocationError(bytes);
+        }
+    }
     const auto room = available_memory();
     if (room && bytes > *room) {
         throw AllocationError(bytes);
