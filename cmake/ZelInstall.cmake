@@ -15,10 +15,13 @@ set(zel_installed_libraries zel_core zel_neural zel_compiler)
 set(zel_installed_components core neural compiler)
 set(ZEL_PC_CHEM_LIBS "")
 set(ZEL_PC_CHEM_NAME "")
+set(ZEL_PC_CHEM_DEPS "")
 if(TARGET zel_chem)
     list(APPEND zel_installed_libraries zel_chem)
     list(APPEND zel_installed_components chem)
+    # zel-chem comes with zel-neural's optimisers, which link NLopt.
     set(ZEL_PC_CHEM_LIBS "-lzel_chem ")
+    set(ZEL_PC_CHEM_DEPS " -lnlopt")
     set(ZEL_PC_CHEM_NAME ", zel-chem")
 endif()
 
