@@ -422,6 +422,11 @@ TEST(QasmModifiers, MapOntoTheControlledAndInverseKinds) {
         {"pow(2) @ t q[1];", {op(GateKind::S, {1})}},
         {"pow(-1) @ t q[1];", {op(GateKind::TDG, {1})}},
         {"pow(0) @ h q[1];", {}},
+        {"pow(3) @ h q[1];", {op(GateKind::H, {1}), op(GateKind::H, {1}), op(GateKind::H, {1})}},
+        // A rotation's power is one rotation by the multiplied angle.
+        {"pow(3) @ rx(0.7) q[1];", {op(GateKind::RX, {1}, {3 * 0.7})}},
+        {"pow(-2) @ ctrl @ rz(0.7) a, q[0];", {op(GateKind::CRZ, {2, 0}, {-2 * 0.7})}},
+        {"pow(5) @ cp(0.3) a, q[0];", {op(GateKind::CP, {2, 0}, {5 * 0.3})}},
         {"inv @ ctrl @ ry(0.7) a, q[0];", {op(GateKind::CRY, {2, 0}, {-0.7})}},
         {"ctrl @ x a, q;", {op(GateKind::CX, {2, 0}), op(GateKind::CX, {2, 1})}},
     };
@@ -436,6 +441,15 @@ TEST(QasmModifiers, MapOntoTheControlledAndInverseKinds) {
     }
 }
 
+TEST(QasmModifiers, PowerOfARotationIsOneOperation) {
+    const zel::ZarnikGraph circuit = zel::read_open_qasm(
+                                         "OPENQASM 3.0;\ninclude \"stdgates.inc\";\nqubit[1] q;\n"
+                                         "pow(-655369) @ rx(0.25) q[0];\n")
+                                         .circuit;
+    ASSERT_EQ(circuit.gate_count(), 1U);
+    EXPECT_EQ(circuit.operations[0].params, std::vector<double>{-655369 * 0.25});
+}
+
 TEST(QasmModifiers, RefusalsNameTheModifier) {
     const std::string v3 = "OPENQASM 3.0;\ninclude \"stdgates.inc\";\nqubit[3] q;\n";
     const std::vector<std::pair<std::string, std::string>> cases = {
@@ -444,6 +458,8 @@ TEST(QasmModifiers, RefusalsNameTheModifier) {
         {v3 + "ctrl @ ctrl @ rz(1) q[0], q[1], q[2];",
          "line 4, column 1: 'ctrl @' cannot be applied to 'rz': CRZ has no controlled kind"},
         {v3 + "pow(0.5) @ x q[0];", "line 4, column 5: 'pow' takes an integer, found '0.5'"},
+        {v3 + "pow(4194305) @ h q[0];",
+         "line 4, column 1: 'pow' would make more than 4194304 operations"},
         {v3 + "ctrl @ x q[0];", "line 4, column 14: the modified 'x' acts on 2 qubits, found 1"},
         {v3 + "gate g a { x a; }\nctrl @ g q[0], q[1];",
          "line 5, column 8: modifiers apply to standard gates only, not to the definition 'g'"},

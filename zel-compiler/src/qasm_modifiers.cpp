@@ -3,7 +3,7 @@
 // from the innermost (nearest the gate) outwards, each mapping operations onto kinds of the
 // gate table: a control turns every operation into its controlled kind (GPHASE into P on the
 // control), a negated control adds X on the control before and after, inv reverses the list and
-// inverts each operation, pow repeats it.
+// inverts each operation, pow repeats it (or, for a rotation, multiplies its angle).
 
 #include <cmath>
 #include <cstddef>
@@ -44,6 +44,21 @@ std::vector<Operation> inverted(const std::vector<Operation>& ops) {
         result.push_back(std::move(op));
     }
     return result;
+}
+
+// Whether the operation is exp(-i theta G) for its one parameter theta and a fixed generator G,
+// so that its k-th power is the same kind at k theta.
+bool is_one_parameter_group(const Operation& op) {
+    const GateInfo& info = gate_info(op.gate.kind);
+    return info.param_count == 1 && info.generator != GeneratorForm::None && op.params.size() == 1;
+}
+
+Operation scaled(Operation op, double times) {
+    op.params[0] *= times;
+    if (gate_info(op.gate.kind).has_angle) {
+        op.gate.angle = op.params[0];
+    }
+    return op;
 }
 
 }  // namespace
@@ -198,6 +213,11 @@ void Reader::emit_modified(const Token& name, const GateForm& form,
             const std::uint64_t times = modifier.count < 0
                                             ? 0 - static_cast<std::uint64_t>(modifier.count)
                                             : modifier.count;
+            if (once.size() == 1 && times > 0 && is_one_parameter_group(once[0])) {
+                // exp(-i theta G)^k = exp(-i k theta G): one operation, whatever k.
+                ops = {scaled(once[0], static_cast<double>(times))};
+                continue;
+            }
             if (!once.empty() && times > QASM_MAX_EXPANDED_OPERATIONS / once.size()) {
                 fail(modifier.word, "'pow' would make more than " +
                                         std::to_string(QASM_MAX_EXPANDED_OPERATIONS) +
