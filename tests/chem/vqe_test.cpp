@@ -1,0 +1,270 @@
+#include "zel/chem/vqe.hpp"
+
+#include <cmath>
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "zel/chem/exact.hpp"
+#include "zel/chem/fcidump.hpp"
+#include "zel/chem/reference.hpp"
+#include "zel/core/error.hpp"
+#include "zel/core/output.hpp"
+#include "zel/core/simulator.hpp"
+
+namespace zel::chem {
+namespace {
+
+constexpr double CHEMICAL_ACCURACY = 1.6e-3;
+
+/// A test molecule, optionally cut to an active space (0 orbitals: all of them).
+struct Molecule {
+    const char* file;
+    std::uint64_t active_electrons = 0;
+    std::size_t active_orbitals = 0;
+};
+
+Fcidump load(const Molecule& m) {
+    Fcidump data = read_fcidump(std::string(ZEL_CHEM_TEST_DATA) + "/" + m.file + ".fcidump");
+    return m.active_orbitals == 0 ? data
+                                  : active_space(data, m.active_electrons, m.active_orbitals);
+}
+
+double exact_energy(const Fcidump& data) {
+    return exact_ground_state(data.integrals, data.sector()).energy;
+}
+
+// LiH with its 1s core frozen (10 qubits, 2 electrons; the whole molecule takes some 30 ADAPT
+// iterations on 12 qubits, too long for a unit test), and also without its highest orbital.
+const Molecule H2{"h2_0.735"};
+const Molecule H2_STRETCHED{"h2_2.5"};
+const Molecule LIH{"lih_1.595", 2, 5};
+const Molecule LIH_ACTIVE{"lih_1.595", 2, 4};
+
+TEST(AdaptVqe, ReachesChemicalAccuracy) {
+    struct Case {
+        Molecule molecule;
+        AdaptPool pool;
+        Mapping mapping;
+        SpinOrdering ordering;
+        Reduction reduction;
+    };
+    const Case cases[] = {
+        {H2, AdaptPool::Fermionic, Mapping::JordanWigner, SpinOrdering::Blocked, Reduction::None},
+        {H2_STRETCHED, AdaptPool::Fermionic, Mapping::JordanWigner, SpinOrdering::Blocked,
+         Reduction::None},
+        {LIH, AdaptPool::Fermionic, Mapping::JordanWigner, SpinOrdering::Blocked, Reduction::None},
+        {H2, AdaptPool::GeneralizedFermionic, Mapping::BravyiKitaev, SpinOrdering::Interleaved,
+         Reduction::None},
+        {H2_STRETCHED, AdaptPool::Qubit, Mapping::JordanWigner, SpinOrdering::Interleaved,
+         Reduction::None},
+        {LIH_ACTIVE, AdaptPool::PauliString, Mapping::JordanWigner, SpinOrdering::Blocked,
+         Reduction::None},
+        {LIH, AdaptPool::Fermionic, Mapping::Parity, SpinOrdering::Blocked, Reduction::TwoQubit},
+        {H2_STRETCHED, AdaptPool::Fermionic, Mapping::JordanWigner, SpinOrdering::Blocked,
+         Reduction::Tapering},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.molecule.file) + " pool " +
+                     std::string(adapt_pool_name(c.pool)) + " " +
+                     std::string(mapping_name(c.mapping)));
+        const Fcidump data = load(c.molecule);
+        const VqeProblem problem =
+            make_vqe_problem(data.integrals, data.sector(), c.mapping, c.ordering, c.reduction);
+        std::size_t callbacks = 0;
+        AdaptOptions options;
+        options.pool = c.pool;
+        options.callback = [&](const AdaptIteration& it) {
+            ++callbacks;
+            EXPECT_EQ(it.iteration, callbacks);
+        };
+        const AdaptResult result = adapt_vqe(problem, options);
+        const double exact = exact_energy(data);
+        EXPECT_LT(std::abs(result.energy - exact), CHEMICAL_ACCURACY);
+        EXPECT_GE(result.energy, exact - 1e-9);  // variational
+        EXPECT_EQ(result.stop, AdaptStop::GradientNorm);
+        EXPECT_LE(result.final_gradient_norm, options.gradient_tolerance);
+        EXPECT_EQ(callbacks, result.iterations.size());
+        EXPECT_EQ(result.parameters.size(), result.iterations.size());
+        ASSERT_FALSE(result.iterations.empty());
+        EXPECT_EQ(result.iterations.back().energy, result.energy);
+        // The energy never rises: each re-optimisation starts where the previous one ended.
+        double previous = result.reference_energy;
+        for (const AdaptIteration& it : result.iterations) {
+            EXPECT_LE(it.energy, previous + 1e-12);
+            previous = it.energy;
+        }
+        // The exported form of the circuit prepares the same state from |0...0>.
+        const ZarnikGraph circuit = prepared_circuit(result.ansatz, problem.reference_index);
+        EXPECT_NEAR(
+            evaluate_circuit_energy(ZarnikState(problem.num_qubits), circuit, problem.hamiltonian),
+            result.energy, 1e-10);
+    }
+}
+
+TEST(AdaptVqe, StopsAtTheOperatorLimitAndOnSmallEnergyChanges) {
+    const Fcidump data = load(LIH_ACTIVE);
+    const VqeProblem problem = make_vqe_problem(data.integrals, data.sector());
+    AdaptOptions options;
+    options.max_operators = 1;
+    const AdaptResult one = adapt_vqe(problem, options);
+    EXPECT_EQ(one.stop, AdaptStop::MaxOperators);
+    EXPECT_EQ(one.iterations.size(), 1U);
+
+    options.max_operators = 100;
+    options.energy_tolerance = 1.0;  // any step is smaller than a hartree
+    const AdaptResult coarse = adapt_vqe(problem, options);
+    EXPECT_EQ(coarse.stop, AdaptStop::EnergyChange);
+    EXPECT_EQ(coarse.iterations.size(), 1U);
+}
+
+TEST(AdaptVqe, RepeatsBitForBitOnOneAndTwoThreads) {
+    const Fcidump data = load(LIH);
+    const VqeProblem problem = make_vqe_problem(data.integrals, data.sector());
+    AdaptOptions options;
+    options.vqe.threads = 1;
+    const AdaptResult one = adapt_vqe(problem, options);
+    options.vqe.threads = 2;
+    const AdaptResult two = adapt_vqe(problem, options);
+    EXPECT_EQ(one.energy, two.energy);
+    EXPECT_EQ(one.parameters, two.parameters);
+    ASSERT_EQ(one.iterations.size(), two.iterations.size());
+    for (std::size_t i = 0; i < one.iterations.size(); ++i) {
+        EXPECT_EQ(one.iterations[i].pool_index, two.iterations[i].pool_index);
+        EXPECT_EQ(one.iterations[i].energy, two.iterations[i].energy);
+    }
+}
+
+TEST(FixedAnsatz, UccsdAndKUpccgsdReachTheExactEnergy) {
+    struct Case {
+        Molecule molecule;
+        std::size_t layers;  // 0: UCCSD
+        double tolerance;
+    };
+    const Case cases[] = {
+        {H2, 0, 1e-3},
+        {LIH, 0, 1e-3},
+        {H2_STRETCHED, 1, CHEMICAL_ACCURACY},
+        {LIH_ACTIVE, 2, CHEMICAL_ACCURACY},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.molecule.file) + " layers " + std::to_string(c.layers));
+        const Fcidump data = load(c.molecule);
+        const VqeProblem problem = make_vqe_problem(data.integrals, data.sector());
+        const VqeResult result =
+            c.layers == 0 ? uccsd(problem) : k_upccgsd(problem, c.layers, VqeOptions{});
+        const double exact = exact_energy(data);
+        EXPECT_LT(std::abs(result.energy - exact), c.tolerance);
+        EXPECT_GE(result.energy, exact - 1e-9);
+        EXPECT_LT(result.energy, result.reference_energy);
+        EXPECT_EQ(result.parameters.size(), result.operators.size());
+        EXPECT_TRUE(converged(result.optimization.reason));
+    }
+}
+
+TEST(FixedAnsatz, DerivativeFreeOptimisersWorkOnHydrogen) {
+    const Fcidump data = load(H2);
+    const VqeProblem problem = make_vqe_problem(data.integrals, data.sector());
+    for (const VqeOptimizer optimizer : {VqeOptimizer::NelderMead, VqeOptimizer::Cobyla}) {
+        SCOPED_TRACE(std::string(vqe_optimizer_name(optimizer)));
+        VqeOptions options;
+        options.optimizer = optimizer;
+        options.optimize.energy_tolerance = 1e-10;
+        EXPECT_LT(std::abs(uccsd(problem, options).energy - exact_energy(data)), 1e-4);
+    }
+}
+
+TEST(AdaptStrategyTest, GrowsTheCircuitInTheSearchLoop) {
+    const Fcidump data = load(H2);
+    const VqeProblem problem = make_vqe_problem(data.integrals, data.sector());
+    AdaptStrategy strategy(problem);
+    LoopOptions loop;
+    loop.output = &null_output();
+    loop.progress_interval = 0;
+    const LoopResult result =
+        run_zarnik_loop(ZarnikState(problem.num_qubits),
+                        basis_state_circuit(problem.reference_index, problem.num_qubits),
+                        problem.hamiltonian, strategy, loop);
+    EXPECT_TRUE(result.converged);
+    EXPECT_LT(std::abs(result.energy - exact_energy(data)), CHEMICAL_ACCURACY);
+    EXPECT_EQ(strategy.parameters().size(), strategy.chosen().size());
+    EXPECT_FALSE(strategy.chosen().empty());
+}
+
+TEST(VqeOptionsTest, BadSettingsAreRefusedWithTheirReason) {
+    const Fcidump data = load(H2);
+    const VqeProblem problem = make_vqe_problem(data.integrals, data.sector());
+    struct Case {
+        std::function<void(AdaptOptions&)> change;
+        const char* message;
+    };
+    const Case cases[] = {
+        {[](AdaptOptions& o) {
+             o.gradient_tolerance = -1.0;
+         },
+         "ADAPT-VQE: gradient_tolerance must be finite and non-negative"},
+        {[](AdaptOptions& o) {
+             o.gradient_tolerance = NAN;
+         },
+         "ADAPT-VQE: gradient_tolerance must be finite and non-negative"},
+        {[](AdaptOptions& o) {
+             o.energy_tolerance = INFINITY;
+         },
+         "ADAPT-VQE: energy_tolerance must be finite and non-negative"},
+        {[](AdaptOptions& o) {
+             o.max_operators = 0;
+         },
+         "ADAPT-VQE: max_operators must be at least 1"},
+        {[](AdaptOptions& o) {
+             o.vqe.optimize.gradient_tolerance = -1e-3;
+         },
+         "VQE options: gradient tolerance must be finite and non-negative"},
+        {[](AdaptOptions& o) {
+             o.vqe.optimize.energy_tolerance = NAN;
+         },
+         "VQE options: energy tolerance must be finite and non-negative"},
+        {[](AdaptOptions& o) {
+             o.vqe.optimize.max_evaluations = 0;
+         },
+         "VQE options: max_evaluations must be at least 1"},
+    };
+    for (const Case& c : cases) {
+        AdaptOptions options;
+        c.change(options);
+        try {
+            adapt_vqe(problem, options);
+            ADD_FAILURE() << "no exception for " << c.message;
+        } catch (const InvalidArgument& e) {
+            EXPECT_STREQ(e.what(), c.message);
+        }
+        EXPECT_THROW(AdaptStrategy(problem, options), InvalidArgument);
+    }
+    try {
+        k_upccgsd(problem, 0);
+        ADD_FAILURE();
+    } catch (const InvalidArgument& e) {
+        EXPECT_STREQ(e.what(), "k-UpCCGSD: layers must be at least 1");
+    }
+    try {
+        make_vqe_problem(data.integrals, data.sector(), Mapping::JordanWigner,
+                         SpinOrdering::Blocked, Reduction::TwoQubit);
+        ADD_FAILURE();
+    } catch (const InvalidArgument& e) {
+        EXPECT_STREQ(e.what(),
+                     "two-qubit reduction: needs the parity mapping with blocked spin ordering");
+    }
+    // No electrons: every excitation is empty, so is the pool.
+    const VqeProblem empty = make_vqe_problem(data.integrals, Sector{0, 0});
+    try {
+        adapt_vqe(empty);
+        ADD_FAILURE();
+    } catch (const InvalidArgument& e) {
+        EXPECT_STREQ(e.what(), "ADAPT-VQE: the pool is empty");
+    }
+}
+
+}  // namespace
+}  // namespace zel::chem
