@@ -9,7 +9,9 @@
 // message is short, valid UTF-8 and spelled "line L, column C: reason". A circuit it returns has
 // exactly the qubits each kind needs, distinct and inside the register, the parameters
 // `add_gate` gives, and nothing `validate` finds beyond non-finite angles; it exports to a text
-// that reads back to the same circuit, bit for bit, and exports to the same text again.
+// that reads back to the same circuit, bit for bit, and exports to the same text again. The whole
+// program (measurements, resets, conditions) exports to a text that reads back to the same
+// instructions.
 
 #include <bit>
 #include <cmath>
@@ -192,11 +194,59 @@ inline std::string check_circuit(std::string_view text, const ZarnikGraph& circu
     return "";
 }
 
+/// Compares the instructions of two programs: gates bit for bit as `compare` does, the rest
+/// exactly. "" when equal, else the first difference.
+inline std::string compare_instructions(const QasmProgram& a, const QasmProgram& b) {
+    if (a.instructions.size() != b.instructions.size() || a.num_clbits != b.num_clbits) {
+        return "instruction or bit counts differ";
+    }
+    ZarnikGraph gates_a;
+    ZarnikGraph gates_b;
+    gates_a.num_qubits = a.circuit.num_qubits;
+    gates_b.num_qubits = b.circuit.num_qubits;
+    for (std::size_t k = 0; k < a.instructions.size(); ++k) {
+        const QasmInstruction& x = a.instructions[k];
+        const QasmInstruction& y = b.instructions[k];
+        if (x.kind != y.kind || x.qubit != y.qubit || x.bit != y.bit ||
+            x.condition != y.condition) {
+            return "instruction " + std::to_string(k) + " differs";
+        }
+        if (x.kind == QasmInstructionKind::Gate) {
+            gates_a.operations.push_back(x.operation);
+            gates_b.operations.push_back(y.operation);
+        }
+    }
+    return compare(gates_a, gates_b);
+}
+
+/// The program-level promises: a program that is not terminal has no circuit operations and no
+/// measurements, and the program exports to a text that reads back to the same instructions.
+inline std::string check_instructions(const QasmProgram& program) {
+    if (!program.terminal &&
+        (!program.circuit.operations.empty() || !program.measurements.empty())) {
+        return "a program with mid-circuit instructions also has a circuit";
+    }
+    if (program.instructions.size() > MAX_ROUND_TRIP_OPERATIONS) {
+        return "";
+    }
+    try {
+        const QasmProgram again = read_open_qasm(to_open_qasm(program));
+        if (std::string problem = compare_instructions(program, again); !problem.empty()) {
+            return "export and import changed the program: " + problem;
+        }
+    } catch (const std::exception& error) {
+        return std::string("the program's export does not read back: ") + error.what();
+    }
+    return "";
+}
+
 /// Runs every promise on `text`: "" when all hold, else a description of the first broken one.
 inline std::string check_program(std::string_view text) {
     ZarnikGraph circuit;
+    QasmProgram program;
     try {
-        circuit = read_open_qasm(text).circuit;
+        program = read_open_qasm(text);
+        circuit = program.circuit;
     } catch (const ParseError& error) {
         return check_error(text, error);
     } catch (const std::exception& error) {
@@ -221,7 +271,7 @@ inline std::string check_program(std::string_view text) {
     if (to_open_qasm(again) != exported) {
         return "the export of the re-read circuit differs";
     }
-    return "";
+    return check_instructions(program);
 }
 
 }  // namespace zel::qasm_fuzz

@@ -305,12 +305,7 @@ void Reader::apply(const Token& at, Operation op) {
         return;
     }
     for (const std::uint64_t qubit : op.qubits) {
-        if (const auto found = measured_at_.find(qubit); found != measured_at_.end()) {
-            qasm::fail_at(program_, call_site_,
-                          "mid-circuit measurement is not supported yet: a gate acts on qubit " +
-                              std::to_string(qubit) + " after its measurement on line " +
-                              std::to_string(position_of(program_, found->second).line));
-        }
+        dynamic_ = dynamic_ || measured_.contains(qubit);
     }
     if (parameters_ != nullptr) {
         if (expanded_operations_ >= QASM_MAX_EXPANDED_OPERATIONS) {
@@ -321,7 +316,17 @@ void Reader::apply(const Token& at, Operation op) {
         }
         ++expanded_operations_;
     }
-    circuit_.add(std::move(op));
+    if (!dynamic_) {
+        circuit_.add(op);
+    }
+    QasmInstruction instruction;
+    instruction.operation = std::move(op);
+    record(std::move(instruction));
+}
+
+void Reader::record(QasmInstruction instruction) {
+    instruction.condition = condition_;
+    instructions_.push_back(std::move(instruction));
 }
 
 void Reader::add_phase(double phase) {
@@ -405,13 +410,23 @@ void Reader::record_measurements(const Token& at, const Operand& qubits, const O
     broadcast_operations_ += count;
     for (std::uint64_t k = 0; k < count; ++k) {
         const std::uint64_t qubit = qubits.qubit(k);
-        if (const auto found = measured_at_.find(qubit); found != measured_at_.end()) {
-            fail(at, "mid-circuit measurement is not supported yet: qubit " + qubits.qubit_name(k) +
-                         " is measured again after line " +
-                         std::to_string(position_of(program_, found->second).line));
+        const std::uint64_t bit = bits.qubit(k);
+        // A condition is read once for its whole statement or block, while the instructions
+        // under it are tested one by one: a bit it tests must not change under it.
+        if (condition_ && bit >= condition_->first_bit &&
+            bit - condition_->first_bit < condition_->num_bits) {
+            fail(at,
+                 "a measurement under a condition cannot write a bit that the condition "
+                 "tests (" +
+                     bits.qubit_name(k) + ")");
         }
-        measured_at_.emplace(qubit, at.offset + source_base_);
+        dynamic_ = dynamic_ || !measured_.insert(qubit).second;
         measurements_.push_back(Measurement{qubit, bits.qubit(k)});
+        QasmInstruction instruction;
+        instruction.kind = QasmInstructionKind::Measure;
+        instruction.qubit = qubit;
+        instruction.bit = bit;
+        record(std::move(instruction));
     }
 }
 

@@ -117,8 +117,7 @@ std::optional<std::string> unsupported_statement(std::string_view word) {
         return std::find(words.begin(), words.end(), word) != words.end();
     };
     if (word == "reset") {
-        return "'reset' is not supported yet: a circuit holds unitary gates and terminal "
-               "measurements only";
+        return "'reset' is not unitary";
     }
     if (word == "delay" || word == "box") {
         return "'" + name + "' is not supported: a circuit has no timing";
@@ -129,8 +128,11 @@ std::optional<std::string> unsupported_statement(std::string_view word) {
     if (one_of({"def", "extern", "defcal", "cal", "defcalgrammar"})) {
         return "subroutines and calibrations ('" + name + "') are not supported";
     }
-    if (word == "if" || word == "else") {
-        return "classical control ('" + name + "') is not supported yet";
+    if (word == "if") {
+        return "classical control ('if') is not unitary";
+    }
+    if (word == "else") {
+        return "'else' must follow the statement or block of an 'if'";
     }
     if (one_of(
             {"for", "while", "switch", "case", "default", "break", "continue", "end", "return"})) {

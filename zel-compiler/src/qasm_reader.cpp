@@ -32,9 +32,22 @@ QasmProgram Reader::read() {
     }
     circuit_.num_qubits = total_qubits_;
     if (global_phase_ != 0.0) {
-        circuit_.add(make_operation(GateKind::GPHASE, {}, {global_phase_}));
+        Operation phase = make_operation(GateKind::GPHASE, {}, {global_phase_});
+        QasmInstruction instruction;
+        instruction.operation = phase;
+        instructions_.push_back(std::move(instruction));
+        circuit_.add(std::move(phase));
     }
-    return QasmProgram{std::move(circuit_), std::move(measurements_), total_bits_};
+    QasmProgram program;
+    program.circuit.num_qubits = total_qubits_;
+    if (!dynamic_) {
+        program.circuit = std::move(circuit_);
+        program.measurements = std::move(measurements_);
+    }
+    program.num_clbits = total_bits_;
+    program.instructions = std::move(instructions_);
+    program.terminal = !dynamic_;
+    return program;
 }
 
 Token Reader::advance() {
@@ -100,6 +113,10 @@ void Reader::statement(bool first) {
         definition();
     } else if (word == "measure") {
         measure_arrow();
+    } else if (word == "reset") {
+        reset_statement();
+    } else if (word == "if") {
+        conditional();
     } else if (is_modifier(word)) {
         modified_call();
     } else if (const auto reason = unsupported_statement(word)) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "zel/compiler/qasm.hpp"
@@ -204,6 +205,18 @@ class Reader {
     void measure_assignment();
     void record_measurements(const Token& at, const Operand& qubits, const Operand& bits);
     Operand bit_operand();
+    // Adds an instruction under the condition being read, if any.
+    void record(QasmInstruction instruction);
+
+    // Reset and classical control (qasm_control.cpp).
+    void reset_statement();
+    void conditional();
+    ClassicalCondition condition();
+    // One statement under a condition, or a block of them; `keyword` is the 'if' or 'else'.
+    void conditioned_body(const Token& keyword);
+    void conditioned_statement();
+    // The integer a bit or register is compared with: a decimal literal, `true` or `false`.
+    std::uint64_t compared_value();
 
     std::string_view text_;
     Lexer lexer_;
@@ -217,7 +230,11 @@ class Reader {
     bool with_measurements_;
     std::uint64_t total_bits_ = 0;
     std::vector<Measurement> measurements_;
-    std::unordered_map<std::uint64_t, std::size_t> measured_at_;  // qubit -> offset of measure
+    std::unordered_set<std::uint64_t> measured_;  // qubits measured so far
+    std::vector<QasmInstruction> instructions_;
+    std::optional<ClassicalCondition> condition_;  // of the statement being read
+    // Whether the program has a reset, a condition or a measurement that is not terminal.
+    bool dynamic_ = false;
     std::unordered_map<std::string_view, GateDefinition> definitions_;
     std::uint64_t expanded_operations_ = 0;
     // Inside an expansion: the parameters and qubit arguments by name, and whether operations

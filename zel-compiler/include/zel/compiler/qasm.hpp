@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -90,13 +91,61 @@ struct Measurement {
     friend bool operator==(const Measurement&, const Measurement&) = default;
 };
 
-/// A program read by `read_open_qasm`: its unitary part, then its measurements in program order.
+/// What one instruction of a program does.
+enum class QasmInstructionKind {
+    /// Applies `operation`.
+    Gate,
+    /// Measures `qubit` in the computational basis into classical bit `bit`.
+    Measure,
+    /// Measures `qubit` and flips it to |0> when it read 1, recording nothing.
+    Reset,
+};
+
+/// A test of classical bits: bits `first_bit` .. `first_bit + num_bits - 1` read as an unsigned
+/// integer (bit `first_bit` least significant) equal `value` (`equal`) or differ from it
+/// (`!equal`). Bits from 64 on compare against 0.
+struct ClassicalCondition {
+    std::uint64_t first_bit = 0;
+    std::uint64_t num_bits = 1;
+    std::uint64_t value = 1;
+    bool equal = true;
+
+    friend bool operator==(const ClassicalCondition&, const ClassicalCondition&) = default;
+};
+
+/// One statement of a program: a gate, a measurement or a reset, each applied only when its
+/// condition (if any) holds for the bits recorded so far.
+struct QasmInstruction {
+    QasmInstructionKind kind = QasmInstructionKind::Gate;
+    /// The gate, for `Gate`.
+    Operation operation;
+    /// The measured or reset qubit, for `Measure` and `Reset`.
+    std::uint64_t qubit = 0;
+    /// The bit written, for `Measure`.
+    std::uint64_t bit = 0;
+    std::optional<ClassicalCondition> condition;
+
+    friend bool operator==(const QasmInstruction&, const QasmInstruction&) = default;
+};
+
+/// A program read by `read_open_qasm`.
+///
+/// `instructions` hold the whole program in order. When every measurement is terminal (no gate
+/// acts on a measured qubit, no qubit is measured twice) and there is no `reset` and no `if`,
+/// `terminal` is true and the same program is also `circuit` (its unitary part) followed by
+/// `measurements`, for callers that need a circuit. Otherwise `terminal` is false and `circuit`
+/// has no operations and `measurements` is empty: such a program is not one unitary, and only
+/// `run_shots` and `to_open_qasm` take it.
 struct QasmProgram {
     ZarnikGraph circuit;
     std::vector<Measurement> measurements;
     /// The total size of the bit declarations (`bit[n] c;`, `creg c[n];`), each register taking
     /// the next consecutive bit indexes in declaration order, as qubits do.
     std::uint64_t num_clbits = 0;
+    /// Every gate, measurement and reset in program order; empty in a program assembled from
+    /// `circuit` and `measurements` alone, which `run_shots` then reads instead.
+    std::vector<QasmInstruction> instructions;
+    bool terminal = true;
 };
 
 /// An OpenQASM 2.0 or 3 program with its measurements. Version 3 reads as `from_open_qasm`
@@ -108,24 +157,52 @@ struct QasmProgram {
 /// phases of a program are added up and appended as one GPHASE at the end of the circuit.
 ///
 /// Measurements (`measure q -> c;`, `measure q[i] -> c[j];`, and in version 3 also
-/// `c = measure q;`, `c[j] = measure q[i];`) must be terminal: a gate on a measured qubit,
-/// `reset` and `if` are parse errors naming the construct ("mid-circuit measurement is not
-/// supported yet"), as is `opaque`. Throws what `from_open_qasm` throws.
+/// `c = measure q;`, `c[j] = measure q[i];`) may stand anywhere, and so may `reset q;` /
+/// `reset q[i];`. Classical control reads, in version 2.0, `if (c == n) statement;` with `c` a
+/// bit register and `n` a decimal integer, and in version 3 `if (condition) statement` or
+/// `if (condition) { statements }`, optionally followed by `else` and a statement or block,
+/// where the condition is `c == n`, `c != n`, `c[i] == n`, `c[i] != n` (n an integer, `true`
+/// or `false`), `c[i]`, `!c[i]`, or `c` / `!c` for a single bit. The statements under a
+/// condition are gate calls, measurements, resets and barriers; a nested `if`, other
+/// conditions (`&&`, comparisons other than `==` and `!=`, integers and loops) and declarations
+/// under a condition are parse errors naming them, as is `opaque`. Throws what
+/// `from_open_qasm` throws.
 QasmProgram read_open_qasm(std::string_view text);
 
 /// Most classical bits `run_shots` writes per outcome.
 inline constexpr std::uint64_t QASM_MAX_SHOT_BITS = 1U << 16;
 
-/// Counts of `shots` runs of `program` per classical bitstring: the state its circuit prepares
-/// from |0...0> (on `circuit.num_qubits` qubits) is sampled once for all shots with a generator
-/// seeded by `seed`, so the counts are a fixed function of the program, `shots` and `seed`.
+/// Counts of `shots` runs of `program` per classical bitstring. A program whose measurements
+/// are all terminal (`terminal`, or one without `instructions`) is sampled once for all shots:
+/// the state its circuit prepares from |0...0> (on `circuit.num_qubits` qubits) is drawn from
+/// `shots` times with a generator seeded by `seed`. Any other program runs shot by shot: each
+/// shot starts from |0...0> and applies the instructions in order, a measurement drawing its
+/// outcome with the seeded generator (outcome 1 when a uniform draw u in [0, 1) satisfies
+/// u * (p0 + p1) >= p0; an outcome of probability 0 never occurs), collapsing and renormalising
+/// the state, and a condition reading the bits of that shot. The gates before the first
+/// measurement, reset or condition run once for all shots. Either way the counts are a fixed
+/// function of the program, `shots` and `seed`, the same for any thread count.
+///
 /// Each outcome writes its measured qubits into their bits; the key has `num_clbits`
 /// characters, bit c[0] last (as OpenQASM prints a register), unmeasured bits '0'. A program
 /// without bits counts every shot under "". Throws `InvalidArgument` for more than
-/// `QASM_MAX_SHOT_BITS` bits or a measurement outside the program's qubits or bits, and what
-/// `run_circuit` and `sample` throw.
+/// `QASM_MAX_SHOT_BITS` bits, a measurement, reset or condition outside the program's qubits or
+/// bits, or a state whose measured qubit has zero or non-finite probability in total, and what
+/// `run_circuit` and `sample` throw, before any shot is counted.
 std::map<std::string, std::uint64_t> run_shots(const QasmProgram& program, std::uint64_t shots,
                                                std::uint64_t seed);
+
+/// OpenQASM 3.0 text of `program`: the header of `to_open_qasm` for a circuit, with the bits
+/// declared as `bit[n] c;` (`num_clbits` of them; several registers `c0`, `c1`, ... when
+/// conditions test runs of bits, one register per run, in bit order), then one statement per
+/// instruction in order: gates as the circuit export writes them, `c[j] = measure q[i];`,
+/// `reset q[i];`, and a conditioned instruction inside `if (c[j] == 1) { ... }`,
+/// `if (c == n) { ... }` or the same with `!=`. A program without `instructions` is written from
+/// `circuit` and `measurements`. `read_open_qasm` reads the text back into the same
+/// instructions. Throws what `to_open_qasm` throws for a gate, and `InvalidArgument` for a
+/// measurement, reset or condition outside the program's qubits or bits, or two conditions on
+/// runs of bits that overlap without being equal.
+std::string to_open_qasm(const QasmProgram& program);
 
 /// Types that export themselves as OpenQASM 3.0 text through `to_open_qasm`. Kept as the named
 /// form of the export interface: generic code that prints circuits (a report, a tool) constrains
