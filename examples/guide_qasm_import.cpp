@@ -66,8 +66,36 @@ measure q -> c;
     }
     const bool sampled = counts.size() == 2 && counts.contains("000") && counts.contains("111");
 
+    const zel::QasmProgram teleport = zel::read_open_qasm(R"(OPENQASM 2.0;
+include "qelib1.inc";
+qreg q[3];
+creg m0[1];
+creg m1[1];
+creg out[1];
+ry(2 * pi / 3) q[0];
+h q[1];
+cx q[1], q[2];
+cx q[0], q[1];
+h q[0];
+measure q[0] -> m0[0];
+measure q[1] -> m1[0];
+if (m1 == 1) x q[2];
+if (m0 == 1) z q[2];
+measure q[2] -> out[0];
+)");
+    // Each shot is one trajectory; out (the first character) reads 1 in about 3/4 of them.
+    const std::map<std::string, std::uint64_t> teleported = zel::run_shots(teleport, 1000, 7);
+    const std::string written = zel::to_open_qasm(teleport);  // OpenQASM 3 with if blocks
+    const bool kept = zel::read_open_qasm(written).instructions == teleport.instructions;
+    std::uint64_t ones = 0;
+    for (const auto& [bits, count] : teleported) {
+        ones += bits[0] == '1' ? count : 0;
+    }
+    std::cout << written << "out = 1 in " << ones << " of 1000 shots\n";
+
     const bool expected =
-        sampled && circuit.num_qubits == 3 && circuit.gate_count() == 7 &&
+        sampled && kept && !teleport.terminal && ones > 650 && ones < 850 &&
+        circuit.num_qubits == 3 && circuit.gate_count() == 7 &&
         circuit.operations[3].params == std::vector<double>{-std::numbers::pi / 4};
     return same && expected ? 0 : 1;
 }
