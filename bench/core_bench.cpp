@@ -172,6 +172,13 @@ std::int64_t gate_bytes(GateKind kind, std::span<const std::uint64_t> qubits,
         case GateKind::PAULI_ROTATION:
         case GateKind::UNITARY:
             return all;
+        // The excitations read and write the amplitudes they move only.
+        case GateKind::FERMIONIC_SINGLE:
+        case GateKind::QUBIT_SINGLE:
+            return all / 2;
+        case GateKind::FERMIONIC_DOUBLE:
+        case GateKind::QUBIT_DOUBLE:
+            return all / 8;
         case GateKind::Z:
         case GateKind::S:
         case GateKind::T:
@@ -214,6 +221,17 @@ zel::Operation sample_operation(GateKind kind, std::uint64_t n) {
     std::vector<double> params(info.param_count, 0.7);
     if (kind == GateKind::PAULI_ROTATION) {
         return zel::pauli_rotation(std::string("XY").substr(0, k), qubits, 0.7);
+    }
+    if (info.orbitals != 0) {
+        // The orbitals spread over the register: the widest parity strings.
+        const std::vector<std::uint64_t> from = info.orbitals == 2
+                                                    ? std::vector<std::uint64_t>{0}
+                                                    : std::vector<std::uint64_t>{0, n / 2};
+        const std::vector<std::uint64_t> to = info.orbitals == 2
+                                                  ? std::vector<std::uint64_t>{n - 1}
+                                                  : std::vector<std::uint64_t>{n / 2 - 1, n - 1};
+        return info.parity_qubits ? zel::fermionic_excitation(from, to, 0.7)
+                                  : zel::qubit_excitation(from, to, 0.7);
     }
     if (kind == GateKind::UNITARY) {
         const std::size_t d = std::size_t{1} << k;
@@ -857,8 +875,9 @@ void register_all() {
         benchmark::RegisterBenchmark(("kind/" + std::string(info.name)).c_str(), kind_benchmark,
                                      info.kind)
             ->ArgNames({"n"})
-            ->ArgsProduct({info.arity > 2 ? std::vector<std::int64_t>{4, 10, 20, 24}
-                                          : std::vector<std::int64_t>{2, 4, 10, 20, 24}})
+            ->ArgsProduct({info.arity > 2 || info.orbitals > 2
+                               ? std::vector<std::int64_t>{4, 10, 20, 24}
+                               : std::vector<std::int64_t>{2, 4, 10, 20, 24}})
             ->Unit(benchmark::kNanosecond)
             ->UseRealTime();
     }

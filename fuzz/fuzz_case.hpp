@@ -322,6 +322,10 @@ inline std::optional<std::string> gate_stop(const Operation& op, std::uint64_t n
         case GateKind::GPHASE:
         case GateKind::PAULI_ROTATION:
         case GateKind::UNITARY:
+        case GateKind::FERMIONIC_SINGLE:
+        case GateKind::FERMIONIC_DOUBLE:
+        case GateKind::QUBIT_SINGLE:
+        case GateKind::QUBIT_DOUBLE:
             // decode draws the original kinds only, whose stops are bounds reports.
             return std::nullopt;
     }
@@ -374,6 +378,10 @@ inline bool gate_changes_nothing(const Operation& op, std::uint64_t n) {
         case GateKind::GPHASE:
         case GateKind::PAULI_ROTATION:
         case GateKind::UNITARY:
+        case GateKind::FERMIONIC_SINGLE:
+        case GateKind::FERMIONIC_DOUBLE:
+        case GateKind::QUBIT_SINGLE:
+        case GateKind::QUBIT_DOUBLE:
             return false;
     }
     return false;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <numbers>
 #include <random>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -90,6 +91,14 @@ Operation random_operation(GateKind kind, std::uint64_t n, std::mt19937_64& rng)
         }
         return pauli_rotation(letters, random_qubits(n, k, rng), params[0]);
     }
+    if (info.orbitals != 0) {
+        const std::vector<std::uint64_t> orbitals = random_qubits(n, info.orbitals, rng);
+        const std::size_t half = info.orbitals / 2;
+        const std::span<const std::uint64_t> from(orbitals.data(), half);
+        const std::span<const std::uint64_t> to(orbitals.data() + half, half);
+        return info.parity_qubits ? fermionic_excitation(from, to, params[0])
+                                  : qubit_excitation(from, to, params[0]);
+    }
     return make_operation(kind, random_qubits(n, info.arity, rng), params);
 }
 
@@ -132,7 +141,8 @@ class EveryParametricKind : public ::testing::TestWithParam<GateKind> {};
 TEST_P(EveryParametricKind, AdjointGradientMatchesCentralDifferencesAndParameterShift) {
     const GateKind kind = GetParam();
     std::mt19937_64 rng(test::SEED + static_cast<std::uint64_t>(kind));
-    for (std::uint64_t n = std::max<std::uint64_t>(2, gate_info(kind).arity); n <= 5; ++n) {
+    const GateInfo& info = gate_info(kind);
+    for (std::uint64_t n = std::max<std::uint64_t>({2, info.arity, info.orbitals}); n <= 5; ++n) {
         const ZarnikGraph circuit = random_circuit(kind, n, rng);
         const PauliSum h = random_sum(n, 6, rng);
         const ZarnikState reference(n);

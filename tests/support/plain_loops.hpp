@@ -146,6 +146,10 @@ inline void reference_apply(Amplitudes& psi, std::uint64_t n, const Operation& o
         case GateKind::GPHASE:
         case GateKind::PAULI_ROTATION:
         case GateKind::UNITARY:
+        case GateKind::FERMIONIC_SINGLE:
+        case GateKind::FERMIONIC_DOUBLE:
+        case GateKind::QUBIT_SINGLE:
+        case GateKind::QUBIT_DOUBLE:
             return;
         case GateKind::CX:
         case GateKind::CZ:

@@ -116,6 +116,10 @@ inline std::array<Complex, 4> one_qubit_matrix(GateKind kind, double theta) {
         case GateKind::GPHASE:
         case GateKind::PAULI_ROTATION:
         case GateKind::UNITARY:
+        case GateKind::FERMIONIC_SINGLE:
+        case GateKind::FERMIONIC_DOUBLE:
+        case GateKind::QUBIT_SINGLE:
+        case GateKind::QUBIT_DOUBLE:
             break;
     }
     ADD_FAILURE() << "no 2x2 matrix of an original kind for " << gate_info(kind).name;
@@ -167,6 +171,10 @@ inline DenseMatrix gate_matrix(GateKind kind, double theta, std::span<const std:
             case GateKind::GPHASE:
             case GateKind::PAULI_ROTATION:
             case GateKind::UNITARY:
+            case GateKind::FERMIONIC_SINGLE:
+            case GateKind::FERMIONIC_DOUBLE:
+            case GateKind::QUBIT_SINGLE:
+            case GateKind::QUBIT_DOUBLE:
                 ADD_FAILURE() << "the kinds from U on have their matrices in the table tests";
                 return m;
             case GateKind::I:

@@ -1,5 +1,6 @@
 #include "qasm_export_forms.hpp"
 
+#include <bit>
 #include <cmath>
 #include <complex>
 #include <cstdint>
@@ -79,6 +80,62 @@ void pauli_lines(std::string& text, std::string_view letters,
     basis(false);
 }
 
+// exp(theta (T - T^dagger)) = exp(-i theta G) for the excitation of `op`, G = i (T - T^dagger),
+// as the product of the commuting Pauli rotations of G's terms. G moves |a> (emptied orbitals
+// set, filled ones clear) to |b> = |a ^ all orbitals> with i s and back with -i s, s the sign of
+// T times Z on every parity qubit; so only strings with X or Y on every orbital and Z on every
+// parity qubit appear, with coefficient c = i s (<a|P|b> - <b|P|a>) / 2^k on the k orbitals.
+// Each term is exp(-i (2 c theta)/2 P'), c a multiple of 1/2^(k-1).
+void excitation_lines(std::string& text, const Operation& op) {
+    const GateInfo& info = gate_info(op.gate.kind);
+    const std::size_t k = info.orbitals;
+    const std::size_t half = k / 2;
+    // The sign of T between the orbitals alone: each ladder operator, right to left, passes the
+    // occupied orbitals below its own.
+    std::vector<std::uint64_t> occupied(op.qubits.begin(),
+                                        op.qubits.begin() + static_cast<std::ptrdiff_t>(half));
+    int sign = 1;
+    const auto pass = [&](std::uint64_t m) {
+        for (const std::uint64_t q : occupied) {
+            sign = info.parity_qubits && q < m ? -sign : sign;
+        }
+    };
+    for (std::size_t j = 0; j < half; ++j) {
+        occupied.erase(occupied.begin());
+        pass(op.qubits[j]);
+    }
+    for (std::size_t j = half; j-- > 0;) {
+        pass(op.qubits[half + j]);
+        occupied.push_back(op.qubits[half + j]);
+    }
+    const std::uint64_t a = (std::uint64_t{1} << half) - 1;  // local: emptied orbitals set
+    const std::uint64_t b = a ^ ((std::uint64_t{1} << k) - 1);
+    for (std::uint64_t y_mask = 0; y_mask < (std::uint64_t{1} << k); ++y_mask) {
+        // <x ^ all|P|x> = i^(Y count) (-1)^(Y bits set in x) for X or Y on every orbital.
+        const int y_count = std::popcount(y_mask);
+        const auto real_phase = [&](std::uint64_t x) {
+            return (std::popcount(x & y_mask) % 2 == 0) ? 1 : -1;
+        };
+        // i s (i^y (r_b - r_a)) / 2^k, with r the real part of the phase: real only for odd y.
+        if (y_count % 2 == 0) {
+            continue;
+        }
+        const int difference = real_phase(b) - real_phase(a);
+        if (difference == 0) {
+            continue;
+        }
+        // i * i^y = i^(y+1), real for odd y: +1 when y = 3 mod 4, -1 when y = 1 mod 4.
+        const int i_power = y_count % 4 == 3 ? 1 : -1;
+        const double c = static_cast<double>(i_power * sign * difference) /
+                         static_cast<double>(std::uint64_t{1} << k);
+        std::string letters;
+        for (std::size_t j = 0; j < op.qubits.size(); ++j) {
+            letters += j >= k ? 'Z' : (((y_mask >> j) & 1U) != 0 ? 'Y' : 'X');
+        }
+        pauli_lines(text, letters, op.qubits, 2 * c * op.params[0]);
+    }
+}
+
 // A one-qubit unitary M as e^(i alpha) U(theta, phi, lambda).
 void one_qubit_unitary(std::string& text, const std::vector<std::complex<double>>& m,
                        std::uint64_t q) {
@@ -139,6 +196,12 @@ void append_checked(std::string& text, const Operation& op, std::size_t index) {
             return;
         case GateKind::GPHASE:
             line(text, "gphase", {p[0]}, {});
+            return;
+        case GateKind::FERMIONIC_SINGLE:
+        case GateKind::FERMIONIC_DOUBLE:
+        case GateKind::QUBIT_SINGLE:
+        case GateKind::QUBIT_DOUBLE:
+            excitation_lines(text, op);
             return;
         case GateKind::P:
         case GateKind::SDG:

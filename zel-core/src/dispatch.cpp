@@ -65,6 +65,12 @@ void apply_checked(std::complex<double>* psi, std::uint64_t dimension, const Ope
             apply_pauli_rotation(psi, dimension, x, z, local.y_count, control_mask, op.params[0]);
             return;
         }
+        case Primitive::Excitation: {
+            const ExcitationMasks masks = excitation_masks(op, false);
+            apply_excitation(psi, dimension, masks.from, masks.to, masks.parity, masks.negative,
+                             op.params[0]);
+            return;
+        }
         case Primitive::Dense:
             apply_dense(psi, dimension, op.qubits, op.payload.matrix);
             return;

@@ -34,6 +34,8 @@ bool mixes_checked(const Operation& op, std::size_t j) {
             const char p = letters[j - info.controls];
             return p == 'X' || p == 'Y';
         }
+        case Primitive::Excitation:
+            return j < info.orbitals;  // parity qubits only choose a sign
         case Primitive::Pair:
         case Primitive::Permutation:
         case Primitive::Dense:

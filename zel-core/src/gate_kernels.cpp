@@ -362,6 +362,10 @@ bool visit_pair_update(GateKind kind, HalfAngle angle, const F& f) {
         case GateKind::GPHASE:
         case GateKind::PAULI_ROTATION:
         case GateKind::UNITARY:
+        case GateKind::FERMIONIC_SINGLE:
+        case GateKind::FERMIONIC_DOUBLE:
+        case GateKind::QUBIT_SINGLE:
+        case GateKind::QUBIT_DOUBLE:
         case GateKind::SWAP:
             return false;
     }
@@ -412,6 +416,10 @@ bool visit_phase_update(GateKind kind, const F& f) {
         case GateKind::GPHASE:
         case GateKind::PAULI_ROTATION:
         case GateKind::UNITARY:
+        case GateKind::FERMIONIC_SINGLE:
+        case GateKind::FERMIONIC_DOUBLE:
+        case GateKind::QUBIT_SINGLE:
+        case GateKind::QUBIT_DOUBLE:
         case GateKind::SWAP:
             return false;
     }

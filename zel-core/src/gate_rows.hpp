@@ -25,6 +25,20 @@ PauliMasks pauli_masks(std::string_view letters) noexcept;
 /// The factor P|k> carries: P|k> = pauli_phase(k) |k ^ x>, i^(Y count) (-1)^(bits of k & z).
 std::complex<double> pauli_phase(const PauliMasks& masks, std::uint64_t index) noexcept;
 
+/// An excitation as masks: the amplitudes it changes are those with every `from` bit set and
+/// every `to` bit clear (and their partners with both flipped); T moves such an amplitude to its
+/// partner with the sign -1 to the power of `negative` plus the parity of its `parity` bits.
+struct ExcitationMasks {
+    std::uint64_t from = 0;
+    std::uint64_t to = 0;
+    std::uint64_t parity = 0;
+    bool negative = false;
+};
+
+/// The masks of an excitation operation whose form has been checked: with `local`, the
+/// operation's j-th qubit is bit j (for its own matrix), else bit qubits[j] (qubits below 64).
+ExcitationMasks excitation_masks(const Operation& op, bool local) noexcept;
+
 /// Qubits the operation's kind uses: its arity, or for variable kinds all of `qubits`.
 std::size_t operation_qubit_count(const Operation& op) noexcept;
 

@@ -15,7 +15,9 @@
 #include "zel/core/error.hpp"
 #include "zel/core/parallel.hpp"
 
+#include "gate_rows.hpp"
 #include "index_iteration.hpp"
+#include "primitive_kernels.hpp"
 
 namespace zel {
 namespace {
@@ -227,6 +229,33 @@ FlipGroup half_pauli_group(const Operation& op, std::uint64_t& controls) {
     return FlipGroup{masks.flip, {0.5 * power_of_i(masks.y_count)}, {masks.sign}};
 }
 
+// Re <phi| T - T^dagger |psi> for the excitation of `op`: over the amplitudes i it moves (their
+// `from` bits set, `to` bits clear) and partners j, s (conj(phi_j) psi_i - conj(phi_i) psi_j)
+// with T's sign s, in one pass over those pairs only.
+double excitation_overlap(const Operation& op, const ZarnikState& phi, const ZarnikState& psi) {
+    const detail::ExcitationMasks masks = detail::excitation_masks(op, false);
+    const std::uint64_t both = masks.from | masks.to;
+    const detail::IndexPattern pattern = detail::IndexPattern::of(both, masks.from);
+    const Amplitude* a = phi.amplitudes().data();
+    const Amplitude* b = psi.amplitudes().data();
+    const std::size_t count = phi.dimension() >> pattern.fixed_count;
+    return complex_sum(count,
+                       [&](std::size_t begin, std::size_t end) {
+                           double part = 0.0;
+                           for (std::uint64_t c = begin; c < end; ++c) {
+                               const std::uint64_t i = pattern.expand(c);
+                               const std::uint64_t j = i ^ both;
+                               const double value =
+                                   conj_times(a[j], b[i]).real() - conj_times(a[i], b[j]).real();
+                               const bool negative =
+                                   masks.negative != ((std::popcount(i & masks.parity) & 1) != 0);
+                               part += negative ? -value : value;
+                           }
+                           return Amplitude(part, 0.0);
+                       })
+        .real();
+}
+
 // dM/dp_slot for the matrix M of `op`. Every entry of the table's matrices is, in each single
 // parameter, a trigonometric polynomial of frequencies 1/2 and 1 (half angles of theta; phases
 // e^(i phi), e^(i lambda), e^(i gamma)). For such f, f'(x) = 1/2 [f(x + pi/2) - f(x - pi/2)] +
@@ -298,6 +327,10 @@ void operation_gradient(const Operation& op, const ZarnikState& phi, const Zarni
             out[0] = 2.0 * local_inner(phi, psi, op.qubits, g).imag();
             return;
         }
+        case GeneratorForm::Excitation:
+            // D = -i G = T - T^dagger.
+            out[0] = 2.0 * excitation_overlap(op, phi, psi);
+            return;
         case GeneratorForm::None:
             break;
     }

@@ -168,6 +168,29 @@ void apply_pauli_rotation(A* psi, std::uint64_t dimension, std::uint64_t x, std:
     });
 }
 
+void apply_excitation(A* psi, std::uint64_t dimension, std::uint64_t from, std::uint64_t to,
+                      std::uint64_t parity, bool negative, double theta) {
+    const double c = std::cos(theta);
+    const double s = std::sin(theta);
+    // The partner shares every bit outside the orbitals, so one parity serves both.
+    using V = AmplitudeLanes;
+    const V kept = {c, c};
+    const V turned = {s, s};
+    const std::uint64_t both = from | to;
+    for_each_index(dimension, IndexPattern::of(both, from), [&](std::uint64_t i) {
+        const std::uint64_t j = i ^ both;
+        V a;
+        V b;
+        std::memcpy(&a, &psi[i], sizeof a);
+        std::memcpy(&b, &psi[j], sizeof b);
+        const V f = negative != odd_parity(i & parity) ? -turned : turned;
+        const V new_a = kept * a - f * b;
+        const V new_b = kept * b + f * a;
+        std::memcpy(static_cast<void*>(&psi[i]), &new_a, sizeof new_a);
+        std::memcpy(static_cast<void*>(&psi[j]), &new_b, sizeof new_b);
+    });
+}
+
 void apply_dense(A* psi, std::uint64_t dimension, std::span<const std::uint64_t> qubits,
                  std::span<const A> matrix) {
     const std::size_t k = qubits.size();

@@ -44,6 +44,13 @@ void apply_controlled_permutation(PrimitiveAmplitude* psi, std::uint64_t dimensi
 void apply_pauli_rotation(PrimitiveAmplitude* psi, std::uint64_t dimension, std::uint64_t x,
                           std::uint64_t z, unsigned y_count, std::uint64_t controls, double theta);
 
+/// exp(theta (T - T^dagger)) for an excitation T: every amplitude a_i with the bits of `from`
+/// set and those of `to` clear, and its partner a_j (j = i ^ from ^ to), become
+/// cos(theta) a_i - s sin(theta) a_j and cos(theta) a_j + s sin(theta) a_i, where s is -1 to the
+/// power of `negative` plus the parity of i & `parity`. One pass over those amplitudes only.
+void apply_excitation(PrimitiveAmplitude* psi, std::uint64_t dimension, std::uint64_t from,
+                      std::uint64_t to, std::uint64_t parity, bool negative, double theta);
+
 /// The row-major 2^k x 2^k `matrix` on `qubits` (k at most 6; local bit j is qubits[j]).
 void apply_dense(PrimitiveAmplitude* psi, std::uint64_t dimension,
                  std::span<const std::uint64_t> qubits, std::span<const PrimitiveAmplitude> matrix);

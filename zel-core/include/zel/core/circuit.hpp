@@ -97,6 +97,30 @@ Operation pauli_rotation(std::string pauli, std::vector<std::uint64_t> qubits, d
 /// MAX_UNITARY_QUBITS): a UNITARY operation. Applying it checks that the matrix is unitary.
 Operation unitary(std::vector<std::uint64_t> qubits, std::vector<std::complex<double>> matrix);
 
+/// The Jordan–Wigner parity qubits of an excitation's `orbitals` (its emptied and filled modes,
+/// qubit q = mode q): the qubits with an odd number of orbitals above them, ascending (for a
+/// single those between its two orbitals). Throws `InvalidArgument` for an orbital at or beyond
+/// 64 or named twice.
+std::vector<std::uint64_t> excitation_parity_qubits(std::span<const std::uint64_t> orbitals);
+
+/// exp(theta (T - T^dagger)) under Jordan–Wigner, for T = a^dagger_to[0] a_from[0] (a single:
+/// FERMIONIC_SINGLE) or T = a^dagger_to[0] a^dagger_to[1] a_from[1] a_from[0] (a double:
+/// FERMIONIC_DOUBLE), a_m acting on qubit m with the parity of the qubits below m. The
+/// operation's qubits are the orbitals (from, then to), then their parity qubits
+/// (`excitation_parity_qubits`). It rotates each basis state whose `from` qubits are set and
+/// `to` qubits clear towards its partner with all of them flipped, by theta, with the sign of
+/// T: one pass over those amplitudes (half of them for a single, an eighth for a double).
+/// Throws `InvalidArgument` unless `from` and `to` both hold 1 or 2 orbitals, distinct and
+/// below 64; qubits beyond the register are refused when the operation is applied.
+Operation fermionic_excitation(std::span<const std::uint64_t> from,
+                               std::span<const std::uint64_t> to, double theta);
+
+/// The same rotation without parity signs (T a product of the qubits' raising |1><0| on `to`
+/// and lowering |0><1| on `from`): QUBIT_SINGLE or QUBIT_DOUBLE on the orbitals alone. Throws
+/// as `fermionic_excitation`.
+Operation qubit_excitation(std::span<const std::uint64_t> from, std::span<const std::uint64_t> to,
+                           double theta);
+
 /// The row-major matrix of `op` on its own qubits (2^k x 2^k for k = the qubits the kind uses;
 /// local bit j is `qubits[j]`), from its row: the targets' matrix under the controls. Throws
 /// `InvalidArgument` (naming the kind) for a wrong parameter count or payload.

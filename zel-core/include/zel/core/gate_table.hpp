@@ -56,10 +56,18 @@ enum class GateKind : std::uint64_t {
     GPHASE = 32,          ///< e^(i gamma) on the whole register, on no qubit
     PAULI_ROTATION = 33,  ///< exp(-i theta/2 P) for the Pauli string of the payload
     UNITARY = 34,         ///< the k-qubit matrix of the payload
+    /// exp(theta (T - T^dagger)) for T = a^dagger_q a_p under Jordan–Wigner; qubits p, q, then
+    /// the qubits strictly between them in ascending order (their parity gives the sign)
+    FERMIONIC_SINGLE = 35,
+    /// exp(theta (T - T^dagger)) for T = a^dagger_r a^dagger_s a_q a_p under Jordan–Wigner;
+    /// qubits p, q, r, s, then the parity qubits of the four in ascending order
+    FERMIONIC_DOUBLE = 36,
+    QUBIT_SINGLE = 37,  ///< the same rotation as FERMIONIC_SINGLE without parity: qubits p, q
+    QUBIT_DOUBLE = 38,  ///< the same rotation as FERMIONIC_DOUBLE without parity: p, q, r, s
 };
 
 /// Number of gate kinds.
-inline constexpr std::size_t GATE_KIND_COUNT = 35;
+inline constexpr std::size_t GATE_KIND_COUNT = 39;
 
 /// Number of the kinds numbered 0 to 13, whose out-of-range rules are lenient and whose
 /// arithmetic is fixed to the bit where the row says so.
@@ -95,6 +103,9 @@ enum class ChangedAmplitudes : std::uint8_t {
     ControlSet,    ///< those with the control bits set (CX and the other controlled kinds)
     QubitsDiffer,  ///< those whose two bits differ (SWAP)
     BothSet,       ///< those with both bits set (CZ, CP)
+    /// those whose orbitals read all emptied-set and filled-clear, or the reverse (the
+    /// excitation kinds: half the amplitudes for a single, an eighth for a double)
+    Excited,
 };
 
 /// The kernel a kind runs on. Kernels know matrices and shapes, never kinds.
@@ -106,6 +117,9 @@ enum class Primitive : std::uint8_t {
     PauliRotation,  ///< exp(-i theta/2 P) in one pass, under the controls
     Dense,          ///< a dense 2^k x 2^k matrix (UNITARY)
     GlobalPhase,    ///< one factor on every amplitude (GPHASE)
+    /// a rotation by theta between each basis state whose emptied orbitals are set and filled
+    /// ones clear and its partner with the orbitals flipped, signed by the parity qubits
+    Excitation,
 };
 
 /// How the inverse of an operation is formed from its kind and parameters.
@@ -123,6 +137,9 @@ enum class GeneratorForm : std::uint8_t {
     None,          ///< no parameter, or several (U, U2, CU), or none fixed (UNITARY)
     HalfPauli,     ///< G = P/2 on the targets, times the projector onto set controls
     MinusSetBits,  ///< G = -|1...1><1...1| on every qubit of the kind (P, CP; -1 for GPHASE)
+    /// G = i (T - T^dagger) for the excitation T of the kind (the signs of its parity qubits
+    /// included): exp(-i theta G) = exp(theta (T - T^dagger))
+    Excitation,
 };
 
 /// What an operation carries besides qubits and parameters.
@@ -153,7 +170,8 @@ struct GateInfo {
     /// kind's documented per-part formulas gives the same bits. Not so for SX and T, whose
     /// products may be grouped differently from one implementation to the next.
     bool bitwise;
-    /// Whether the operation names its own qubits (PAULI_ROTATION, UNITARY: one or more).
+    /// Whether the operation names its own qubits (PAULI_ROTATION, UNITARY: one or more; the
+    /// excitation kinds: their orbitals, then any parity qubits).
     bool variable_qubits = false;
     /// Parameters the kind takes (RX, RY, RZ: one, the angle, which may also be absent).
     std::uint8_t param_count = 0;
@@ -170,6 +188,12 @@ struct GateInfo {
     InverseRule inverse_rule = InverseRule::Same;
     GeneratorForm generator = GeneratorForm::None;
     PayloadKind payload = PayloadKind::None;
+    /// For the excitation kinds: the leading qubits that T empties and fills (2 for a single,
+    /// 4 for a double), the first half emptied; 0 for other kinds.
+    std::uint8_t orbitals = 0;
+    /// For the fermionic excitations: the qubits after the orbitals are the Jordan–Wigner
+    /// parity qubits, exactly those with an odd number of orbitals above them, ascending.
+    bool parity_qubits = false;
 };
 
 namespace detail {
@@ -416,6 +440,30 @@ inline constexpr std::array<GateInfo, GATE_KIND_COUNT> GATE_TABLE = {{
      .bitwise = false, .variable_qubits = true, .primitive = Primitive::Dense,
      .inverse_kind = GateKind::UNITARY, .inverse_rule = InverseRule::Adjoint,
      .payload = PayloadKind::Matrix},
+    {.kind = GateKind::FERMIONIC_SINGLE, .name = "FERMIONIC_SINGLE", .qasm = "fermionic_single",
+     .arity = 0, .has_angle = false, .shape = GateShape::Checked,
+     .changes = ChangedAmplitudes::Excited, .bitwise = false, .variable_qubits = true,
+     .param_count = 1, .primitive = Primitive::Excitation,
+     .inverse_kind = GateKind::FERMIONIC_SINGLE, .inverse_rule = InverseRule::Negated,
+     .generator = GeneratorForm::Excitation, .orbitals = 2, .parity_qubits = true},
+    {.kind = GateKind::FERMIONIC_DOUBLE, .name = "FERMIONIC_DOUBLE", .qasm = "fermionic_double",
+     .arity = 0, .has_angle = false, .shape = GateShape::Checked,
+     .changes = ChangedAmplitudes::Excited, .bitwise = false, .variable_qubits = true,
+     .param_count = 1, .primitive = Primitive::Excitation,
+     .inverse_kind = GateKind::FERMIONIC_DOUBLE, .inverse_rule = InverseRule::Negated,
+     .generator = GeneratorForm::Excitation, .orbitals = 4, .parity_qubits = true},
+    {.kind = GateKind::QUBIT_SINGLE, .name = "QUBIT_SINGLE", .qasm = "qubit_single",
+     .arity = 0, .has_angle = false, .shape = GateShape::Checked,
+     .changes = ChangedAmplitudes::Excited, .bitwise = false, .variable_qubits = true,
+     .param_count = 1, .primitive = Primitive::Excitation,
+     .inverse_kind = GateKind::QUBIT_SINGLE, .inverse_rule = InverseRule::Negated,
+     .generator = GeneratorForm::Excitation, .orbitals = 2},
+    {.kind = GateKind::QUBIT_DOUBLE, .name = "QUBIT_DOUBLE", .qasm = "qubit_double",
+     .arity = 0, .has_angle = false, .shape = GateShape::Checked,
+     .changes = ChangedAmplitudes::Excited, .bitwise = false, .variable_qubits = true,
+     .param_count = 1, .primitive = Primitive::Excitation,
+     .inverse_kind = GateKind::QUBIT_DOUBLE, .inverse_rule = InverseRule::Negated,
+     .generator = GeneratorForm::Excitation, .orbitals = 4},
 }};
 // clang-format on
 
