@@ -5,6 +5,7 @@
 #include <complex>
 #include <cstddef>
 #include <cstdint>
+#include <random>
 #include <span>
 #include <string>
 #include <vector>
@@ -17,7 +18,10 @@
 #include "zel/chem/reference.hpp"
 #include "zel/core/error.hpp"
 #include "zel/core/gradient.hpp"
+#include "zel/core/simulator.hpp"
 #include "zel/neural/optimizer.hpp"
+
+#include "support/reference.hpp"
 
 namespace zel::chem {
 namespace {
@@ -247,6 +251,111 @@ TEST(Excitations, MalformedInputIsRefused) {
     EXPECT_EQ(ansatz.circuit.gate_count(), 2U);  // refused generators added nothing
     const std::vector<double> two = {0.1, 0.2};
     EXPECT_THROW(ansatz.set_parameters(two), InvalidArgument);
+}
+
+struct PathCase {
+    std::string name;
+    std::vector<Excitation> excitations;
+    Mapping mapping;
+};
+
+// Every UCCSD excitation (both spin orderings) and every generalised fermionic and qubit
+// excitation of 4 orbitals: the native operation gives the state of the Pauli-rotation product.
+TEST(Excitations, NativeOperationsMatchThePauliRotationPath) {
+    constexpr std::size_t ORBITALS = 4;
+    constexpr std::size_t MODES = 2 * ORBITALS;
+    const Sector sector{2, 1};
+    std::vector<PathCase> cases;
+    for (const SpinOrdering ordering : {SpinOrdering::Interleaved, SpinOrdering::Blocked}) {
+        cases.push_back(
+            {"uccsd", uccsd_excitations(ORBITALS, sector, ordering), Mapping::JordanWigner});
+    }
+    const std::vector<Excitation> general =
+        generalized_excitations(ORBITALS, SpinOrdering::Interleaved);
+    cases.push_back({"generalised", general, Mapping::JordanWigner});
+    cases.push_back({"qubit, parity mapping", as_qubit_excitations(general), Mapping::Parity});
+    std::mt19937_64 rng(zel::test::SEED);
+    for (const PathCase& c : cases) {
+        for (std::size_t k = 0; k < c.excitations.size(); ++k) {
+            SCOPED_TRACE(c.name + ", excitation " + std::to_string(k));
+            const double theta = 0.9 - 0.13 * static_cast<double>(k % 11);
+            const std::vector<double> at = {theta};
+            TiedAnsatz native{ZarnikGraph(MODES), {}};
+            TiedAnsatz rotations{ZarnikGraph(MODES), {}};
+            excitation_circuit(native, c.excitations[k], c.mapping, ExcitationPath::Native);
+            excitation_circuit(rotations, c.excitations[k], c.mapping,
+                               ExcitationPath::PauliRotations);
+            ASSERT_EQ(native.circuit.gate_count(), 1U);
+            EXPECT_EQ(rotations.circuit.gate_count(), c.excitations[k].from.size() == 1 ? 2U : 8U);
+            native.set_parameters(at);
+            rotations.set_parameters(at);
+            const zel::test::Vector v = zel::test::random_state(MODES, rng);
+            ZarnikState a = zel::test::make_state(v);
+            ZarnikState b = zel::test::make_state(v);
+            apply_circuit(a, native.circuit);
+            apply_circuit(b, rotations.circuit);
+            EXPECT_TRUE(zel::test::near_amplitudes(a, zel::test::amplitudes_of(b)));
+        }
+    }
+}
+
+// UCCSD of the H4 chain (8 qubits) through either path: the same energy and logical gradient.
+TEST(Excitations, NativeAndRotationAnsatzGiveTheSameEnergyAndGradient) {
+    const Fcidump data = read_fcidump(std::string(ZEL_CHEM_TEST_DATA) + "/h4_chain_0.9.fcidump");
+    const std::size_t n = data.integrals.num_orbitals();
+    const PauliSum h =
+        qubit_hamiltonian(data.integrals, Mapping::JordanWigner, SpinOrdering::Blocked);
+    ZarnikState reference(2 * n);
+    reference.set_computational_basis(
+        hartree_fock_index(n, data.sector(), SpinOrdering::Blocked, Mapping::JordanWigner));
+    TiedAnsatz native{ZarnikGraph(2 * n), {}};
+    TiedAnsatz rotations{ZarnikGraph(2 * n), {}};
+    for (const Excitation& e : uccsd_excitations(n, data.sector(), SpinOrdering::Blocked)) {
+        excitation_circuit(native, e, Mapping::JordanWigner);
+        excitation_circuit(rotations, e, Mapping::JordanWigner, ExcitationPath::PauliRotations);
+    }
+    std::vector<double> theta(native.parameter_count());
+    for (std::size_t k = 0; k < theta.size(); ++k) {
+        theta[k] = 0.07 * static_cast<double>(k % 5) - 0.12;
+    }
+    const EnergyGradient a = ansatz_energy_and_gradient(native, theta, h, reference);
+    const EnergyGradient b = ansatz_energy_and_gradient(rotations, theta, h, reference);
+    EXPECT_NEAR(a.energy, b.energy, 1e-12);
+    ASSERT_EQ(a.gradient.size(), b.gradient.size());
+    for (std::size_t k = 0; k < a.gradient.size(); ++k) {
+        EXPECT_NEAR(a.gradient[k], b.gradient[k], 1e-11) << "parameter " << k;
+    }
+}
+
+// Fermionic excitations under the other mappings have no native operation; refused ones leave
+// the ansatz as it was.
+TEST(Excitations, NativePathFallsBackAndRefusesLikeTheGenerator) {
+    TiedAnsatz ansatz{ZarnikGraph(6), {}};
+    const Excitation fermionic_double{{0, 1}, {4, 5}};
+    excitation_circuit(ansatz, fermionic_double, Mapping::BravyiKitaev);
+    EXPECT_EQ(ansatz.circuit.gate_count(), 8U);
+    excitation_circuit(ansatz, as_qubit_excitations({fermionic_double})[0], Mapping::Parity);
+    ASSERT_EQ(ansatz.circuit.gate_count(), 9U);
+    EXPECT_EQ(ansatz.circuit.operations.back().gate.kind, GateKind::QUBIT_DOUBLE);
+    struct Refusal {
+        Excitation excitation;
+        std::string message;
+    };
+    const std::vector<Refusal> refusals = {
+        {{{0}, {6}}, "excitation_circuit: mode 6 is not below the circuit's 6 qubits"},
+        {{{0, 1}, {1, 2}}, "excitation: mode 1 appears twice"},
+        {{{0}, {1, 2}}, "excitation: expected 1 or 2 modes in both 'from' and 'to', got 1 and 2"},
+    };
+    for (const Refusal& r : refusals) {
+        try {
+            excitation_circuit(ansatz, r.excitation, Mapping::JordanWigner);
+            ADD_FAILURE() << "no exception for " << r.message;
+        } catch (const InvalidArgument& error) {
+            EXPECT_EQ(std::string(error.what()), r.message);
+        }
+    }
+    EXPECT_EQ(ansatz.circuit.gate_count(), 9U);
+    EXPECT_EQ(ansatz.parameter_count(), 2U);
 }
 
 }  // namespace

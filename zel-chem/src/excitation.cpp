@@ -319,6 +319,33 @@ std::size_t excitation_circuit(TiedAnsatz& ansatz, const PauliSum& generator) {
     return ansatz.ties.size() - 1;
 }
 
+std::size_t excitation_circuit(TiedAnsatz& ansatz, const Excitation& excitation, Mapping mapping,
+                               ExcitationPath path) {
+    const std::uint64_t n = ansatz.circuit.num_qubits;
+    const bool fermionic = excitation.kind == ExcitationKind::Fermionic;
+    if (path == ExcitationPath::PauliRotations || (fermionic && mapping != Mapping::JordanWigner)) {
+        return excitation_circuit(ansatz, excitation_generator(excitation, mapping, n));
+    }
+    check_excitation(excitation);
+    std::vector<std::uint64_t> from(excitation.from.begin(), excitation.from.end());
+    std::vector<std::uint64_t> to(excitation.to.begin(), excitation.to.end());
+    for (const auto* modes : {&from, &to}) {
+        for (const std::uint64_t m : *modes) {
+            if (m >= n) {
+                throw InvalidArgument("excitation_circuit: mode " + std::to_string(m) +
+                                      " is not below the circuit's " + std::to_string(n) +
+                                      " qubits");
+            }
+        }
+    }
+    Operation op =
+        fermionic ? fermionic_excitation(from, to, 0.0) : qubit_excitation(from, to, 0.0);
+    const std::size_t slot = parameter_count(ansatz.circuit);
+    ansatz.circuit.add(std::move(op));
+    ansatz.ties.push_back({TiedSlot{slot, 1.0}});
+    return ansatz.ties.size() - 1;
+}
+
 EnergyGradient ansatz_energy_and_gradient(const TiedAnsatz& ansatz, std::span<const double> theta,
                                           const PauliSum& hamiltonian,
                                           const ZarnikState& reference) {

@@ -106,6 +106,26 @@ struct TiedAnsatz {
 /// coefficient, or a qubit is at or beyond `ansatz.circuit.num_qubits`.
 std::size_t excitation_circuit(TiedAnsatz& ansatz, const PauliSum& generator);
 
+/// How `excitation_circuit` applies an excitation.
+enum class ExcitationPath : std::uint8_t {
+    /// One operation with one parameter where one fits: FERMIONIC_SINGLE or FERMIONIC_DOUBLE for
+    /// a fermionic excitation under Jordan–Wigner, QUBIT_SINGLE or QUBIT_DOUBLE for a qubit
+    /// excitation under any mapping. Fermionic excitations under the parity and Bravyi–Kitaev
+    /// mappings take the Pauli rotations.
+    Native,
+    /// One PAULI_ROTATION per term of `excitation_generator` (2 for a single, 8 for a double).
+    PauliRotations,
+};
+
+/// Appends exp(theta (T - T^dagger)) for `excitation` (modes are qubits under `mapping`) to
+/// `ansatz`, driven by one new logical parameter, and returns that parameter's index: by `path`,
+/// as one native operation whose parameter is theta, or as the Pauli rotations of
+/// `excitation_generator` (the overload above). Both give the same state to rounding. Throws
+/// `InvalidArgument`, leaving the ansatz unchanged, for a malformed excitation (see
+/// `Excitation`) or a mode at or beyond `ansatz.circuit.num_qubits`.
+std::size_t excitation_circuit(TiedAnsatz& ansatz, const Excitation& excitation, Mapping mapping,
+                               ExcitationPath path = ExcitationPath::Native);
+
 /// The energy of `ansatz` at logical parameters `theta` on a copy of `reference` under
 /// `hamiltonian`, and its gradient with respect to `theta` (adjoint method, then the chain
 /// rule). Throws as `TiedAnsatz::set_parameters` and `energy_and_gradient`.
