@@ -315,6 +315,17 @@ void DistributedState::apply(const Operation& op) {
                               std::to_string(op.qubits.size()) + " qubits but each rank holds " +
                               std::to_string(l));
     }
+    // A fermionic excitation's sign follows the order of its qubit numbers, which the exchanges
+    // below would change: it runs only where every qubit it names is local.
+    const GateInfo& info = gate_info(op.gate.kind);
+    for (const std::uint64_t q : op.qubits) {
+        if (info.parity_qubits && q >= l) {
+            throw InvalidArgument(std::string(info.name) + ": qubit " + std::to_string(q) +
+                                  " is a rank bit (each rank holds qubits 0 to " +
+                                  std::to_string(l - 1) +
+                                  "); fermionic excitations run on local qubits only");
+        }
+    }
     // Rank-bit qubits trade places with local qubits the operation leaves alone, lowest first.
     Operation local = op;
     std::vector<std::pair<std::uint64_t, std::uint64_t>> swaps;

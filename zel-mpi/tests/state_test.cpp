@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <span>
 #include <string>
 #include <typeinfo>
 #include <utility>
@@ -305,6 +306,63 @@ TEST(DistributedGates, CheckedKindsMatchTheWholeState) {
         EXPECT_EQ(error, expected);
         EXPECT_TRUE(same_on_every_rank(error));
         EXPECT_TRUE(block_matches(state, whole));
+    }
+}
+
+// Excitations at every placement of their orbitals on n = k + 4 qubits: qubit excitations run
+// anywhere bit for bit as on the whole state; a fermionic one does where all its qubits are
+// local and is refused by name, before any change, where one is a rank bit.
+TEST(DistributedGates, ExcitationsMatchTheWholeStateOrAreRefused) {
+    const std::uint64_t n = world_rank_bits() + 4;
+    const std::uint64_t local = n - world_rank_bits();
+    std::uint64_t seed = 91;
+    for (const std::size_t orbitals : {2U, 4U}) {
+        std::vector<std::uint64_t> q(orbitals);
+        const auto each = [&](auto&& self, std::size_t j) -> void {
+            if (j == orbitals) {
+                const std::span<const std::uint64_t> from(q.data(), orbitals / 2);
+                const std::span<const std::uint64_t> to(q.data() + orbitals / 2, orbitals / 2);
+                for (const Operation& op :
+                     {fermionic_excitation(from, to, 0.7), qubit_excitation(from, to, -0.4)}) {
+                    ZarnikState whole = seeded_state(n, ++seed);
+                    DistributedState state = distribute(whole);
+                    const std::string error = thrown_by([&] {
+                        state.apply(op);
+                    });
+                    const auto rank_bit =
+                        std::find_if(op.qubits.begin(), op.qubits.end(), [&](std::uint64_t x) {
+                            return x >= local;
+                        });
+                    if (gate_info(op.gate.kind).parity_qubits && rank_bit != op.qubits.end()) {
+                        const std::string name(gate_info(op.gate.kind).name);
+                        const std::string refusal =
+                            std::string(typeid(InvalidArgument).name()) + ": " + name +
+                            (op.qubits.size() > local
+                                 ? ": acts on " + std::to_string(op.qubits.size()) +
+                                       " qubits but each rank holds " + std::to_string(local)
+                                 : ": qubit " + std::to_string(*rank_bit) +
+                                       " is a rank bit (each rank holds qubits 0 to " +
+                                       std::to_string(local - 1) +
+                                       "); fermionic excitations run on local qubits only");
+                        EXPECT_EQ(error, refusal);
+                        EXPECT_TRUE(same_on_every_rank(error));
+                    } else {
+                        EXPECT_EQ(error, "") << describe(op);
+                        whole.apply(op);
+                    }
+                    EXPECT_TRUE(block_matches(state, whole)) << describe(op);
+                }
+                return;
+            }
+            for (std::uint64_t x = 0; x < n; ++x) {
+                if (std::find(q.begin(), q.begin() + static_cast<std::ptrdiff_t>(j), x) ==
+                    q.begin() + static_cast<std::ptrdiff_t>(j)) {
+                    q[j] = x;
+                    self(self, j + 1);
+                }
+            }
+        };
+        each(each, 0);
     }
 }
 

@@ -168,7 +168,9 @@ class DistributedState {
     /// qubits are all local runs on the block; otherwise each of its rank-bit qubits is first
     /// exchanged (SWAP) with a local qubit the operation does not use, the operation runs on the
     /// block, and the exchanges are undone. Throws `InvalidArgument` before any change when the
-    /// block has fewer qubits than the operation.
+    /// block has fewer qubits than the operation, and for a FERMIONIC_SINGLE or FERMIONIC_DOUBLE
+    /// that names a rank-bit qubit (its sign follows the order of its qubit numbers, which the
+    /// exchanges would change; QUBIT_SINGLE and QUBIT_DOUBLE have no such sign and run anywhere).
     void apply(const Operation& op);
 
     /// Shannon entropy in bits, bitwise `ZarnikState::calculate_entropy` of the whole state; the
