@@ -31,9 +31,20 @@ int main() {
     const double s = std::sin(0.2);
     circuit.add(zel::unitary({2, 0}, {c, 0, 0, -s, 0, c, s, 0, 0, -s, c, 0, s, 0, 0, c}));
 
+    // exp(theta (T - T^dagger)) for T = a^dagger_2 a_0 under Jordan-Wigner: one operation on
+    // the orbitals 0 and 2, then their parity qubit 1; the qubit excitation has no parity sign.
+    const std::vector<std::uint64_t> from = {0};
+    const std::vector<std::uint64_t> to = {2};
+    circuit.add(zel::fermionic_excitation(from, to, 0.4));  // qubits 0, 2, 1
+    circuit.add(zel::qubit_excitation(from, to, -0.2));     // qubits 0, 2
+    // A double's parity qubits lie between its first and second, and third and fourth orbitals.
+    const std::vector<std::uint64_t> orbitals = {0, 5, 2, 3};
+    const std::vector<std::uint64_t> parity = zel::excitation_parity_qubits(orbitals);  // 1, 4
+
     zel::ZarnikState state(3);
     zel::apply_circuit(state, circuit);
-    std::cout << "amplitude 0 after the circuit: " << state.amplitudes()[0] << '\n';
+    std::cout << "amplitude 0 after the circuit: " << state.amplitudes()[0] << ", " << parity.size()
+              << " parity qubits\n";
 
     // The table gives each operation's matrix, inverse and generator.
     const zel::Operation crx = zel::make_operation(zel::GateKind::CRX, {0, 1}, {0.7});
