@@ -318,8 +318,11 @@ TEST(QasmOpenQasm2, RefusalsNameTheConstructLineAndColumn) {
          "line 6, column 9: 'g' uses qubit q[0] twice"},
         {q2 + "gate g(t) a { rx(t) a; }\ng q[0];",
          "line 6, column 3: 'g' takes one angle, found 'q'"},
+        {q2 + "rx(2 ** 3) q[0];",
+         "line 5, column 6: '**' is OpenQASM 3's power operator; OpenQASM 2.0 writes '^'"},
         {v3 + "rx(2 ^ 3) q[0];",
-         "line 5, column 6: '^' is a bit operation in OpenQASM 3, not supported in angles"},
+         "line 5, column 6: '^' is a bit operation in OpenQASM 3, not supported in angles (the "
+         "power is '**')"},
         {doubling,
          "line 28, column 1: gate definitions would expand to more than 4194304 "
          "operations in one program"},
@@ -414,6 +417,16 @@ TEST(QasmModifiers, MapOntoTheControlledAndInverseKinds) {
         {"pow(5) @ cp(0.3) a, q[0];", {op(GateKind::CP, {2, 0}, {5 * 0.3})}},
         {"inv @ ctrl @ ry(0.7) a, q[0];", {op(GateKind::CRY, {2, 0}, {-0.7})}},
         {"ctrl @ x a, q;", {op(GateKind::CX, {2, 0}), op(GateKind::CX, {2, 1})}},
+        // A definition's operations take the modifiers as a standard gate's do.
+        {"gate g(t) b { rx(t) b; h b; }\nctrl @ g(0.7) a, q[0];",
+         {op(GateKind::CRX, {2, 0}, {0.7}), op(GateKind::CH, {2, 0})}},
+        {"gate g(t) b { rx(t) b; h b; }\ninv @ g(0.7) q[1];",
+         {op(GateKind::H, {1}), op(GateKind::RX, {1}, {-0.7})}},
+        {"gate g b, c { cx b, c; s c; }\npow(2) @ g q[0], q[1];",
+         {op(GateKind::CX, {0, 1}), op(GateKind::S, {1}), op(GateKind::CX, {0, 1}),
+          op(GateKind::S, {1})}},
+        {"gate g b, c { cx b, c; }\ngate k b, c { g c, b; }\nnegctrl @ k a, q[0], q[1];",
+         {op(GateKind::X, {2}), op(GateKind::CCX, {2, 1, 0}), op(GateKind::X, {2})}},
     };
     const std::string v3 =
         "OPENQASM 3.0;\ninclude \"stdgates.inc\";\nqubit[2] q;\nqubit a;\n"
@@ -446,8 +459,8 @@ TEST(QasmModifiers, RefusalsNameTheModifier) {
         {v3 + "pow(4194305) @ h q[0];",
          "line 4, column 1: 'pow' would make more than 4194304 operations"},
         {v3 + "ctrl @ x q[0];", "line 4, column 14: the modified 'x' acts on 2 qubits, found 1"},
-        {v3 + "gate g a { x a; }\nctrl @ g q[0], q[1];",
-         "line 5, column 8: modifiers apply to standard gates only, not to the definition 'g'"},
+        {v3 + "gate g a { sx a; }\nctrl @ g q[0], q[1];",
+         "line 5, column 1: 'ctrl @' cannot be applied to 'g': SX has no controlled kind"},
         {v3 + "gate g a, b { ctrl @ x a, b; }",
          "line 4, column 15: gate modifiers ('ctrl @') are not supported in gate bodies yet"},
         {v3 + "inv x q[0];", "line 4, column 5: expected '@' after the modifier 'inv', found 'x'"},

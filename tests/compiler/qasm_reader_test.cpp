@@ -2,6 +2,7 @@
 // broadcasting, the angle expressions bit for bit, and the rejections with their positions.
 
 #include <bit>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <numbers>
@@ -253,6 +254,12 @@ TEST(QasmImport, AngleExpressionsEvaluateInDoubleLeftToRight) {
         {"2.0 * -3", -6.0},
         {"1.0 - -1", 2.0},
         {"-pi + 2 * pi", -PI + 2.0 * PI},
+        // '**' binds tighter than unary minus and to the right.
+        {"2 ** 3", 8.0},
+        {"-2 ** 2", -4.0},
+        {"2 ** -1", 0.5},
+        {"2 ** 3 ** 2", 512.0},
+        {"pi ** 0.5 * 2", std::pow(PI, 0.5) * 2.0},
         // Integer operands follow integer rules where they differ from double: no negative zero.
         {"2 * 3", 6.0},
         {"7 - 7", 0.0},
@@ -444,7 +451,8 @@ TEST(QasmImport, RejectsAnglesOutsideTheSubset) {
         {p + "rx(4503599627370496 + 4503599627370496) q[0];", 4, 21,
          "integer arithmetic from 2^53 on is not exact in double precision: write the numbers "
          "with a point"},
-        {p + "rx(2 ** 3) q[0];", 4, 6, "the power operator '**' is not supported in angles"},
+        {p + "rx(2 ^ 3) q[0];", 4, 6,
+         "'^' is a bit operation in OpenQASM 3, not supported in angles (the power is '**')"},
         {p + "rx(5 % 2) q[0];", 4, 6, "the operator '%' is not supported in angles"},
         {p + "rx(sinh(1.0)) q[0];", 4, 4, "function 'sinh' is not supported in angles"},
         {p + "rx(theta) q[0];", 4, 4,

@@ -125,9 +125,6 @@ Value Reader::unary(std::size_t depth) {
         advance();
     }
     Value value = power(depth);
-    if (current_.is("**")) {
-        fail(current_, "the power operator '**' is not supported in angles");
-    }
     if (negate) {
         value.number = -value.number;
     }
@@ -165,14 +162,21 @@ Value Reader::primary(std::size_t depth) {
     fail(token, "expected a number, found " + describe(token));
 }
 
-// OpenQASM 2's '^': a power, binding tighter than unary minus and to the right (2^3^2 is 2^9).
+// A power: OpenQASM 2's '^' and OpenQASM 3's '**', binding tighter than unary minus and to the
+// right (2^3^2 is 2^9; -2**2 is -4). A whole power of integers stays an integer while it is exact.
 Value Reader::power(std::size_t depth) {
     Value base = primary(depth);
-    if (!current_.is("^")) {
+    const bool caret = current_.is("^");
+    if (!caret && !current_.is("**")) {
         return base;
     }
-    if (version_ != 2) {
-        fail(current_, "'^' is a bit operation in OpenQASM 3, not supported in angles");
+    if (caret && version_ != 2) {
+        fail(current_,
+             "'^' is a bit operation in OpenQASM 3, not supported in angles (the power "
+             "is '**')");
+    }
+    if (!caret && version_ == 2) {
+        fail(current_, "'**' is OpenQASM 3's power operator; OpenQASM 2.0 writes '^'");
     }
     advance();
     bool negate = false;
@@ -182,7 +186,10 @@ Value Reader::power(std::size_t depth) {
     }
     Value exponent = power(depth);
     const double e = negate ? -exponent.number : exponent.number;
-    return Value{std::pow(base.number, e), false};
+    const double result = std::pow(base.number, e);
+    const bool integer = !caret && base.integer && exponent.integer && e >= 0 &&
+                         std::abs(result) < EXACT_INTEGERS_BELOW;
+    return Value{result, integer};
 }
 
 // The language's functions of one angle.

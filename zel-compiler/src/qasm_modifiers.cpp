@@ -106,11 +106,17 @@ void Reader::modified_call() {
     if (name.kind != TokenKind::Identifier) {
         fail(name, "expected a gate after the modifiers, found " + describe(name));
     }
-    if (definitions_.contains(name.text)) {
-        fail(name,
-             "modifiers apply to standard gates only, not to the definition " + quoted(name.text));
+    const auto defined = definitions_.find(name.text);
+    const GateDefinition* def = defined == definitions_.end() ? nullptr : &defined->second;
+    std::optional<GateForm> form;
+    if (def != nullptr) {
+        form = GateForm{};
+        form->arity = static_cast<std::uint8_t>(def->qubits.size());
+        form->param_count = static_cast<std::uint8_t>(def->parameters.size());
+        form->step_count = 1;
+    } else {
+        form = standard_form(name);
     }
-    std::optional<GateForm> form = standard_form(name);
     if (!form) {
         fail(name, "unknown gate " + quoted(name.text));
     }
@@ -136,7 +142,7 @@ void Reader::modified_call() {
                  " qubits, found " + std::to_string(operands.size()));
     }
     modifiers_ = &modifiers;
-    emit(name, *form, nullptr, angles, operands);
+    emit(name, *form, def, angles, operands);
     modifiers_ = nullptr;
 }
 
@@ -188,7 +194,7 @@ Operation Reader::controlled(const Token& name, const Operation& op, std::uint64
                       std::string(gate_info(op.gate.kind).name) + " has no controlled kind");
 }
 
-void Reader::emit_modified(const Token& name, const GateForm& form,
+void Reader::emit_modified(const Token& name, const GateForm& form, const GateDefinition* def,
                            const std::vector<double>& angles,
                            const std::vector<std::uint64_t>& qubits) {
     std::uint64_t controls = 0;
@@ -197,10 +203,22 @@ void Reader::emit_modified(const Token& name, const GateForm& form,
         controls += control ? static_cast<std::uint64_t>(modifier.count) : 0;
     }
     std::vector<Operation> ops;
+    const std::vector<std::uint64_t> targets(qubits.begin() + static_cast<std::ptrdiff_t>(controls),
+                                             qubits.end());
     capture_ = &ops;
-    emit_form(name, form, angles,
-              std::vector<std::uint64_t>(qubits.begin() + static_cast<std::ptrdiff_t>(controls),
-                                         qubits.end()));
+    if (def != nullptr) {
+        // A definition's operations, formed by expanding it, take the modifiers like a
+        // standard gate's.
+        if (def->size > QASM_MAX_EXPANDED_OPERATIONS - expanded_operations_) {
+            fail(name, "gate definitions would expand to more than " +
+                           std::to_string(QASM_MAX_EXPANDED_OPERATIONS) +
+                           " operations in one program");
+        }
+        expanded_operations_ += def->size;
+        expand(*def, name, angles, targets, 0);
+    } else {
+        emit_form(name, form, angles, targets);
+    }
     capture_ = nullptr;
     std::uint64_t next_control = controls;
     for (std::size_t m = modifiers_->size(); m-- > 0;) {

@@ -242,7 +242,7 @@ void Reader::emit(const Token& name, const GateForm& form, const GateDefinition*
             qubits.push_back(operand.qubit(k));
         }
         if (modifiers_ != nullptr) {
-            emit_modified(name, form, angles, qubits);
+            emit_modified(name, form, def, angles, qubits);
         } else if (def != nullptr) {
             if (def->size > QASM_MAX_EXPANDED_OPERATIONS - expanded_operations_) {
                 fail(name, "gate definitions would expand to more than " +

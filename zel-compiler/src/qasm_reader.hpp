@@ -197,8 +197,10 @@ class Reader {
     std::int64_t modifier_integer(const Token& modifier);
     void modified_call();
     Operation controlled(const Token& name, const Operation& op, std::uint64_t control);
-    void emit_modified(const Token& name, const GateForm& form, const std::vector<double>& angles,
-                       const std::vector<std::uint64_t>& qubits);
+    // The operations of a standard gate, or of the definition `def` when it is one, with the
+    // modifiers of the statement applied.
+    void emit_modified(const Token& name, const GateForm& form, const GateDefinition* def,
+                       const std::vector<double>& angles, const std::vector<std::uint64_t>& qubits);
 
     // Measurements (qasm_definitions.cpp).
     void measure_arrow();

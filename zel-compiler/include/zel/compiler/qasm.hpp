@@ -69,9 +69,9 @@ inline constexpr std::uint64_t QASM_MAX_BROADCAST_OPERATIONS = 65536;
 /// Gate definitions (`gate name(params) qargs { body }`, expanded at every call within
 /// `QASM_MAX_NESTING` levels and `QASM_MAX_EXPANDED_OPERATIONS` operations), the functions
 /// `sin cos tan exp ln sqrt arccos arcsin arctan` in angles, the modifiers `ctrl @`,
-/// `ctrl(n) @`, `negctrl @`, `inv @` and `pow(k) @` on standard gates (mapped onto the kinds of
-/// the gate table; a gate without a controlled kind is refused) and OpenQASM 2.0 are read as
-/// `read_open_qasm` documents.
+/// `ctrl(n) @`, `negctrl @`, `inv @` and `pow(k) @` on standard and defined gates (mapped onto the
+/// kinds of the gate table; a gate without a controlled kind is refused) and OpenQASM 2.0 are read
+/// as `read_open_qasm` documents.
 ///
 /// Measurements are refused here ("'measure' records into bits: read the program with
 /// read_open_qasm"); everything else reads as `read_open_qasm` reads it.
