@@ -732,7 +732,8 @@ void bind_fusion(py::module_& m) {
 }
 
 void bind_qasm(py::module_& m) {
-    m.def("to_open_qasm", &to_open_qasm, py::arg("circuit"),
+    m.def("to_open_qasm", static_cast<std::string (*)(const ZarnikGraph&)>(&to_open_qasm),
+          py::arg("circuit"),
           "OpenQASM 3.0 text of `circuit`: the header (version, stdgates.inc, a qubit and a bit "
           "register of circuit.num_qubits, an empty line), then one line per operation, "
           "rotations with their own angles in the shortest digits that read back exactly. "
