@@ -234,6 +234,8 @@ void bind_state(py::module_& m);
 void bind_observable(py::module_& m);
 void bind_search(py::module_& m);
 void bind_bench(py::module_& m);
+/// read_open_qasm, QasmProgram, run_shots and the export of a program (needs bind_circuit).
+void bind_qasm_programs(py::module_& m);
 /// The submodule zel.chem (needs the error classes of `bind_errors`).
 void bind_chem(py::module_& m);
 

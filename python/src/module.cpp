@@ -356,6 +356,7 @@ PYBIND11_MODULE(_zel, m) {
 
     bind_errors(m);
     bind_circuit(m);
+    bind_qasm_programs(m);
     bind_state(m);
     bind_observable(m);
     bind_search(m);

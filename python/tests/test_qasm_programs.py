@@ -1,0 +1,113 @@
+"""OpenQASM programs with measurements from Python: read_open_qasm, run_shots (counts as a dict,
+fixed by the seed), mid-circuit measurement, reset and conditions, the export of a program and
+parse errors with their place."""
+
+import threading
+
+import pytest
+import zel
+
+V2 = 'OPENQASM 2.0;\ninclude "qelib1.inc";\n'
+V3 = 'OPENQASM 3.0;\ninclude "stdgates.inc";\n'
+
+TELEPORT_ONE = V2 + """qreg q[3];
+creg m0[1];
+creg m1[1];
+creg out[1];
+x q[0];
+h q[1];
+cx q[1], q[2];
+cx q[0], q[1];
+h q[0];
+measure q[0] -> m0[0];
+measure q[1] -> m1[0];
+if (m1 == 1) x q[2];
+if (m0 == 1) z q[2];
+measure q[2] -> out[0];
+"""
+
+
+@pytest.mark.parametrize(
+    "text, allowed",
+    [
+        pytest.param(V2 + "qreg q[2];\ncreg c[2];\nx q;\nmeasure q -> c;\n", {"11"},
+                     id="terminal"),
+        pytest.param(V2 + "qreg q[1];\ncreg c[1];\nx q[0];\nreset q[0];\nmeasure q -> c;\n",
+                     {"0"}, id="reset of |1>"),
+        pytest.param(V2 + "qreg q[1];\ncreg c[2];\nx q[0];\nmeasure q[0] -> c[0];\n"
+                     "if (c==1) x q[0];\nmeasure q[0] -> c[1];\n", {"01"}, id="if (c==1)"),
+        pytest.param(V3 + "qubit[2] q;\nbit[2] c;\nh q[0];\ncx q[0], q[1];\n"
+                     "c[0] = measure q[0];\nif (c[0]) { x q[1]; }\nc[1] = measure q[1];\n",
+                     {"00", "01"}, id="Bell pair corrected"),
+        pytest.param(TELEPORT_ONE, {"100", "101", "110", "111"}, id="teleport |1>"),
+    ],
+)
+def test_counts_follow_the_program(text, allowed):
+    program = zel.read_open_qasm(text)
+    counts = zel.run_shots(program, 100, 3)
+    assert isinstance(counts, dict)
+    assert set(counts) == allowed
+    assert sum(counts.values()) == 100
+    assert counts == zel.run_shots(program, 100, 3)
+
+
+def test_program_fields():
+    terminal = zel.read_open_qasm(V2 + "qreg q[2];\ncreg c[3];\nh q[0];\nmeasure q[0] -> c[2];\n")
+    assert terminal.terminal
+    assert terminal.num_clbits == 3
+    assert terminal.measurements == [(0, 2)]
+    assert terminal.circuit.num_qubits == 2
+
+    dynamic = zel.read_open_qasm(TELEPORT_ONE)
+    assert not dynamic.terminal
+    assert dynamic.measurements == []
+    kinds = [i.kind for i in dynamic.instructions]
+    assert kinds.count("measure") == 3
+    conditioned = [i.condition for i in dynamic.instructions if i.condition is not None]
+    assert (1, 1, 1, True) in conditioned and (0, 1, 1, True) in conditioned
+
+
+def test_export_reads_back():
+    program = zel.read_open_qasm(TELEPORT_ONE)
+    text = zel.to_open_qasm(program)
+    assert text.startswith("OPENQASM 3.0;")
+    assert "if (c[1] == 1) {" in text
+    assert zel.read_open_qasm(text).instructions == program.instructions
+
+
+def test_run_shots_is_the_same_from_two_python_threads():
+    program = zel.read_open_qasm(TELEPORT_ONE)
+    expected = zel.run_shots(program, 200, 9)
+    results = []
+    threads = [threading.Thread(target=lambda: results.append(zel.run_shots(program, 200, 9)))
+               for _ in range(2)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    assert results == [expected, expected]
+
+
+@pytest.mark.parametrize(
+    "text, line, column, reason",
+    [
+        pytest.param(V3 + "qubit[1] q;\nbit[2] c;\nif (c) x q[0];\n", 5, 5,
+                     "register 'c' holds 2 bits: compare it with an integer, as in (c == 1)",
+                     id="register as a condition"),
+        pytest.param(V3 + "qubit[1] q;\nbit[1] c;\nif (c[0]) if (c[0]) x q[0];\n", 5, 11,
+                     "a nested 'if' is not supported: combine the conditions", id="nested if"),
+        pytest.param(V2 + "qreg q[1];\ncreg c[1];\nif (c == 1) { x q[0]; }\n", 5, 13,
+                     "OpenQASM 2.0 conditions one statement, not a block", id="version 2 block"),
+    ],
+)
+def test_parse_errors_name_the_place(text, line, column, reason):
+    with pytest.raises(zel.ParseError) as raised:
+        zel.read_open_qasm(text)
+    assert (raised.value.line, raised.value.column, raised.value.reason) == (line, column, reason)
+
+
+def test_run_shots_arguments():
+    program = zel.read_open_qasm(TELEPORT_ONE)
+    with pytest.raises((TypeError, ValueError, OverflowError)):
+        zel.run_shots(program, -1, 0)
+    assert zel.run_shots(program, 0, 0) == {}
