@@ -73,8 +73,9 @@ inline constexpr std::uint64_t QASM_MAX_BROADCAST_OPERATIONS = 65536;
 /// kinds of the gate table; a gate without a controlled kind is refused) and OpenQASM 2.0 are read
 /// as `read_open_qasm` documents.
 ///
-/// Measurements are refused here ("'measure' records into bits: read the program with
-/// read_open_qasm"); everything else reads as `read_open_qasm` reads it.
+/// Measurements, resets and conditions are refused here ("'measure' records into bits: read
+/// the program with read_open_qasm", "'reset' is not unitary: ...", "classical control ('if')
+/// reads bits: ..."); everything else reads as `read_open_qasm` reads it.
 ZarnikGraph from_open_qasm(std::string_view text);
 
 /// Most operations that calls of gate definitions (`gate name(params) qargs { body }`, and the
