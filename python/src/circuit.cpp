@@ -190,8 +190,9 @@ void bind_gates(py::module_& m) {
                              "The gate kinds in table order: the fourteen original ones I X Y Z H "
                              "S SX T RX RY RZ CX CZ SWAP (0 to 13), then U U2 P SDG TDG SXDG CY "
                              "CH CP CRX CRY CRZ CU CCX CSWAP RXX RYY RZZ GPHASE PAULI_ROTATION "
-                             "UNITARY, which take their parameters in `params` and are checked "
-                             "strictly. GATE_TABLE lists what varies by kind.");
+                             "UNITARY FERMIONIC_SINGLE FERMIONIC_DOUBLE QUBIT_SINGLE QUBIT_DOUBLE, "
+                             "which take their parameters in `params` and are checked strictly. "
+                             "GATE_TABLE lists what varies by kind.");
     for (const GateInfo& info : GATE_TABLE) {
         kind.value(std::string(info.name).c_str(), info.kind);
     }
@@ -232,7 +233,8 @@ void bind_gates(py::module_& m) {
             [](const GateInfo& info) {
                 return info.variable_qubits;
             },
-            "Whether each operation names its own qubits (PAULI_ROTATION, UNITARY).")
+            "Whether each operation names its own qubits (PAULI_ROTATION, UNITARY, the "
+            "excitations).")
         .def_property_readonly(
             "param_count",
             [](const GateInfo& info) {
@@ -252,6 +254,20 @@ void bind_gates(py::module_& m) {
             },
             "The fixed Pauli letters of a rotation kind's targets (\"X\" for RX and CRX, "
             "\"ZZ\" for RZZ); empty otherwise.")
+        .def_property_readonly(
+            "orbitals",
+            [](const GateInfo& info) {
+                return info.orbitals;
+            },
+            "For the excitation kinds, the leading qubits T empties and fills (2 or 4, the "
+            "emptied half first); 0 for other kinds.")
+        .def_property_readonly(
+            "parity_qubits",
+            [](const GateInfo& info) {
+                return info.parity_qubits;
+            },
+            "Whether the qubits after the orbitals are Jordan-Wigner parity qubits "
+            "(FERMIONIC_SINGLE, FERMIONIC_DOUBLE).")
         .def("__repr__", [](const GateInfo& info) {
             return "GateInfo(GateKind." + std::string(info.name) + ", qasm='" +
                    std::string(info.qasm) + "', arity=" + std::to_string(info.arity) +
@@ -414,6 +430,33 @@ void bind_operations(py::module_& m) {
     m.def("pauli_rotation", &pauli_rotation, py::arg("pauli"), py::arg("qubits"), py::arg("theta"),
           "exp(-i theta/2 P) for the Pauli string `pauli` (letter j of \"IXYZ\" on qubits[j]): "
           "a PAULI_ROTATION operation, applied in one pass over the state.");
+    m.def(
+        "fermionic_excitation",
+        [](const Qubits& from, const Qubits& to, double theta) {
+            return fermionic_excitation(from, to, theta);
+        },
+        py::arg("from_orbitals"), py::arg("to_orbitals"), py::arg("theta"),
+        "exp(theta (T - T^dagger)) under Jordan-Wigner for T = a^dagger_to[0] a_from[0] (a "
+        "FERMIONIC_SINGLE) or a^dagger_to[0] a^dagger_to[1] a_from[1] a_from[0] (a "
+        "FERMIONIC_DOUBLE), one operation on the orbitals followed by their parity qubits, "
+        "applied in one pass over the amplitudes it changes. Raises InvalidArgument unless "
+        "both lists hold 1 or 2 distinct orbitals below 64.");
+    m.def(
+        "qubit_excitation",
+        [](const Qubits& from, const Qubits& to, double theta) {
+            return qubit_excitation(from, to, theta);
+        },
+        py::arg("from_orbitals"), py::arg("to_orbitals"), py::arg("theta"),
+        "The same rotation without parity signs: QUBIT_SINGLE or QUBIT_DOUBLE on the orbitals "
+        "alone.");
+    m.def(
+        "excitation_parity_qubits",
+        [](const Qubits& orbitals) {
+            return excitation_parity_qubits(orbitals);
+        },
+        py::arg("orbitals"),
+        "The Jordan-Wigner parity qubits of an excitation's orbitals: those with an odd number "
+        "of orbitals above them, ascending.");
     m.def("unitary", &unitary, py::arg("qubits"), py::arg("matrix"),
           "A UNITARY operation: the row-major 2^k x 2^k `matrix` (a flat list of complex "
           "numbers; local bit j is qubits[j]) on k <= 6 `qubits`. Applying it raises "
