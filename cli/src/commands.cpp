@@ -23,13 +23,17 @@
 #include "zel/core/observable.hpp"
 
 #include "json.hpp"
+#include "molecule.hpp"
 #include "reduced_sector.hpp"
+#include "solve.hpp"
 #include <CLI/CLI.hpp>
 
 namespace zel::cli {
 namespace {
 
-constexpr const char* DESCRIPTION = R"(zel: qubit Hamiltonians and exact energies of molecules.
+constexpr const char* DESCRIPTION =
+    R"(zel: qubit Hamiltonians, exact energies and variational ground states (ADAPT-VQE,
+UCCSD) of molecules.
 
 Input is an FCIDUMP file, the plain-text file of one- and two-electron integrals over
 molecular orbitals that psi4, PySCF, Molpro, ORCA and NWChem write (integrals in hartree,
@@ -63,37 +67,11 @@ Every error is one line on standard error, starting "zel: ".)";
 /// be refused by the allocator or, with overcommitted memory, killed.
 constexpr std::uint64_t MAX_EXACT_DETERMINANTS = std::uint64_t{1} << 24;
 
-/// A failure with its exit status and one-line message.
-struct Failure {
-    int status;
-    std::string message;
-};
+}  // namespace
 
-struct MoleculeOptions {
-    std::string file;
-    std::string mapping = "jordan-wigner";
-    std::string spin_order = "blocked";
-    bool reduce = false;
-    std::optional<std::uint64_t> active_electrons;
-    std::optional<std::uint64_t> active_orbitals;
-    bool json = false;
-};
-
-/// A molecule's qubit Hamiltonian and what the outputs report about it.
-struct Problem {
-    chem::Fcidump data;  // after the active space
-    chem::Mapping mapping = chem::Mapping::JordanWigner;
-    chem::SpinOrdering ordering = chem::SpinOrdering::Blocked;
-    std::size_t num_orbitals = 0;
-    chem::Sector sector;
-    std::uint64_t hartree_fock_index = 0;  // on the full register
-    std::string reduction = "none";        // "none", "two-qubit" or "tapering"
-    PauliSum hamiltonian;                  // reduced when `reduction` says so
-    std::size_t num_qubits = 0;
-    std::vector<std::size_t> removed_qubits;
-    std::vector<std::uint64_t> symmetries;  // Z masks fixing the removed qubits
-    std::uint64_t frozen_orbitals = 0;
-};
+const char* exit_status_footer() noexcept {
+    return FOOTER;
+}
 
 chem::Mapping mapping_of(const std::string& name) {
     if (name == "parity") {
@@ -240,6 +218,8 @@ double exact_energy(const Problem& problem) {
     return restricted_ground_energy(problem.hamiltonian, basis);
 }
 
+namespace {
+
 std::string sector_json(const chem::Sector& sector) {
     return JsonObject()
         .add_integer("electrons", static_cast<std::int64_t>(sector.num_alpha + sector.num_beta))
@@ -249,6 +229,8 @@ std::string sector_json(const chem::Sector& sector) {
                                 static_cast<std::int64_t>(sector.num_beta))
         .text();
 }
+
+}  // namespace
 
 JsonObject problem_json(const std::string& command, const MoleculeOptions& options,
                         const Problem& problem) {
@@ -294,6 +276,8 @@ std::string describe_register(const MoleculeOptions& options, const Problem& pro
     return text + "), " + std::to_string(terms) + (terms == 1 ? " Pauli term" : " Pauli terms");
 }
 
+namespace {
+
 void run_hamiltonian(const MoleculeOptions& options, std::ostream& out) {
     const Problem problem = build_problem(options);
     if (options.json) {
@@ -323,10 +307,7 @@ void run_exact(const MoleculeOptions& options, std::ostream& out) {
         << "qubits:               " << describe_register(options, problem) << '\n';
 }
 
-/// Width of the name column of the help, and of the description text beside it: together
-/// they fit a 100-column terminal.
-constexpr std::size_t HELP_NAME_WIDTH = 24;
-constexpr std::size_t HELP_TEXT_WIDTH = 74;
+}  // namespace
 
 /// `text` broken at spaces into lines of at most HELP_TEXT_WIDTH characters (CLI11 indents
 /// the lines after the first under the description column).
@@ -390,8 +371,6 @@ void add_molecule_options(CLI::App& command, MoleculeOptions& options) {
     command.add_flag("--json", options.json, "print one JSON object instead of text");
 }
 
-}  // namespace
-
 int run(std::span<const std::string> args, std::ostream& out, std::ostream& err) noexcept {
     try {
         CLI::App app(DESCRIPTION, "zel");
@@ -416,11 +395,18 @@ int run(std::span<const std::string> args, std::ostream& out, std::ostream& err)
         add_molecule_options(*exact, exact_options);
         exact->footer(FOOTER);
 
+        SolveOptions adapt_options;
+        CLI::App* adapt = add_solve_command(app, adapt_options, true);
+        SolveOptions uccsd_options;
+        add_solve_command(app, uccsd_options, false);
+
         // CLI11 reports an unknown word in place of the command as a missing subcommand.
         if (!args.empty() && !args.front().empty() && args.front().front() != '-' &&
-            args.front() != "hamiltonian" && args.front() != "exact") {
+            args.front() != "hamiltonian" && args.front() != "exact" && args.front() != "adapt" &&
+            args.front() != "uccsd") {
             err << "zel: '" << one_line(args.front())
-                << "' is not a command; the commands are hamiltonian and exact (see zel --help)\n";
+                << "' is not a command; the commands are hamiltonian, exact, adapt and uccsd "
+                   "(see zel --help)\n";
             return EXIT_USAGE;
         }
         try {
@@ -436,12 +422,19 @@ int run(std::span<const std::string> args, std::ostream& out, std::ostream& err)
             return EXIT_USAGE;
         }
 
-        const char* command = hamiltonian->parsed() ? "hamiltonian" : "exact";
+        const char* command = hamiltonian->parsed() ? "hamiltonian"
+                              : exact->parsed()     ? "exact"
+                              : adapt->parsed()     ? "adapt"
+                                                    : "uccsd";
         try {
             if (hamiltonian->parsed()) {
                 run_hamiltonian(hamiltonian_options, out);
-            } else {
+            } else if (exact->parsed()) {
                 run_exact(exact_options, out);
+            } else if (adapt->parsed()) {
+                run_solve(adapt_options, true, out);
+            } else {
+                run_solve(uccsd_options, false, out);
             }
         } catch (const Error& e) {
             throw Failure{EXIT_COMPUTATION, std::string(command) + ": " + e.what()};

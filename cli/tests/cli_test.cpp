@@ -162,3 +162,29 @@ TEST(ReducedSectorBasis, KeepsTheStatesWithTheReferenceEigenvaluesAndDropsTheRem
 }
 
 }  // namespace
+
+namespace {
+
+// The solver commands in process: their help speaks of the methods, and the JSON energy is the
+// library's own ADAPT-VQE or UCCSD energy, within chemical accuracy of the exact one.
+TEST(SolverCommands, HelpAndEnergiesAgreeWithTheLibrary) {
+    for (const char* command : {"adapt", "uccsd"}) {
+        const Outcome help = run_zel({command, "--help"});
+        EXPECT_EQ(help.status, 0);
+        for (const char* word : {"Hartree-Fock", "--optimizer", "--qasm", "Exit status"}) {
+            EXPECT_NE(help.out.find(word), std::string::npos) << word << " in\n" << help.out;
+        }
+    }
+    const chem::Fcidump data = chem::read_fcidump(data_file("h2_0.735"));
+    const double exact = chem::exact_ground_state(data.integrals, data.sector()).energy;
+    for (const char* command : {"adapt", "uccsd"}) {
+        const Outcome run = run_zel({command, data_file("h2_0.735"), "--json"});
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_LT(std::abs(json_energy(run.out) - exact), 1.6e-3);
+    }
+    const Outcome unknown = run_zel({"vqe", data_file("h2_0.735")});
+    EXPECT_EQ(unknown.status, zel::cli::EXIT_USAGE);
+    EXPECT_NE(unknown.err.find("adapt and uccsd"), std::string::npos) << unknown.err;
+}
+
+}  // namespace

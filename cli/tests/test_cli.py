@@ -175,3 +175,70 @@ def test_sector_beyond_the_solver_is_refused_before_any_work(tmp_path):
     assert result.returncode == EXIT_COMPUTATION
     assert result.stdout == ''
     assert result.stderr.count('\n') == 1 and '--active-electrons' in result.stderr
+
+
+# `zel adapt` and `zel uccsd` with their defaults on the small molecules: the final total energy
+# within chemical accuracy (1.6 mHa) of psi4's full CI; LiH with its 1s core frozen.
+CHEMICAL_ACCURACY = 1.6e-3
+SOLVER_CASES = [
+    ('adapt', 'h2_0.735', []),
+    ('adapt', 'h2_2.5', ['--pool', 'qubit', '--spin-order', 'interleaved']),
+    ('adapt', 'h2_1.5', ['--pool', 'generalized', '--mapping', 'bravyi-kitaev']),
+    ('adapt', 'lih_1.595', ['--active-electrons', 2, '--active-orbitals', 5,
+                            '--mapping', 'parity', '--reduce']),
+    ('uccsd', 'h2_1.0', []),
+    ('uccsd', 'h2_2.5', ['--ansatz', 'k-upccgsd', '--layers', 2, '--reduce']),
+]
+
+
+@pytest.mark.parametrize('command,name,extra', SOLVER_CASES)
+def test_solvers_reach_chemical_accuracy(tmp_path, command, name, extra):
+    qasm = tmp_path / 'circuit.qasm'
+    result = zel_json(command, fcidump(name), '--qasm', qasm, *extra)
+    assert result['command'] == command
+    if '--active-orbitals' not in extra:
+        assert abs(result['exact_energy'] - REFERENCE[name]['fci_energy']) < TOLERANCE
+    assert abs(result['energy'] - result['exact_energy']) < CHEMICAL_ACCURACY
+    assert result['chemical_accuracy'] is True
+    assert result['energy'] < result['reference_energy']
+    assert len(result['parameters']) == len(result['operators'])
+    if command == 'adapt':
+        assert result['stop_reason'] == 'gradient norm'
+        assert len(result['energies']) == len(result['operators'])
+        assert result['energies'][-1] == result['energy']
+    text = qasm.read_text()
+    assert text.startswith('OPENQASM 3.0;') and 'rz(' in text
+
+
+def test_adapt_prints_one_progress_line_per_iteration():
+    result = zel('adapt', fcidump('lih_1.595'), '--active-electrons', 2, '--active-orbitals', 5)
+    assert result.returncode == 0 and result.stderr == ''
+    lines = result.stdout.splitlines()
+    header = next(i for i, line in enumerate(lines) if line.startswith('iter'))
+    progress = [line for line in lines[header + 1:] if line[:4].strip().isdigit()]
+    assert [int(line.split()[0]) for line in progress] == list(range(1, len(progress) + 1))
+    assert progress[-1].split()[4] == 'yes'
+    assert 'within chemical accuracy' in lines[-1]
+
+
+BAD_SOLVER_ARGUMENTS = [
+    (['adapt', H2, '--max-operators', 0], EXIT_USAGE, 'at least 1'),
+    (['adapt', H2, '--gradient-tolerance', -1], EXIT_USAGE, 'finite number'),
+    (['adapt', H2, '--energy-tolerance', 'nan'], EXIT_USAGE, 'finite number'),
+    (['adapt', H2, '--pool', 'bosonic'], EXIT_USAGE, '--pool'),
+    (['uccsd', H2, '--layers', 0], EXIT_USAGE, 'at least 1'),
+    (['uccsd', H2, '--ansatz', 'ccsd(t)'], EXIT_USAGE, '--ansatz'),
+    (['uccsd', H2, '--threads', -2], EXIT_USAGE, 'count'),
+    (['adapt', H2, '--qasm', '/nonexistent/dir/x.qasm'], EXIT_COMPUTATION, 'cannot write'),
+    (['uccsd', '/nonexistent.fcidump'], EXIT_INPUT, 'cannot open'),
+    (['adapt', H2, '--pool', 'qubit', '--mapping', 'parity'], EXIT_USAGE, 'jordan-wigner'),
+]
+
+
+@pytest.mark.parametrize('args,status,reason', BAD_SOLVER_ARGUMENTS)
+def test_bad_solver_arguments_are_one_line_errors(args, status, reason):
+    result = zel(*args)
+    assert result.returncode == status
+    assert result.stdout == ''
+    assert result.stderr.startswith('zel: ') and result.stderr.count('\n') == 1
+    assert reason in result.stderr

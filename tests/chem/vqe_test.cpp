@@ -256,6 +256,19 @@ TEST(VqeOptionsTest, BadSettingsAreRefusedWithTheirReason) {
         EXPECT_STREQ(e.what(),
                      "two-qubit reduction: needs the parity mapping with blocked spin ordering");
     }
+    for (const AdaptPool pool : {AdaptPool::Qubit, AdaptPool::PauliString}) {
+        const VqeProblem parity = make_vqe_problem(data.integrals, data.sector(), Mapping::Parity);
+        AdaptOptions options;
+        options.pool = pool;
+        try {
+            adapt_vqe(parity, options);
+            ADD_FAILURE();
+        } catch (const InvalidArgument& e) {
+            EXPECT_STREQ(e.what(),
+                         "ADAPT-VQE: the qubit and pauli pools act on occupation "
+                         "qubits and need the Jordan-Wigner mapping");
+        }
+    }
     // No electrons: every excitation is empty, so is the pool.
     const VqeProblem empty = make_vqe_problem(data.integrals, Sector{0, 0});
     try {

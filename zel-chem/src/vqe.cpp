@@ -6,8 +6,8 @@
 #include <numbers>
 #include <random>
 #include <set>
-#include <sstream>
 #include <span>
+#include <sstream>
 #include <utility>
 
 #include "zel/chem/mapping.hpp"
@@ -183,6 +183,14 @@ void check_vqe_options(const VqeOptions& options) {
 }
 
 std::vector<PoolOperator> make_pool(const VqeProblem& problem, AdaptPool pool) {
+    if ((pool == AdaptPool::Qubit || pool == AdaptPool::PauliString) &&
+        problem.mapping != Mapping::JordanWigner) {
+        // Under parity or Bravyi-Kitaev a qubit does not hold one orbital's occupation, so a
+        // qubit excitation would not move electrons between orbitals.
+        throw InvalidArgument(
+            "ADAPT-VQE: the qubit and pauli pools act on occupation qubits and need the "
+            "Jordan-Wigner mapping");
+    }
     const std::size_t n = problem.num_orbitals;
     std::vector<Excitation> excitations =
         pool == AdaptPool::GeneralizedFermionic

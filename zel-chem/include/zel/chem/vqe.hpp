@@ -145,7 +145,10 @@ struct PoolOperator {
 };
 
 /// The operators of `pool` for `problem`, in a fixed order; operators that cannot act within
-/// the sector are left out, and Pauli strings appear once each.
+/// the sector are left out, and Pauli strings appear once each. Throws `InvalidArgument`
+/// ("ADAPT-VQE: the qubit and pauli pools act on occupation qubits and need the Jordan-Wigner
+/// mapping") for those pools under another mapping, where a qubit does not hold an orbital's
+/// occupation.
 std::vector<PoolOperator> make_pool(const VqeProblem& problem, AdaptPool pool);
 
 /// Why ADAPT-VQE stopped.
