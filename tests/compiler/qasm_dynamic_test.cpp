@@ -293,4 +293,57 @@ TEST(QasmDynamic, ExportGoldenText) {
     EXPECT_THROW(static_cast<void>(zel::to_open_qasm(overlapping)), zel::InvalidArgument);
 }
 
+// Inputs take the values the caller passes; reading again binds other values.
+TEST(QasmInputs, TakeTheCallersValues) {
+    using Inputs = std::map<std::string, double, std::less<>>;
+    const std::string text = V3 +
+                             "input float theta;\ninput angle[32] phi;\nqubit[1] q;\n"
+                             "rx(theta) q[0];\nrz(2 * phi - theta) q[0];\n";
+    for (const double theta : {0.5, -1.25}) {
+        const zel::QasmProgram program =
+            zel::read_open_qasm(text, Inputs{{"theta", theta}, {"phi", 0.75}});
+        EXPECT_EQ(program.inputs, (std::vector<std::string>{"theta", "phi"}));
+        ASSERT_EQ(program.circuit.operations.size(), 2U);
+        EXPECT_EQ(program.circuit.operations[0].params, std::vector<double>{theta});
+        EXPECT_EQ(program.circuit.operations[1].params, std::vector<double>{2 * 0.75 - theta});
+    }
+
+    struct Case {
+        std::string program;
+        Inputs inputs;
+        std::string what;
+    };
+    const std::vector<Case> cases = {
+        {V3 + "input float theta;",
+         {},
+         "line 3, column 13: input 'theta' has no value among those given"},
+        {V3 + "input int n;",
+         {{"n", 1}},
+         "line 3, column 7: inputs of type 'int' are not supported (an input is 'input float "
+         "name;' or 'input angle name;')"},
+        {V3 + "input float w;\ninput angle w;",
+         {{"w", 1}},
+         "line 4, column 13: 'w' is already declared"},
+        {V3 + "input float w;\ngate g a { rx(w) a; }",
+         {{"w", 1}},
+         "line 4, column 15: unknown name 'w' in an angle (numbers, pi, tau, euler, NaN and inf "
+         "are read)"},
+        {V3 + "input float t;",
+         {{"t", 1}},
+         "line 3, column 13: 't' cannot name an input: it is the name of a gate"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.program);
+        try {
+            static_cast<void>(zel::read_open_qasm(c.program, c.inputs));
+            ADD_FAILURE() << "accepted";
+        } catch (const zel::ParseError& error) {
+            EXPECT_EQ(std::string(error.what()), c.what);
+        }
+    }
+    EXPECT_THROW(static_cast<void>(zel::read_open_qasm(V3 + "qubit q;", Inputs{{"theta", 1.0}})),
+                 zel::InvalidArgument);
+    EXPECT_THROW(static_cast<void>(zel::read_open_qasm(V3 + "input float w;")), zel::ParseError);
+}
+
 }  // namespace

@@ -175,4 +175,43 @@ void Reader::conditioned_statement() {
     statement(false);
 }
 
+// input float name;  input angle name;  input angle[n] name;  input float[n] name;
+void Reader::input_declaration() {
+    const Token keyword = advance();
+    const Token type = current_;
+    if (type.kind != TokenKind::Identifier || (type.text != "float" && type.text != "angle")) {
+        fail(type, "inputs of type " + describe(type) +
+                       " are not supported (an input is 'input float name;' or 'input angle "
+                       "name;')");
+    }
+    advance();
+    if (current_.is("[")) {
+        advance();
+        static_cast<void>(size_literal());
+        expect("]", "after the size of the input's type");
+    }
+    const Token name = current_;
+    if (name.kind != TokenKind::Identifier) {
+        fail(name, "expected the input's name, found " + describe(name));
+    }
+    if (const auto reason = reserved_reason(name.text)) {
+        fail(name, quoted(name.text) + " cannot name an input: " + *reason);
+    }
+    if (registers_.contains(name.text) || inputs_.contains(name.text)) {
+        fail(name, quoted(name.text) + " is already declared");
+    }
+    advance();
+    expect(";", "after the input " + quoted(name.text));
+    if (input_values_ == nullptr) {
+        fail(keyword, "input " + quoted(name.text) +
+                          " has no value: pass the inputs' values to read_open_qasm");
+    }
+    const auto value = input_values_->find(name.text);
+    if (value == input_values_->end()) {
+        fail(name, "input " + quoted(name.text) + " has no value among those given");
+    }
+    inputs_.emplace(name.text, value->second);
+    input_names_.emplace_back(name.text);
+}
+
 }  // namespace zel::qasm

@@ -261,6 +261,11 @@ Value Reader::named_value(const Token& token, std::size_t depth) {
             return Value{found->second, false};
         }
     }
+    if (parameters_ == nullptr) {
+        if (const auto found = inputs_.find(name); found != inputs_.end()) {
+            return Value{found->second, false};
+        }
+    }
     if (name == "pi" || name == "π") {
         return Value{std::numbers::pi, false};
     }

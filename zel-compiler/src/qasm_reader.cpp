@@ -4,6 +4,7 @@
 
 #include "qasm_reader.hpp"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <numbers>
@@ -22,6 +23,11 @@ namespace zel::qasm {
 Reader::Reader(std::string_view text, bool with_measurements)
     : text_(text), lexer_(text), with_measurements_(with_measurements), program_(text) {
     current_ = lexer_.next();
+}
+
+Reader::Reader(std::string_view text, const std::map<std::string, double, std::less<>>* inputs)
+    : Reader(text, true) {
+    input_values_ = inputs;
 }
 
 QasmProgram Reader::read() {
@@ -47,6 +53,7 @@ QasmProgram Reader::read() {
     program.num_clbits = total_bits_;
     program.instructions = std::move(instructions_);
     program.terminal = !dynamic_;
+    program.inputs = std::move(input_names_);
     return program;
 }
 
@@ -113,6 +120,8 @@ void Reader::statement(bool first) {
         definition();
     } else if (word == "measure") {
         measure_arrow();
+    } else if (word == "input" && version_ == 3) {
+        input_declaration();
     } else if (word == "reset") {
         reset_statement();
     } else if (word == "if") {
@@ -302,6 +311,18 @@ ZarnikGraph from_open_qasm(std::string_view text) {
 
 QasmProgram read_open_qasm(std::string_view text) {
     return qasm::Reader(text, true).read();
+}
+
+QasmProgram read_open_qasm(std::string_view text,
+                           const std::map<std::string, double, std::less<>>& inputs) {
+    QasmProgram program = qasm::Reader(text, &inputs).read();
+    for (const auto& [name, value] : inputs) {
+        if (std::find(program.inputs.begin(), program.inputs.end(), name) == program.inputs.end()) {
+            throw InvalidArgument("read_open_qasm: the program declares no input " +
+                                  qasm::quoted(name));
+        }
+    }
+    return program;
 }
 
 }  // namespace zel

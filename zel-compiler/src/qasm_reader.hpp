@@ -7,6 +7,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -128,6 +130,9 @@ class Reader {
     /// `with_measurements`: whether measurements are read (into `QasmProgram::measurements`)
     /// or refused, for readers whose result is a circuit alone.
     Reader(std::string_view text, bool with_measurements);
+    /// A reader whose `input float` / `input angle` declarations take their values from
+    /// `inputs` (by name); `inputs` must outlive the reader.
+    Reader(std::string_view text, const std::map<std::string, double, std::less<>>* inputs);
     QasmProgram read();
 
   private:
@@ -138,6 +143,8 @@ class Reader {
     // Consumes the punctuation `punct` or fails with "expected 'punct' <context>, found ...".
     void expect(std::string_view punct, std::string_view context, std::string_view hint = {});
     void statement(bool first);
+    // input float name;  input angle name;  input angle[n] name;  input float[n] name;
+    void input_declaration();
     void version(bool first);
     void include();
     // A register size: a decimal integer literal.
@@ -237,6 +244,9 @@ class Reader {
     std::optional<ClassicalCondition> condition_;  // of the statement being read
     // Whether the program has a reset, a condition or a measurement that is not terminal.
     bool dynamic_ = false;
+    const std::map<std::string, double, std::less<>>* input_values_ = nullptr;
+    std::unordered_map<std::string_view, double> inputs_;  // declared inputs and their values
+    std::vector<std::string> input_names_;
     std::unordered_map<std::string_view, GateDefinition> definitions_;
     std::uint64_t expanded_operations_ = 0;
     // Inside an expansion: the parameters and qubit arguments by name, and whether operations

@@ -7,6 +7,7 @@
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -147,6 +148,8 @@ struct QasmProgram {
     /// `circuit` and `measurements` alone, which `run_shots` then reads instead.
     std::vector<QasmInstruction> instructions;
     bool terminal = true;
+    /// The names of the program's `input float` / `input angle` declarations, in order.
+    std::vector<std::string> inputs;
 };
 
 /// An OpenQASM 2.0 or 3 program with its measurements. Version 3 reads as `from_open_qasm`
@@ -169,6 +172,16 @@ struct QasmProgram {
 /// under a condition are parse errors naming them, as is `opaque`. Throws what
 /// `from_open_qasm` throws.
 QasmProgram read_open_qasm(std::string_view text);
+
+/// `read_open_qasm` for a program with inputs: each `input float name;` or `input angle name;`
+/// (also `angle[n]`, `float[n]`; version 3) takes its value from `inputs`, and angle
+/// expressions outside gate definitions use it by name, evaluated in double precision like a
+/// literal. To run such a program for other values, read it again with them (reading is linear
+/// in the text). The program's `inputs` lists the declared names. An input without a value,
+/// other input types and an input named twice are parse errors; a value for a name the program
+/// does not declare throws `InvalidArgument`. `read_open_qasm(text)` refuses every input.
+QasmProgram read_open_qasm(std::string_view text,
+                           const std::map<std::string, double, std::less<>>& inputs);
 
 /// Most classical bits `run_shots` writes per outcome.
 inline constexpr std::uint64_t QASM_MAX_SHOT_BITS = 1U << 16;
