@@ -256,6 +256,45 @@ double excitation_overlap(const Operation& op, const ZarnikState& phi, const Zar
         .real();
 }
 
+// The derivative 2 Re <phi| T - T^dagger |psi> of an excitation's slot, then its inverse applied
+// to both vectors, in one pass over the amplitudes it moves: each pair of both vectors is read
+// once, its overlap taken, and rotated back with the kernel's own arithmetic for -theta (so the
+// vectors get the bits `apply(inverse(op))` would give them). The overlap's chunks are the fixed
+// ones of `complex_sum`, so the result does not depend on the thread count.
+double excitation_gradient_and_undo(const Operation& op, ZarnikState& phi, ZarnikState& psi) {
+    const detail::ExcitationMasks masks = detail::excitation_masks(op, false);
+    const std::uint64_t both = masks.from | masks.to;
+    const detail::IndexPattern pattern = detail::IndexPattern::of(both, masks.from);
+    Amplitude* a = phi.amplitudes_mut().data();
+    Amplitude* b = psi.amplitudes_mut().data();
+    const double c = std::cos(-op.params[0]);
+    const double s = std::sin(-op.params[0]);
+    const std::size_t count = phi.dimension() >> pattern.fixed_count;
+    const auto rotate = [c](Amplitude& x, Amplitude& y, double f) {
+        const Amplitude new_x(c * x.real() - f * y.real(), c * x.imag() - f * y.imag());
+        const Amplitude new_y(c * y.real() + f * x.real(), c * y.imag() + f * x.imag());
+        x = new_x;
+        y = new_y;
+    };
+    const double overlap =
+        complex_sum(count, [&](std::size_t begin, std::size_t end) {
+            double part = 0.0;
+            for (std::uint64_t k = begin; k < end; ++k) {
+                const std::uint64_t i = pattern.expand(k);
+                const std::uint64_t j = i ^ both;
+                const double value = conj_times(a[j], b[i]).real() - conj_times(a[i], b[j]).real();
+                const bool negative =
+                    masks.negative != ((std::popcount(i & masks.parity) & 1) != 0);
+                part += negative ? -value : value;
+                const double f = negative ? -s : s;
+                rotate(a[i], a[j], f);
+                rotate(b[i], b[j], f);
+            }
+            return Amplitude(part, 0.0);
+        }).real();
+    return 2.0 * overlap;
+}
+
 // dM/dp_slot for the matrix M of `op`. Every entry of the table's matrices is, in each single
 // parameter, a trigonometric polynomial of frequencies 1/2 and 1 (half angles of theta; phases
 // e^(i phi), e^(i lambda), e^(i gamma)). For such f, f'(x) = 1/2 [f(x + pi/2) - f(x - pi/2)] +
@@ -416,6 +455,11 @@ EnergyGradient energy_and_gradient(const ZarnikGraph& circuit, const PauliSum& h
     }
     for (std::size_t k = ops.size(); k-- > first_parametric;) {
         const std::span<double> out(result.gradient.data() + first_slot[k], ops[k].params.size());
+        if (k > first_parametric &&
+            gate_info(ops[k].gate.kind).generator == GeneratorForm::Excitation) {
+            out[0] = excitation_gradient_and_undo(ops[k], phi, psi);
+            continue;
+        }
         operation_gradient(ops[k], phi, psi, out);
         if (k > first_parametric) {
             const Operation undo = inverse(ops[k]);
