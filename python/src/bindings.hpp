@@ -239,6 +239,9 @@ void bind_qasm_programs(py::module_& m);
 /// The submodule zel.chem (needs the error classes of `bind_errors`).
 void bind_chem(py::module_& m);
 
+/// zel.chem.adapt_vqe and zel.chem.uccsd, added to the submodule `chem` made by `bind_chem`.
+void bind_vqe(py::module_& chem);
+
 }  // namespace zel::python
 
 namespace zel::python {

@@ -361,6 +361,10 @@ PYBIND11_MODULE(_zel, m) {
     bind_observable(m);
     bind_search(m);
     bind_chem(m);
+    {
+        py::module_ chem = m.attr("chem");
+        bind_vqe(chem);
+    }
     bind_parallel(m);
     bind_float_text(m);
 
