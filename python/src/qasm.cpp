@@ -4,7 +4,9 @@
 #include "zel/compiler/qasm.hpp"
 
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <optional>
 #include <string>
 
 #include "bindings.hpp"
@@ -95,6 +97,8 @@ void bind_qasm_programs(py::module_& m) {
                       "condition.")
         .def_readonly("instructions", &QasmProgram::instructions,
                       "Every gate, measurement and reset in program order.")
+        .def_readonly("inputs", &QasmProgram::inputs,
+                      "The names of the program's input declarations, in order.")
         .def("__repr__", [](const QasmProgram& p) {
             return "QasmProgram(num_qubits=" + std::to_string(p.circuit.num_qubits) +
                    ", num_clbits=" + std::to_string(p.num_clbits) +
@@ -104,13 +108,20 @@ void bind_qasm_programs(py::module_& m) {
 
     m.def(
         "read_open_qasm",
-        [](const std::string& text) {
-            return read_open_qasm(text);
+        [](const std::string& text, const std::optional<std::map<std::string, double>>& inputs) {
+            if (!inputs) {
+                return read_open_qasm(text);
+            }
+            const std::map<std::string, double, std::less<>> values(inputs->begin(), inputs->end());
+            return read_open_qasm(text, values);
         },
-        py::arg("text"),
+        py::arg("text"), py::arg("inputs") = py::none(),
         "An OpenQASM 2.0 or 3 program with its measurements, resets and conditions (the "
-        "subset of docs/guide.md) as a QasmProgram. Raises ParseError (line, column, offset, "
-        "reason) for anything outside the subset.");
+        "subset of docs/guide.md) as a QasmProgram. `inputs`, a dict {name: value}, gives the "
+        "values of the program's 'input float' / 'input angle' declarations; read again for "
+        "other values. Raises ParseError (line, column, offset, reason) for anything outside "
+        "the subset or an input without a value, InvalidArgument for a value whose name the "
+        "program does not declare.");
     m.def(
         "run_shots",
         [](const QasmProgram& program, const py::object& shot_count, const py::object& seed) {

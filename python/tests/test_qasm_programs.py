@@ -111,3 +111,15 @@ def test_run_shots_arguments():
     with pytest.raises((TypeError, ValueError, OverflowError)):
         zel.run_shots(program, -1, 0)
     assert zel.run_shots(program, 0, 0) == {}
+
+
+def test_inputs_take_the_given_values():
+    text = V3 + "input float theta;\nqubit[1] q;\nbit[1] c;\nrx(theta) q[0];\nc = measure q;\n"
+    program = zel.read_open_qasm(text, {"theta": 3.141592653589793})
+    assert program.inputs == ["theta"]
+    assert program.circuit[0].params == [3.141592653589793]
+    assert zel.run_shots(program, 10, 1) == {"1": 10}
+    with pytest.raises(zel.ParseError):
+        zel.read_open_qasm(text)
+    with pytest.raises(zel.InvalidArgument):
+        zel.read_open_qasm(text, {"theta": 0.0, "phi": 1.0})
