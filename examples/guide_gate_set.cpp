@@ -40,11 +40,13 @@ int main() {
     // A double's parity qubits lie between its first and second, and third and fourth orbitals.
     const std::vector<std::uint64_t> orbitals = {0, 5, 2, 3};
     const std::vector<std::uint64_t> parity = zel::excitation_parity_qubits(orbitals);  // 1, 4
+    // T's own sign between its orbitals: a_0 a_1 in this order pass no occupied orbital.
+    const int sign = zel::excitation_sign(from, to);  // +1 for every single
 
     zel::ZarnikState state(3);
     zel::apply_circuit(state, circuit);
     std::cout << "amplitude 0 after the circuit: " << state.amplitudes()[0] << ", " << parity.size()
-              << " parity qubits\n";
+              << " parity qubits, sign " << sign << '\n';
 
     // The table gives each operation's matrix, inverse and generator.
     const zel::Operation crx = zel::make_operation(zel::GateKind::CRX, {0, 1}, {0.7});

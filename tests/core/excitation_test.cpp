@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <complex>
 #include <cstdint>
+#include <numbers>
 #include <random>
 #include <span>
 #include <string>
@@ -152,6 +153,39 @@ TEST(Excitation, ParityQubitsLieBetweenOddPairsOfSortedOrbitals) {
         const Operation op = excitation_on(c.orbitals, true, 0.1);
         EXPECT_TRUE(std::equal(op.qubits.begin() + static_cast<std::ptrdiff_t>(c.orbitals.size()),
                                op.qubits.end(), c.parity.begin(), c.parity.end()));
+    }
+}
+
+struct SignCase {
+    Qubits from;
+    Qubits to;
+    int sign;
+};
+
+// T's sign on the state with only its emptied orbitals occupied: -1 for each occupied orbital
+// below the one a ladder operator acts on, right to left (a_from[0] first, a^dagger_to[0] last).
+TEST(Excitation, SignCountsTheOrbitalsEachLadderOperatorPasses) {
+    const std::vector<SignCase> cases = {
+        {{2}, {0}, 1},         // a single passes no other orbital
+        {{0, 1}, {2, 3}, 1},   // a_0 first: a_1 then finds 0 empty
+        {{1, 0}, {2, 3}, -1},  // a_1 first passes the occupied 0
+        {{0, 1}, {3, 2}, -1},  // a^dagger_3 last passes the filled 2
+        {{0, 2}, {1, 3}, 1},   //
+        {{3, 0}, {1, 2}, -1},  // a_3 passes 0; a^dagger_1 passes nothing
+    };
+    for (const SignCase& c : cases) {
+        EXPECT_EQ(excitation_sign(c.from, c.to), c.sign)
+            << c.from[0] << " " << c.to[0] << " " << c.from.size();
+        // The matrix element <to|U(pi/2)|from> of the operation on its own qubits.
+        Qubits orbitals = c.from;
+        orbitals.insert(orbitals.end(), c.to.begin(), c.to.end());
+        const Operation op = excitation_on(orbitals, true, std::numbers::pi / 2);
+        const std::vector<Complex> m = operation_matrix(op);
+        const std::size_t d = std::size_t{1} << op.qubits.size();
+        const std::size_t half = c.from.size();
+        const std::size_t a = (std::size_t{1} << half) - 1;
+        const std::size_t b = a << half;
+        EXPECT_NEAR(m[b * d + a].real(), c.sign, TOLERANCE);
     }
 }
 

@@ -405,12 +405,16 @@ std::vector<std::uint64_t> excitation_parity_qubits(std::span<const std::uint64_
 
 namespace {
 
-Operation excitation(bool fermionic, std::span<const std::uint64_t> from,
-                     std::span<const std::uint64_t> to, double theta) {
+void check_orbital_counts(std::span<const std::uint64_t> from, std::span<const std::uint64_t> to) {
     if (from.empty() || from.size() > 2 || to.size() != from.size()) {
         throw InvalidArgument("excitation: expected 1 or 2 orbitals in both 'from' and 'to', got " +
                               std::to_string(from.size()) + " and " + std::to_string(to.size()));
     }
+}
+
+Operation excitation(bool fermionic, std::span<const std::uint64_t> from,
+                     std::span<const std::uint64_t> to, double theta) {
+    check_orbital_counts(from, to);
     const bool single = from.size() == 1;
     std::vector<std::uint64_t> qubits(from.begin(), from.end());
     qubits.insert(qubits.end(), to.begin(), to.end());
@@ -425,6 +429,14 @@ Operation excitation(bool fermionic, std::span<const std::uint64_t> from,
 }
 
 }  // namespace
+
+int excitation_sign(std::span<const std::uint64_t> from, std::span<const std::uint64_t> to) {
+    check_orbital_counts(from, to);
+    std::vector<std::uint64_t> orbitals(from.begin(), from.end());
+    orbitals.insert(orbitals.end(), to.begin(), to.end());
+    (void)excitation_parity_qubits(orbitals);
+    return excitation_sign_negative(orbitals, from.size()) ? -1 : 1;
+}
 
 Operation fermionic_excitation(std::span<const std::uint64_t> from,
                                std::span<const std::uint64_t> to, double theta) {

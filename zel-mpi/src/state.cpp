@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstring>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -310,21 +311,45 @@ void DistributedState::apply(const Operation& op) {
     }
     check_operation(num_qubits_, op);
     const std::uint64_t l = local_qubits();
+    // A fermionic excitation's sign follows the order of its qubit numbers, which the exchanges
+    // below would change. With a rank-bit qubit it runs as its qubit excitation between two
+    // layers of sign flips: CZ between each parity qubit and the first orbital, and Z there when
+    // T's own sign is -1. Each flips exactly the off-diagonal entries the parity would, and sign
+    // flips are exact, so the amplitudes are bitwise those of the fermionic kernel.
+    const GateInfo& info = gate_info(op.gate.kind);
+    const bool rank_bits = std::any_of(op.qubits.begin(), op.qubits.end(), [l](std::uint64_t q) {
+        return q >= l;
+    });
+    if (info.parity_qubits && rank_bits) {
+        const std::size_t half = info.orbitals / 2;
+        const std::span<const std::uint64_t> from(op.qubits.data(), half);
+        const std::span<const std::uint64_t> to(op.qubits.data() + half, half);
+        const Operation plain = qubit_excitation(from, to, op.params[0]);
+        if (plain.qubits.size() > l) {
+            throw InvalidArgument(std::string(info.name) + ": acts on " +
+                                  std::to_string(plain.qubits.size()) +
+                                  " orbitals but each rank holds " + std::to_string(l));
+        }
+        const bool negative = excitation_sign(from, to) < 0;
+        const auto flip_signs = [&] {
+            if (negative) {
+                const std::uint64_t pivot[1] = {op.qubits[0]};
+                apply_gate(GateType::of(GateKind::Z), pivot, {});
+            }
+            for (std::size_t j = info.orbitals; j < op.qubits.size(); ++j) {
+                const std::uint64_t pair[2] = {op.qubits[j], op.qubits[0]};
+                apply_gate(GateType::of(GateKind::CZ), pair, {});
+            }
+        };
+        flip_signs();
+        apply(plain);
+        flip_signs();
+        return;
+    }
     if (op.qubits.size() > l) {
         throw InvalidArgument(std::string(gate_info(op.gate.kind).name) + ": acts on " +
                               std::to_string(op.qubits.size()) + " qubits but each rank holds " +
                               std::to_string(l));
-    }
-    // A fermionic excitation's sign follows the order of its qubit numbers, which the exchanges
-    // below would change: it runs only where every qubit it names is local.
-    const GateInfo& info = gate_info(op.gate.kind);
-    for (const std::uint64_t q : op.qubits) {
-        if (info.parity_qubits && q >= l) {
-            throw InvalidArgument(std::string(info.name) + ": qubit " + std::to_string(q) +
-                                  " is a rank bit (each rank holds qubits 0 to " +
-                                  std::to_string(l - 1) +
-                                  "); fermionic excitations run on local qubits only");
-        }
     }
     // Rank-bit qubits trade places with local qubits the operation leaves alone, lowest first.
     Operation local = op;

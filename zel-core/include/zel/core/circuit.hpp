@@ -103,6 +103,14 @@ Operation unitary(std::vector<std::uint64_t> qubits, std::vector<std::complex<do
 /// 64 or named twice.
 std::vector<std::uint64_t> excitation_parity_qubits(std::span<const std::uint64_t> orbitals);
 
+/// The sign (+1 or -1) with which T = a^dagger_to[0] (a^dagger_to[1] a_from[1]) a_from[0] takes
+/// the state with only the `from` orbitals occupied to the state with only the `to` orbitals
+/// occupied, under Jordan–Wigner (a_m counts the occupied orbitals below m). On any other basis
+/// state T's sign is this times -1 to the power of the occupied parity qubits. Throws as
+/// `excitation_parity_qubits` for the orbitals, and `InvalidArgument` unless `from` and `to` both
+/// hold 1 or 2 orbitals.
+int excitation_sign(std::span<const std::uint64_t> from, std::span<const std::uint64_t> to);
+
 /// exp(theta (T - T^dagger)) under Jordan–Wigner, for T = a^dagger_to[0] a_from[0] (a single:
 /// FERMIONIC_SINGLE) or T = a^dagger_to[0] a^dagger_to[1] a_from[1] a_from[0] (a double:
 /// FERMIONIC_DOUBLE), a_m acting on qubit m with the parity of the qubits below m. The

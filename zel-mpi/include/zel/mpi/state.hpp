@@ -168,9 +168,10 @@ class DistributedState {
     /// qubits are all local runs on the block; otherwise each of its rank-bit qubits is first
     /// exchanged (SWAP) with a local qubit the operation does not use, the operation runs on the
     /// block, and the exchanges are undone. Throws `InvalidArgument` before any change when the
-    /// block has fewer qubits than the operation, and for a FERMIONIC_SINGLE or FERMIONIC_DOUBLE
-    /// that names a rank-bit qubit (its sign follows the order of its qubit numbers, which the
-    /// exchanges would change; QUBIT_SINGLE and QUBIT_DOUBLE have no such sign and run anywhere).
+    /// block has fewer qubits than the operation. A FERMIONIC_SINGLE or FERMIONIC_DOUBLE that
+    /// names a rank-bit qubit runs as its qubit excitation between two layers of CZ (each parity
+    /// qubit with the first orbital) and Z (for T's own sign), which need no exchange, so only its
+    /// orbitals must fit in a block; the values are those of the whole state's kernel.
     void apply(const Operation& op);
 
     /// Shannon entropy in bits, bitwise `ZarnikState::calculate_entropy` of the whole state; the
