@@ -450,6 +450,14 @@ void bind_operations(py::module_& m) {
         "The same rotation without parity signs: QUBIT_SINGLE or QUBIT_DOUBLE on the orbitals "
         "alone.");
     m.def(
+        "excitation_sign",
+        [](const Qubits& from, const Qubits& to) {
+            return excitation_sign(from, to);
+        },
+        py::arg("from_orbitals"), py::arg("to_orbitals"),
+        "The sign (+1 or -1) with which T takes the state with only `from_orbitals` occupied to "
+        "the state with only `to_orbitals` occupied under Jordan-Wigner.");
+    m.def(
         "excitation_parity_qubits",
         [](const Qubits& orbitals) {
             return excitation_parity_qubits(orbitals);

@@ -67,6 +67,8 @@ def test_table_rows_and_parity_qubits():
             ("FERMIONIC_SINGLE", "FERMIONIC_DOUBLE", "QUBIT_SINGLE", "QUBIT_DOUBLE")] == [
         (2, True), (4, True), (2, False), (4, False)]
     assert zel.excitation_parity_qubits([0, 5, 2, 3]) == [1, 4]
+    assert [zel.excitation_sign(*pair) for pair in
+            (([0, 1], [2, 3]), ([1, 0], [2, 3]), ([3], [0]))] == [1, -1, 1]
     assert list(zel.fermionic_excitation([3], [0], 0.2).qubits) == [3, 0, 1, 2]
     assert list(zel.qubit_excitation([3, 1], [0, 4], 0.2).qubits) == [3, 1, 0, 4]
 
