@@ -75,6 +75,9 @@ AdaptResult adapt_vqe(const VqeProblem& problem, const AdaptOptions& options) {
     const ZarnikState reference = detail::reference_state(problem);
     AdaptResult result;
     result.ansatz = TiedAnsatz{ZarnikGraph(problem.num_qubits), {}};
+    // Optimised through native operations where the operators have them; `result.ansatz`
+    // keeps the Pauli rotations of the same operators, which give the same state.
+    TiedAnsatz fast{ZarnikGraph(problem.num_qubits), {}};
     result.reference_energy = detail::state_energy(problem, reference);
     result.energy = result.reference_energy;
     ZarnikState state = reference;
@@ -93,13 +96,15 @@ AdaptResult adapt_vqe(const VqeProblem& problem, const AdaptOptions& options) {
             break;
         }
         append_operator(result.ansatz, pool[chosen].generator);
+        append_operator(fast, pool[chosen], problem.mapping);
         result.parameters.push_back(0.0);
         const OptimizeResult optimized = detail::optimize_ansatz(
-            result.ansatz, problem.hamiltonian, reference, result.parameters, options.vqe);
+            fast, problem.hamiltonian, reference, result.parameters, options.vqe);
         result.parameters = optimized.x;
         result.ansatz.set_parameters(result.parameters);
+        fast.set_parameters(result.parameters);
         state = reference;
-        apply_circuit(state, result.ansatz.circuit);
+        apply_circuit(state, fast.circuit);
 
         const double previous = result.energy;
         result.energy = optimized.value;

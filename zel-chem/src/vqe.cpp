@@ -89,6 +89,16 @@ std::optional<PauliSum> reduce_operator(const VqeProblem& problem, const PauliSu
     return reduced;
 }
 
+/// The excitation when it runs as one native operation on the problem's register.
+std::optional<Excitation> native_excitation(const VqeProblem& problem,
+                                            const Excitation& excitation) {
+    if (problem.reduction != Reduction::None || (excitation.kind == ExcitationKind::Fermionic &&
+                                                 problem.mapping != Mapping::JordanWigner)) {
+        return std::nullopt;
+    }
+    return excitation;
+}
+
 std::string pauli_string_label(const PauliTerm& term) {
     std::string text;
     for (const PauliFactor& factor : term.paulis) {
@@ -115,6 +125,13 @@ std::optional<PauliSum> problem_generator(const VqeProblem& problem, const Excit
 
 std::size_t append_operator(TiedAnsatz& ansatz, const PauliSum& generator) {
     return excitation_circuit(ansatz, generator);
+}
+
+std::size_t append_operator(TiedAnsatz& ansatz, const PoolOperator& op, Mapping mapping) {
+    if (op.excitation) {
+        return excitation_circuit(ansatz, *op.excitation, mapping, ExcitationPath::Native);
+    }
+    return excitation_circuit(ansatz, op.generator);
 }
 
 std::string operator_label(const Excitation& excitation) {
@@ -207,7 +224,9 @@ std::vector<PoolOperator> make_pool(const VqeProblem& problem, AdaptPool pool) {
             continue;
         }
         if (pool != AdaptPool::PauliString) {
-            out.push_back(PoolOperator{std::move(*generator), operator_label(excitation)});
+            out.push_back(PoolOperator{std::move(*generator),
+                                       native_excitation(problem, excitation),
+                                       operator_label(excitation)});
             continue;
         }
         for (const PauliTerm& term : generator->terms) {
@@ -215,7 +234,7 @@ std::vector<PoolOperator> make_pool(const VqeProblem& problem, AdaptPool pool) {
             if (seen.insert(label).second) {
                 PauliSum single;
                 single.terms.push_back(PauliTerm{1.0, term.paulis});
-                out.push_back(PoolOperator{std::move(single), std::move(label)});
+                out.push_back(PoolOperator{std::move(single), std::nullopt, std::move(label)});
             }
         }
     }
@@ -291,14 +310,16 @@ VqeResult solve_fixed(const VqeProblem& problem, const std::vector<PoolOperator>
     const detail::ThreadSetting threads(options.threads);
     VqeResult result;
     result.ansatz = TiedAnsatz{ZarnikGraph(problem.num_qubits), {}};
+    TiedAnsatz fast{ZarnikGraph(problem.num_qubits), {}};
     for (const PoolOperator& op : operators) {
         append_operator(result.ansatz, op.generator);
+        append_operator(fast, op, problem.mapping);
         result.operators.push_back(op.label);
     }
     const ZarnikState reference = detail::reference_state(problem);
     result.reference_energy = detail::state_energy(problem, reference);
     result.optimization =
-        detail::optimize_ansatz(result.ansatz, problem.hamiltonian, reference, start, options);
+        detail::optimize_ansatz(fast, problem.hamiltonian, reference, start, options);
     result.energy = result.optimization.value;
     result.parameters = result.optimization.x;
     result.ansatz.set_parameters(result.parameters);
@@ -342,7 +363,8 @@ VqeResult k_upccgsd(const VqeProblem& problem, std::size_t layers, const VqeOpti
     std::vector<PoolOperator> one_layer;
     for (const Excitation& e : layer) {
         if (std::optional<PauliSum> generator = problem_generator(problem, e)) {
-            one_layer.push_back(PoolOperator{std::move(*generator), operator_label(e)});
+            one_layer.push_back(PoolOperator{std::move(*generator), native_excitation(problem, e),
+                                             operator_label(e)});
         }
     }
     std::vector<PoolOperator> operators;

@@ -74,9 +74,10 @@ VqeProblem make_vqe_problem(const Integrals& integrals, Sector sector,
 /// vanishes after the reduction; such an operator cannot act within the sector.
 std::optional<PauliSum> problem_generator(const VqeProblem& problem, const Excitation& excitation);
 
-/// Appends exp(i theta B) for the generator B to `ansatz` as one new logical parameter and
-/// returns its index. The one place where an operator becomes circuit operations (currently
-/// `excitation_circuit`'s Pauli rotations); throws as `excitation_circuit`.
+/// Appends exp(i theta B) for the generator B to `ansatz` as one new logical parameter, as
+/// `excitation_circuit`'s Pauli rotations, and returns its index; throws as
+/// `excitation_circuit`. With the overload for pool operators below, the only place where the
+/// solvers turn an operator into circuit operations.
 std::size_t append_operator(TiedAnsatz& ansatz, const PauliSum& generator);
 
 /// The parameter optimiser of the solvers.
@@ -139,10 +140,21 @@ std::string_view adapt_pool_name(AdaptPool pool) noexcept;
 /// One pool operator: its Hermitian generator B on the problem's register and a label.
 struct PoolOperator {
     PauliSum generator;
+    /// The excitation behind the operator when it can run as one native operation (no
+    /// reduction; a fermionic excitation under Jordan–Wigner or a qubit excitation); empty
+    /// otherwise. The solvers optimise through it and keep `generator`'s Pauli rotations, which
+    /// give the same state, for the exported circuit.
+    std::optional<Excitation> excitation;
     /// "f[0 1 -> 2 3]" (fermionic; modes from -> to), "q[0 -> 2]" (qubit excitation) or the
     /// Pauli string ("X0 Y2").
     std::string label;
 };
+
+/// Appends `op` to `ansatz` as one new logical parameter: as the native operation of its
+/// excitation under `mapping` when it has one (`excitation_circuit` with
+/// `ExcitationPath::Native`), else as the Pauli rotations of its generator. Returns the
+/// parameter's index; throws as `excitation_circuit`.
+std::size_t append_operator(TiedAnsatz& ansatz, const PoolOperator& op, Mapping mapping);
 
 /// The operators of `pool` for `problem`, in a fixed order; operators that cannot act within
 /// the sector are left out, and Pauli strings appear once each. Throws `InvalidArgument`
