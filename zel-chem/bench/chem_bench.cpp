@@ -1,8 +1,8 @@
 // Google Benchmark suite of zel-chem: the qubit Hamiltonian built from integrals against the
 // number of spin orbitals (random integrals with the symmetry of real orbitals, up to 40 spin
 // orbitals), and the expectation value of molecular Hamiltonians (psi4's files under
-// tests/chem/data) as a multiple of a read-only pass over the same state, the probe. See
-// docs/performance.md.
+// tests/chem/data) as a multiple of a read-only pass over the same state, the probe; ADAPT-VQE
+// runs and the gradients of an operator pool. See docs/performance.md.
 
 #include <algorithm>
 #include <chrono>
@@ -16,6 +16,8 @@
 #include "zel/chem/exact.hpp"
 #include "zel/chem/fcidump.hpp"
 #include "zel/chem/mapping.hpp"
+#include "zel/chem/vqe.hpp"
+#include "zel/core/gradient.hpp"
 #include "zel/core/observable.hpp"
 #include "zel/core/state.hpp"
 
@@ -148,6 +150,58 @@ void BM_ExactGroundState(benchmark::State& bench, const std::string& molecule) {
 }
 BENCHMARK_CAPTURE(BM_ExactGroundState, h2o, std::string("h2o"))->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_ExactGroundState, n2, std::string("n2_1.098"))->Unit(benchmark::kMillisecond);
+
+// ADAPT-VQE (fermionic pool, defaults) to its gradient-norm stop. Time per iteration is the
+// whole run over the iterations; counters `qubits`, `pool` (operators), `iterations`.
+void BM_AdaptVqe(benchmark::State& bench, const std::string& molecule, std::uint64_t electrons,
+                 std::size_t orbitals) {
+    Fcidump data = read_fcidump(std::string(ZEL_CHEM_BENCH_DATA) + "/" + molecule + ".fcidump");
+    if (orbitals != 0) {
+        data = active_space(data, electrons, orbitals);
+    }
+    const VqeProblem problem = make_vqe_problem(data.integrals, data.sector());
+    std::size_t iterations = 0;
+    for (auto _ : bench) {
+        const AdaptResult result = adapt_vqe(problem);
+        iterations = result.iterations.size();
+        benchmark::DoNotOptimize(result.energy);
+    }
+    bench.counters["qubits"] = static_cast<double>(problem.num_qubits);
+    bench.counters["pool"] = static_cast<double>(make_pool(problem, AdaptPool::Fermionic).size());
+    bench.counters["iterations"] = static_cast<double>(iterations);
+}
+BENCHMARK_CAPTURE(BM_AdaptVqe, h2, std::string("h2_0.735"), 0, 0)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_AdaptVqe, h4_chain, std::string("h4_chain_0.9"), 0, 0)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_AdaptVqe, lih_frozen_core, std::string("lih_1.595"), 2, 5)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_AdaptVqe, lih, std::string("lih_1.595"), 0, 0)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
+
+// The gradients of the whole fermionic pool at the Hartree-Fock state (`pool_gradients`: one
+// product H|psi>, one pass per operator), against qubits. Counter `pool`.
+void BM_PoolGradients(benchmark::State& bench, const std::string& molecule) {
+    const Fcidump data =
+        read_fcidump(std::string(ZEL_CHEM_BENCH_DATA) + "/" + molecule + ".fcidump");
+    const VqeProblem problem = make_vqe_problem(data.integrals, data.sector());
+    std::vector<zel::PauliSum> generators;
+    for (const PoolOperator& op : make_pool(problem, AdaptPool::Fermionic)) {
+        generators.push_back(op.generator);
+    }
+    zel::ZarnikState state(problem.num_qubits);
+    state.set_computational_basis(problem.reference_index);
+    for (auto _ : bench) {
+        benchmark::DoNotOptimize(zel::pool_gradients(problem.hamiltonian, state, generators));
+    }
+    bench.counters["qubits"] = static_cast<double>(problem.num_qubits);
+    bench.counters["pool"] = static_cast<double>(generators.size());
+}
+BENCHMARK_CAPTURE(BM_PoolGradients, h4_chain_8, std::string("h4_chain_0.9"))
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_PoolGradients, lih_12, std::string("lih_1.595"))
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_PoolGradients, h2o_14, std::string("h2o"))->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
