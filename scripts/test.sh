@@ -29,10 +29,13 @@ if $configure_only; then ZEL_STEP_TOTAL=2; else ZEL_STEP_TOTAL=4; fi
 zel_step "installing the Debian packages the tests need" \
     "check that apt-get can reach the Debian archive (apt-get update), then run this again" \
     zel_install_packages run test
+# Line tables only (-g1): backtraces and debuggers still name the file and line, and the build
+# takes a quarter less time than with full debug information.
 # shellcheck disable=SC2086  # ZEL_CMAKE_ARGS is a list of words
 zel_step "configuring $build (RelWithDebInfo, Python module, MPI)" \
     "read the CMake error above; remove $build and run this again if it came from an old cache" \
-    cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEL_BUILD_PYTHON=ON \
+    cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG" -DZEL_BUILD_PYTHON=ON \
     -DZEL_BUILD_MPI=ON ${ZEL_CMAKE_ARGS:-}
 $configure_only && exit 0
 zel_step "building everything with $(zel_jobs) jobs" \

@@ -1,27 +1,12 @@
 #!/usr/bin/env bash
-# The libFuzzer target of the OpenQASM reader (clang, with AddressSanitizer and
-# UndefinedBehaviorSanitizer) for a fixed number of executions from the committed seed corpus and
-# the token dictionary: about a minute on two cores. A crash fails the step; libFuzzer writes the
-# input to crash-* in the build folder, and the input goes to fuzz/qasm_corpus/ (named reject_*
-# when the reader must refuse it) once the fault is fixed, where the test suite replays it.
+# The libFuzzer target of the OpenQASM reader, with the token dictionary, for a fixed number of
+# executions from the committed seed corpus, in the sanitizer build of 10-sanitize.sh. A crash
+# fails the step; the input goes to fuzz/qasm_corpus/ (named reject_* when the reader must refuse
+# it) once the fault is fixed, where the test suite replays it.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-# The same build folder and configuration as 50-fuzz.sh, so the libraries are built once.
-build=${ZEL_CI_BUILD_ROOT:-build}/ci-fuzz
+source .ci/lib/asan-build.sh
 runs=${ZEL_QASM_FUZZ_RUNS:-200000}
 start=$SECONDS
-
-CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DZEL_SANITIZE=fuzzer-no-link,address,undefined -DZEL_BUILD_FUZZERS=ON -DZEL_WERROR=ON \
-    -DZEL_BUILD_TESTS=OFF -DZEL_BUILD_BENCHMARKS=OFF -DZEL_BUILD_EXAMPLES=OFF >/dev/null
-cmake --build "$build" --parallel 2 --target zel_qasm_fuzz
-
-# libFuzzer adds what it finds to its first corpus folder: work on a copy, keep the commit clean.
-corpus=$(mktemp -d)
-cp fuzz/qasm_corpus/* "$corpus"/
-export ASAN_OPTIONS=halt_on_error=1:detect_leaks=1
-export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
-"$build/fuzz/zel_qasm_fuzz" -runs="$runs" -seed=1 -max_len=4096 -timeout=10 -rss_limit_mb=2048 \
-    -dict=fuzz/qasm.dict -print_final_stats=1 -artifact_prefix="$build/" "$corpus"
-rm -rf "$corpus"
+zel_asan_fuzz zel_qasm_fuzz "$runs" 4096 fuzz/qasm_corpus -- -dict=fuzz/qasm.dict
 echo "fuzz-qasm: $runs executions, $((SECONDS - start)) s"

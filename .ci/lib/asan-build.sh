@@ -1,0 +1,42 @@
+# Sourced by the sanitizer and fuzzing steps: one clang build with AddressSanitizer,
+# UndefinedBehaviorSanitizer and libFuzzer's coverage instrumentation serves the whole test suite
+# and the three fuzz targets, so the libraries are compiled once for both. -O1 with line tables
+# keeps reports readable and compiles quickly; asserts stay on.
+zel_asan_build=${ZEL_CI_BUILD_ROOT:-build}/ci-asan
+
+# zel_asan_configure: configures $zel_asan_build (idempotent).
+zel_asan_configure() {
+    CXX=clang++ cmake -S . -B "$zel_asan_build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -gline-tables-only" \
+        -DZEL_SANITIZE=address,undefined,fuzzer-no-link -DZEL_BUILD_FUZZERS=ON \
+        -DZEL_BUILD_TESTS=ON -DZEL_WERROR=ON -DZEL_BUILD_BENCHMARKS=OFF \
+        -DZEL_BUILD_EXAMPLES=OFF >/dev/null
+}
+
+# zel_asan_fuzz TARGET RUNS MAX_LEN CORPUS_DIRS... [-- EXTRA_FLAGS...]: builds the fuzz target and
+# runs it for RUNS executions from a copy of the corpus folders (libFuzzer adds what it finds to
+# its first folder; the commit stays clean). A crash writes crash-* into the build folder.
+zel_asan_fuzz() {
+    local target=$1 runs=$2 max_len=$3
+    shift 3
+    local dirs=() extra=()
+    while [ $# -gt 0 ] && [ "$1" != "--" ]; do
+        dirs+=("$1")
+        shift
+    done
+    [ $# -gt 0 ] && shift
+    extra=("$@")
+    zel_asan_configure
+    cmake --build "$zel_asan_build" --parallel 2 --target "$target"
+    local corpus
+    corpus=$(mktemp -d)
+    for dir in "${dirs[@]}"; do
+        cp "$dir"/* "$corpus"/ 2>/dev/null || true
+    done
+    ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 \
+        UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+        "$zel_asan_build/fuzz/$target" -runs="$runs" -seed=1 -max_len="$max_len" -timeout=10 \
+        -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$zel_asan_build/" \
+        "${extra[@]}" "$corpus"
+    rm -rf "$corpus"
+}
