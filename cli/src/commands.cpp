@@ -399,13 +399,16 @@ int run(std::span<const std::string> args, std::ostream& out, std::ostream& err)
         CLI::App* adapt = add_solve_command(app, adapt_options, true);
         SolveOptions uccsd_options;
         add_solve_command(app, uccsd_options, false);
+        // Listed here for --help; main() hands `zel run ...` to its own parser.
+        app.add_subcommand("run", wrapped("count the shots of an OpenQASM 2.0 or 3 program, or "
+                                          "list its most likely basis states (zel run --help)"));
 
         // CLI11 reports an unknown word in place of the command as a missing subcommand.
         if (!args.empty() && !args.front().empty() && args.front().front() != '-' &&
             args.front() != "hamiltonian" && args.front() != "exact" && args.front() != "adapt" &&
             args.front() != "uccsd") {
             err << "zel: '" << one_line(args.front())
-                << "' is not a command; the commands are hamiltonian, exact, adapt and uccsd "
+                << "' is not a command; the commands are hamiltonian, exact, adapt, uccsd and run "
                    "(see zel --help)\n";
             return EXIT_USAGE;
         }

@@ -279,7 +279,6 @@ class AdaptStrategy {
     /// Per logical parameter: the RZ operations (circuit positions) and their coefficients.
     std::vector<std::vector<TiedSlot>> ties_;
     std::vector<Operation> pending_;  ///< Gates of the current operator not yet handed out.
-    std::size_t pending_start_ = 0;   ///< Circuit position of the current operator's first gate.
 };
 
 static_assert(ZarnikStrategy<AdaptStrategy>);
