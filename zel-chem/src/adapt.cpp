@@ -67,24 +67,29 @@ double seconds_since(std::chrono::steady_clock::time_point start) {
 }  // namespace
 
 AdaptResult adapt_vqe(const VqeProblem& problem, const AdaptOptions& options) {
+    StateEvaluator evaluator;
+    return adapt_vqe(problem, options, evaluator);
+}
+
+AdaptResult adapt_vqe(const VqeProblem& problem, const AdaptOptions& options,
+                      VqeEvaluator& evaluator) {
     const auto started = std::chrono::steady_clock::now();
     const std::vector<PoolOperator> pool = checked_pool(problem, options);
     const std::vector<PauliSum> generators = generators_of(pool);
     const detail::ThreadSetting threads(options.vqe.threads);
 
-    const ZarnikState reference = detail::reference_state(problem);
     AdaptResult result;
     result.ansatz = TiedAnsatz{ZarnikGraph(problem.num_qubits), {}};
     // Optimised through native operations where the operators have them; `result.ansatz`
     // keeps the Pauli rotations of the same operators, which give the same state.
     TiedAnsatz fast{ZarnikGraph(problem.num_qubits), {}};
-    result.reference_energy = detail::state_energy(problem, reference);
+    result.reference_energy = evaluator.energy(ZarnikGraph(problem.num_qubits), problem.hamiltonian,
+                                               problem.reference_index);
     result.energy = result.reference_energy;
-    ZarnikState state = reference;
     while (true) {
         const auto iteration_start = std::chrono::steady_clock::now();
-        const std::vector<double> gradients =
-            pool_gradients(problem.hamiltonian, state, generators);
+        const std::vector<double> gradients = evaluator.pool_gradients(
+            fast.circuit, problem.hamiltonian, problem.reference_index, generators);
         const auto [norm, chosen] = norm_and_largest(gradients);
         result.final_gradient_norm = norm;
         if (norm <= options.gradient_tolerance) {
@@ -98,13 +103,12 @@ AdaptResult adapt_vqe(const VqeProblem& problem, const AdaptOptions& options) {
         append_operator(result.ansatz, pool[chosen].generator);
         append_operator(fast, pool[chosen], problem.mapping);
         result.parameters.push_back(0.0);
-        const OptimizeResult optimized = detail::optimize_ansatz(
-            fast, problem.hamiltonian, reference, result.parameters, options.vqe);
+        const OptimizeResult optimized =
+            detail::optimize_ansatz(fast, problem.hamiltonian, problem.reference_index,
+                                    result.parameters, options.vqe, evaluator);
         result.parameters = optimized.x;
         result.ansatz.set_parameters(result.parameters);
         fast.set_parameters(result.parameters);
-        state = reference;
-        apply_circuit(state, fast.circuit);
 
         const double previous = result.energy;
         result.energy = optimized.value;
@@ -187,10 +191,10 @@ void AdaptStrategy::optimize(ZarnikGraph& graph) {
         return;  // the newest operator is not complete yet
     }
     const TiedAnsatz ansatz{graph, ties_};
-    const ZarnikState zero(problem_.num_qubits);
     const detail::ThreadSetting threads(options_.vqe.threads);
+    StateEvaluator evaluator;
     const OptimizeResult optimized =
-        detail::optimize_ansatz(ansatz, problem_.hamiltonian, zero, theta_, options_.vqe);
+        detail::optimize_ansatz(ansatz, problem_.hamiltonian, 0, theta_, options_.vqe, evaluator);
     theta_ = optimized.x;
     TiedAnsatz tuned = ansatz;
     tuned.set_parameters(theta_);

@@ -1,7 +1,9 @@
 #include "zel/chem/vqe.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <memory>
 #include <numbers>
 #include <random>
@@ -15,6 +17,7 @@
 #include "zel/core/error.hpp"
 #include "zel/core/gradient.hpp"
 #include "zel/core/parallel.hpp"
+#include "zel/core/simulator.hpp"
 
 #include "vqe_support.hpp"
 
@@ -256,31 +259,19 @@ ThreadSetting::~ThreadSetting() {
     }
 }
 
-ZarnikState reference_state(const VqeProblem& problem) {
-    ZarnikState state(problem.num_qubits);
-    state.set_computational_basis(problem.reference_index);
-    return state;
-}
-
-double state_energy(const VqeProblem& problem, const ZarnikState& state) {
-    return problem.hamiltonian.expectation_value(state);
-}
-
 OptimizeResult optimize_ansatz(const TiedAnsatz& ansatz, const PauliSum& hamiltonian,
-                               const ZarnikState& reference, std::span<const double> start,
-                               const VqeOptions& options) {
+                               std::uint64_t reference_index, std::span<const double> start,
+                               const VqeOptions& options, VqeEvaluator& evaluator) {
     const Objective objective = [&](std::span<const double> x, std::span<double> gradient) {
+        TiedAnsatz at = ansatz;
+        at.set_parameters(x);
         if (gradient.empty()) {
-            TiedAnsatz at = ansatz;
-            at.set_parameters(x);
-            ZarnikState state = reference;
-            for (const Operation& op : at.circuit.operations) {
-                state.apply(op);
-            }
-            return hamiltonian.expectation_value(state);
+            return evaluator.energy(at.circuit, hamiltonian, reference_index);
         }
-        const EnergyGradient eg = ansatz_energy_and_gradient(ansatz, x, hamiltonian, reference);
-        std::copy(eg.gradient.begin(), eg.gradient.end(), gradient.begin());
+        const EnergyGradient eg =
+            evaluator.energy_and_gradient(at.circuit, hamiltonian, reference_index);
+        const std::vector<double> logical = at.logical_gradient(eg.gradient);
+        std::copy(logical.begin(), logical.end(), gradient.begin());
         return eg.energy;
     };
     std::unique_ptr<Optimizer> optimizer;
@@ -302,10 +293,39 @@ OptimizeResult optimize_ansatz(const TiedAnsatz& ansatz, const PauliSum& hamilto
 
 }  // namespace detail
 
+double StateEvaluator::energy(const ZarnikGraph& circuit, const PauliSum& hamiltonian,
+                              std::uint64_t reference_index) {
+    ZarnikState state(circuit.num_qubits);
+    state.set_computational_basis(reference_index);
+    for (const Operation& op : circuit.operations) {
+        state.apply(op);
+    }
+    return hamiltonian.expectation_value(state);
+}
+
+EnergyGradient StateEvaluator::energy_and_gradient(const ZarnikGraph& circuit,
+                                                   const PauliSum& hamiltonian,
+                                                   std::uint64_t reference_index) {
+    ZarnikState reference(circuit.num_qubits);
+    reference.set_computational_basis(reference_index);
+    return zel::energy_and_gradient(circuit, hamiltonian, reference);
+}
+
+std::vector<double> StateEvaluator::pool_gradients(const ZarnikGraph& circuit,
+                                                   const PauliSum& hamiltonian,
+                                                   std::uint64_t reference_index,
+                                                   std::span<const PauliSum> generators) {
+    ZarnikState state(circuit.num_qubits);
+    state.set_computational_basis(reference_index);
+    apply_circuit(state, circuit);
+    return zel::pool_gradients(hamiltonian, state, generators);
+}
+
 namespace {
 
 VqeResult solve_fixed(const VqeProblem& problem, const std::vector<PoolOperator>& operators,
-                      std::vector<double> start, const VqeOptions& options) {
+                      std::vector<double> start, const VqeOptions& options,
+                      VqeEvaluator& evaluator) {
     const auto started = std::chrono::steady_clock::now();
     const detail::ThreadSetting threads(options.threads);
     VqeResult result;
@@ -316,10 +336,10 @@ VqeResult solve_fixed(const VqeProblem& problem, const std::vector<PoolOperator>
         append_operator(fast, op, problem.mapping);
         result.operators.push_back(op.label);
     }
-    const ZarnikState reference = detail::reference_state(problem);
-    result.reference_energy = detail::state_energy(problem, reference);
-    result.optimization =
-        detail::optimize_ansatz(fast, problem.hamiltonian, reference, start, options);
+    result.reference_energy = evaluator.energy(ZarnikGraph(problem.num_qubits), problem.hamiltonian,
+                                               problem.reference_index);
+    result.optimization = detail::optimize_ansatz(
+        fast, problem.hamiltonian, problem.reference_index, start, options, evaluator);
     result.energy = result.optimization.value;
     result.parameters = result.optimization.x;
     result.ansatz.set_parameters(result.parameters);
@@ -330,10 +350,15 @@ VqeResult solve_fixed(const VqeProblem& problem, const std::vector<PoolOperator>
 }  // namespace
 
 VqeResult uccsd(const VqeProblem& problem, const VqeOptions& options) {
+    StateEvaluator evaluator;
+    return uccsd(problem, options, evaluator);
+}
+
+VqeResult uccsd(const VqeProblem& problem, const VqeOptions& options, VqeEvaluator& evaluator) {
     check_vqe_options(options);
     std::vector<PoolOperator> operators = make_pool(problem, AdaptPool::Fermionic);
     std::vector<double> start(operators.size(), 0.0);
-    return solve_fixed(problem, operators, std::move(start), options);
+    return solve_fixed(problem, operators, std::move(start), options, evaluator);
 }
 
 VqeResult k_upccgsd(const VqeProblem& problem, std::size_t layers, const VqeOptions& options) {
@@ -377,7 +402,8 @@ VqeResult k_upccgsd(const VqeProblem& problem, std::size_t layers, const VqeOpti
         // Uniform in [-0.01, 0.01] from the raw bits, the same on every standard library.
         value = 0.02 * (static_cast<double>(rng() >> 11) * 0x1.0p-53) - 0.01;
     }
-    return solve_fixed(problem, operators, std::move(start), options);
+    StateEvaluator evaluator;
+    return solve_fixed(problem, operators, std::move(start), options, evaluator);
 }
 
 namespace detail {

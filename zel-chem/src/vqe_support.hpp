@@ -3,6 +3,7 @@
 // Pieces shared by the fixed-ansatz solvers (vqe.cpp) and ADAPT-VQE (adapt.cpp).
 
 #include <cstddef>
+#include <cstdint>
 #include <span>
 #include <vector>
 
@@ -27,17 +28,12 @@ class ThreadSetting {
     bool active_;
 };
 
-/// The Hartree–Fock basis state on the problem's register.
-ZarnikState reference_state(const VqeProblem& problem);
-
-/// <psi|H|psi> under the problem's Hamiltonian.
-double state_energy(const VqeProblem& problem, const ZarnikState& state);
-
-/// Minimises the energy of `ansatz` on `reference` over its logical parameters from `start`
-/// with the optimiser of `options` (adjoint gradients for L-BFGS).
+/// Minimises the energy of `ansatz` from the basis state |reference_index> over its logical
+/// parameters from `start` with the optimiser of `options` (adjoint gradients for L-BFGS),
+/// every evaluation run by `evaluator`.
 OptimizeResult optimize_ansatz(const TiedAnsatz& ansatz, const PauliSum& hamiltonian,
-                               const ZarnikState& reference, std::span<const double> start,
-                               const VqeOptions& options);
+                               std::uint64_t reference_index, std::span<const double> start,
+                               const VqeOptions& options, VqeEvaluator& evaluator);
 
 /// exp(-i theta/2 P) of a PAULI_ROTATION in H, RX, CX and RZ gates; `rz_position` receives the
 /// index of the RZ that carries theta. Empty for the identity string.

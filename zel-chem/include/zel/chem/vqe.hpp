@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,6 +29,7 @@
 #include "zel/chem/mapping.hpp"
 #include "zel/chem/tapering.hpp"
 #include "zel/core/circuit.hpp"
+#include "zel/core/gradient.hpp"
 #include "zel/core/observable.hpp"
 #include "zel/core/state.hpp"
 #include "zel/core/strategy.hpp"
@@ -103,6 +105,53 @@ struct VqeOptions {
     std::uint64_t seed = 0;
 };
 
+/// Where the solvers run their state passes. Every evaluation starts from a basis state of the
+/// circuit's register; the solvers ask for nothing else, so an implementation may hold the
+/// state in one process (`StateEvaluator`, the default) or spread it over several (zel-mpi's
+/// `DistributedEvaluator`). Solver results depend only on the values returned, so an
+/// implementation that returns the bits of `StateEvaluator` reproduces the default solve
+/// exactly.
+class VqeEvaluator {
+  public:
+    virtual ~VqeEvaluator() = default;
+
+    /// <psi|H|psi> of `circuit` run from the basis state |reference_index> of its register.
+    virtual double energy(const ZarnikGraph& circuit, const PauliSum& hamiltonian,
+                          std::uint64_t reference_index) = 0;
+
+    /// The energy of `circuit` from |reference_index> and its derivative for every parameter
+    /// slot (see `zel::energy_and_gradient`).
+    virtual EnergyGradient energy_and_gradient(const ZarnikGraph& circuit,
+                                               const PauliSum& hamiltonian,
+                                               std::uint64_t reference_index) = 0;
+
+    /// The pool gradients (see `zel::pool_gradients`) at the state `circuit` makes from
+    /// |reference_index>.
+    virtual std::vector<double> pool_gradients(const ZarnikGraph& circuit,
+                                               const PauliSum& hamiltonian,
+                                               std::uint64_t reference_index,
+                                               std::span<const PauliSum> generators) = 0;
+
+  protected:
+    VqeEvaluator() = default;
+    VqeEvaluator(const VqeEvaluator&) = default;
+    VqeEvaluator& operator=(const VqeEvaluator&) = default;
+};
+
+/// The evaluations on one `ZarnikState`: the circuit applied operation by operation, then
+/// `PauliSum::expectation_value`, `zel::energy_and_gradient` or `zel::pool_gradients`. Throws
+/// what those throw.
+class StateEvaluator final : public VqeEvaluator {
+  public:
+    double energy(const ZarnikGraph& circuit, const PauliSum& hamiltonian,
+                  std::uint64_t reference_index) override;
+    EnergyGradient energy_and_gradient(const ZarnikGraph& circuit, const PauliSum& hamiltonian,
+                                       std::uint64_t reference_index) override;
+    std::vector<double> pool_gradients(const ZarnikGraph& circuit, const PauliSum& hamiltonian,
+                                       std::uint64_t reference_index,
+                                       std::span<const PauliSum> generators) override;
+};
+
 /// A fixed ansatz optimised once.
 struct VqeResult {
     double energy = 0.0;                 ///< Lowest energy found (hartree, total).
@@ -118,6 +167,10 @@ struct VqeResult {
 /// `uccsd_excitations` that acts within the sector, one parameter each, all starting at 0.
 /// Throws `InvalidArgument` for invalid options (see `check_vqe_options`).
 VqeResult uccsd(const VqeProblem& problem, const VqeOptions& options = {});
+
+/// UCCSD with every state pass run by `evaluator`; the same result as `uccsd` when the
+/// evaluator returns `StateEvaluator`'s values.
+VqeResult uccsd(const VqeProblem& problem, const VqeOptions& options, VqeEvaluator& evaluator);
 
 /// k-UpCCGSD: `layers` repetitions of every generalised single and every paired generalised
 /// double (both electrons of spatial orbital p to spatial orbital q), each with its own
@@ -224,6 +277,12 @@ struct AdaptResult {
 /// "ADAPT-VQE: energy_tolerance must be finite and non-negative",
 /// "ADAPT-VQE: max_operators must be at least 1" or "ADAPT-VQE: the pool is empty".
 AdaptResult adapt_vqe(const VqeProblem& problem, const AdaptOptions& options = {});
+
+/// ADAPT-VQE with every state pass (pool gradients, energies, parameter gradients) run by
+/// `evaluator`; the same result as `adapt_vqe` when the evaluator returns `StateEvaluator`'s
+/// values. Throws as `adapt_vqe`, before any evaluation.
+AdaptResult adapt_vqe(const VqeProblem& problem, const AdaptOptions& options,
+                      VqeEvaluator& evaluator);
 
 /// Throws `InvalidArgument` for settings no solver can use: "VQE options: gradient tolerance
 /// must be finite and non-negative", "... energy tolerance ...", "VQE options: max_evaluations
