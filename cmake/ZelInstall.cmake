@@ -41,6 +41,14 @@ if(TARGET zel_mpi)
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
         INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+    # With zel-chem also zel::mpi_chem: the VQE solvers on distributed states (zel/mpi/vqe.hpp).
+    if(TARGET zel_mpi_chem)
+        install(TARGETS zel_mpi_chem
+            EXPORT zelTargets
+            ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+            LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+            INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+    endif()
     install(DIRECTORY ${PROJECT_SOURCE_DIR}/zel-mpi/include/
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
         FILES_MATCHING PATTERN "*.hpp")
