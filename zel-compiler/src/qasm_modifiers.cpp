@@ -16,6 +16,7 @@
 
 #include "zel/compiler/qasm.hpp"
 #include "zel/core/circuit.hpp"
+#include "zel/core/error.hpp"
 
 #include "qasm_reader.hpp"
 
@@ -194,6 +195,17 @@ Operation Reader::controlled(const Token& name, const Operation& op, std::uint64
                       std::string(gate_info(op.gate.kind).name) + " has no controlled kind");
 }
 
+// The inverse of a gate's operations; an operation that has none (a non-finite angle of a kind
+// that refuses one) is an error at the modifier that asked for it.
+std::vector<Operation> Reader::inverted_at(const Token& modifier,
+                                           const std::vector<Operation>& ops) {
+    try {
+        return inverted(ops);
+    } catch (const InvalidArgument& error) {
+        fail(modifier, quoted(modifier.text) + " cannot invert this gate: " + error.what());
+    }
+}
+
 void Reader::emit_modified(const Token& name, const GateForm& form, const GateDefinition* def,
                            const std::vector<double>& angles,
                            const std::vector<std::uint64_t>& qubits) {
@@ -225,9 +237,10 @@ void Reader::emit_modified(const Token& name, const GateForm& form, const GateDe
         const Modifier& modifier = (*modifiers_)[m];
         const std::string_view word = modifier.word.text;
         if (word == "inv") {
-            ops = inverted(ops);
+            ops = inverted_at(modifier.word, ops);
         } else if (word == "pow") {
-            const std::vector<Operation> once = modifier.count < 0 ? inverted(ops) : ops;
+            const std::vector<Operation> once =
+                modifier.count < 0 ? inverted_at(modifier.word, ops) : ops;
             const std::uint64_t times = modifier.count < 0
                                             ? 0 - static_cast<std::uint64_t>(modifier.count)
                                             : modifier.count;

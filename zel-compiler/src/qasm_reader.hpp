@@ -202,6 +202,7 @@ class Reader {
         std::int64_t count;
     };
     std::int64_t modifier_integer(const Token& modifier);
+    std::vector<Operation> inverted_at(const Token& modifier, const std::vector<Operation>& ops);
     void modified_call();
     Operation controlled(const Token& name, const Operation& op, std::uint64_t control);
     // The operations of a standard gate, or of the definition `def` when it is one, with the
