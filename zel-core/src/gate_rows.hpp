@@ -6,7 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "zel/core/circuit.hpp"
 
@@ -50,5 +52,24 @@ void check_operation_form(const Operation& op);
 /// every one below `num_qubits`, none twice; else `InvalidArgument` naming the kind.
 void check_qubit_list(std::uint64_t num_qubits, GateKind kind,
                       std::span<const std::uint64_t> qubits);
+
+/// Throws `InvalidArgument` with the kind's name, a colon and `reason`.
+[[noreturn]] void refuse(const GateInfo& info, const std::string& reason);
+
+/// A count and its noun, plural unless the count is one ("1 qubit", "3 parameters").
+std::string plural(std::size_t count, const char* word);
+
+/// The Jordan–Wigner parity qubits of distinct orbitals below 64: those with an odd number of
+/// orbitals above them, ascending (between the first and second lowest, and between the third
+/// and fourth).
+std::vector<std::uint64_t> parity_qubits_of(std::span<const std::uint64_t> orbitals);
+
+/// Whether the excitation of `orbitals` (the `half` emptied ones, then the filled ones) carries
+/// the sign -1 before the parity of its parity qubits.
+bool excitation_sign_negative(std::span<const std::uint64_t> orbitals, std::size_t half);
+
+/// An excitation's rotation by its angle (`rotation`) or its generator i (T - T^dagger)
+/// (`!rotation`), on the operation's own qubits, row-major; its form has been checked.
+std::vector<std::complex<double>> excitation_matrix(const Operation& op, bool rotation);
 
 }  // namespace zel::detail

@@ -1,0 +1,38 @@
+#pragma once
+
+// The matrix writers the gate table's rows share; the table in gate_table.hpp reads them.
+
+#include <cmath>
+#include <complex>
+
+#include "zel/core/gate_kind.hpp"
+
+namespace zel::detail {
+
+inline constexpr double INV_SQRT2 = 0.70710678118654752440;  // 1/sqrt(2), the double nearest
+
+/// Writes a 2x2 matrix, row-major.
+inline void write2(GateEntry* m, GateEntry a, GateEntry b, GateEntry c, GateEntry d) {
+    m[0] = a;
+    m[1] = b;
+    m[2] = c;
+    m[3] = d;
+}
+
+/// The exchange of two qubits, 4x4 row-major.
+inline void write_swap(GateEntry* m) {
+    for (int k = 0; k < 16; ++k) {
+        m[k] = 0.0;
+    }
+    m[0] = m[6] = m[9] = m[15] = 1.0;
+}
+
+/// U(theta, phi, lambda) times e^(i gamma): [[c, -e^(il) s], [e^(ip) s, e^(i(p+l)) c]].
+inline void write_u(GateEntry* m, double theta, double phi, double lambda, double gamma) {
+    const double c = std::cos(theta / 2);
+    const double s = std::sin(theta / 2);
+    write2(m, std::polar(c, gamma), -std::polar(s, gamma + lambda), std::polar(s, gamma + phi),
+           std::polar(c, gamma + phi + lambda));
+}
+
+}  // namespace zel::detail

@@ -1,0 +1,196 @@
+// The checks of the kinds from U on: qubit list, parameters and payload, the form of the
+// excitations and the unitarity of a matrix, each refused with a message naming the kind.
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "zel/core/circuit.hpp"
+#include "zel/core/error.hpp"
+#include "zel/core/float_text.hpp"
+#include "zel/core/state.hpp"
+
+#include "gate_rows.hpp"
+
+namespace zel {
+
+namespace detail {
+
+[[noreturn]] void refuse(const GateInfo& info, const std::string& reason) {
+    throw InvalidArgument(std::string(info.name) + ": " + reason);
+}
+
+std::string plural(std::size_t count, const char* word) {
+    return std::to_string(count) + " " + word + (count == 1 ? "" : "s");
+}
+
+}  // namespace detail
+
+namespace {
+
+using detail::plural;
+using detail::refuse;
+using Entry = std::complex<double>;
+
+// How far M^dagger M may stray from the identity, entry by entry, for a UNITARY's matrix.
+constexpr double UNITARITY_TOLERANCE = 1e-12;
+
+void check_unitary(const GateInfo& info, const std::vector<Entry>& m, std::size_t d) {
+    for (std::size_t r = 0; r < d; ++r) {
+        for (std::size_t c = 0; c < d; ++c) {
+            Entry sum = 0.0;
+            for (std::size_t j = 0; j < d; ++j) {
+                sum += std::conj(m[j * d + r]) * m[j * d + c];
+            }
+            const double off = std::abs(sum - Entry(r == c ? 1.0 : 0.0, 0.0));
+            if (!(off <= UNITARITY_TOLERANCE)) {
+                refuse(info, "the matrix is not unitary: entry (" + std::to_string(r) + ", " +
+                                 std::to_string(c) + ") of M^dagger M is off by " +
+                                 format_float_debug(off) + ", more than 1e-12");
+            }
+        }
+    }
+}
+
+std::string list_text(std::span<const std::uint64_t> values) {
+    std::string text;
+    for (std::size_t j = 0; j < values.size(); ++j) {
+        text += j == 0 ? "" : ", ";
+        text += std::to_string(values[j]);
+    }
+    return text.empty() ? "none" : text;
+}
+
+// The form of an excitation kind: its orbitals distinct and below 64, then (fermionic kinds)
+// exactly their parity qubits in ascending order, nothing more.
+void check_excitation_form(const GateInfo& info, const Operation& op) {
+    const std::size_t orbitals = info.orbitals;
+    if (!info.parity_qubits && op.qubits.size() != orbitals) {
+        refuse(info,
+               "takes " + plural(orbitals, "qubit") + ", got " + std::to_string(op.qubits.size()));
+    }
+    if (op.qubits.size() < orbitals) {
+        refuse(info, "takes " + plural(orbitals, "orbital") + " and their parity qubits, got " +
+                         plural(op.qubits.size(), "qubit"));
+    }
+    const std::span<const std::uint64_t> orbital_list(op.qubits.data(), orbitals);
+    for (std::size_t j = 0; j < orbitals; ++j) {
+        if (orbital_list[j] >= 64) {
+            refuse(info, "orbital " + std::to_string(orbital_list[j]) + " is not below 64");
+        }
+        for (std::size_t e = 0; e < j; ++e) {
+            if (orbital_list[e] == orbital_list[j]) {
+                refuse(info, "orbital " + std::to_string(orbital_list[j]) + " appears twice");
+            }
+        }
+    }
+    if (!info.parity_qubits) {
+        return;
+    }
+    const std::vector<std::uint64_t> expected = detail::parity_qubits_of(orbital_list);
+    const std::span<const std::uint64_t> given(op.qubits.data() + orbitals,
+                                               op.qubits.size() - orbitals);
+    if (!std::equal(given.begin(), given.end(), expected.begin(), expected.end())) {
+        refuse(info, "the qubits after orbitals " + list_text(orbital_list) +
+                         " must be their parity qubits " + list_text(expected) + ", got " +
+                         list_text(given));
+    }
+}
+
+}  // namespace
+
+namespace detail {
+
+void check_operation_form(const Operation& op) {
+    check_kind(op.gate.kind);
+    const GateInfo& info = gate_info(op.gate.kind);
+    if (info.shape != GateShape::Checked) {
+        return;
+    }
+    const std::size_t k = operation_qubit_count(op);
+    if (info.orbitals != 0) {
+        check_excitation_form(info, op);
+    } else if (info.variable_qubits) {
+        const std::size_t most = info.payload == PayloadKind::Matrix ? MAX_UNITARY_QUBITS : 64;
+        if (k == 0 || k > most) {
+            refuse(info,
+                   "acts on 1 to " + std::to_string(most) + " qubits, got " + std::to_string(k));
+        }
+    } else if (op.qubits.size() != k) {
+        refuse(info, "takes " + plural(k, "qubit") + ", got " + std::to_string(op.qubits.size()));
+    }
+    if (op.params.size() != info.param_count) {
+        refuse(info, "takes " + plural(info.param_count, "parameter") + ", got " +
+                         std::to_string(op.params.size()));
+    }
+    for (std::size_t j = 0; j < op.params.size(); ++j) {
+        if (!std::isfinite(op.params[j])) {
+            refuse(info,
+                   "parameter " + std::to_string(j) + " is " + format_float_debug(op.params[j]));
+        }
+    }
+    if (info.payload == PayloadKind::PauliString) {
+        if (op.payload.pauli.size() != k) {
+            refuse(info, "the Pauli string has " + plural(op.payload.pauli.size(), "letter") +
+                             " for " + plural(k, "qubit"));
+        }
+        for (std::size_t j = 0; j < k; ++j) {
+            const char p = op.payload.pauli[j];
+            if (p != 'I' && p != 'X' && p != 'Y' && p != 'Z') {
+                refuse(info, "letter " + std::to_string(j) +
+                                 " of the Pauli string is not one of I, X, Y, Z");
+            }
+        }
+    }
+    if (info.payload == PayloadKind::Matrix) {
+        const std::size_t d = std::size_t{1} << k;
+        if (op.payload.matrix.size() != d * d) {
+            refuse(info, "a matrix on " + plural(k, "qubit") + " has " + std::to_string(d * d) +
+                             " entries, got " + std::to_string(op.payload.matrix.size()));
+        }
+        check_unitary(info, op.payload.matrix, d);
+    }
+}
+
+void check_qubit_list(std::uint64_t num_qubits, GateKind kind,
+                      std::span<const std::uint64_t> qubits) {
+    const GateInfo& info = gate_info(kind);
+    if (info.variable_qubits) {
+        if (qubits.empty()) {
+            refuse(info, "acts on at least one qubit, got 0");
+        }
+    } else if (qubits.size() != info.arity) {
+        refuse(info,
+               "takes " + plural(info.arity, "qubit") + ", got " + std::to_string(qubits.size()));
+    }
+    for (std::size_t j = 0; j < qubits.size(); ++j) {
+        if (qubits[j] >= num_qubits) {
+            refuse(info, "qubit " + std::to_string(qubits[j]) + " is not below the register's " +
+                             plural(num_qubits, "qubit"));
+        }
+        for (std::size_t e = 0; e < j; ++e) {
+            if (qubits[e] == qubits[j]) {
+                refuse(info, "qubit " + std::to_string(qubits[j]) + " appears twice");
+            }
+        }
+    }
+}
+
+}  // namespace detail
+
+void check_operation(std::uint64_t num_qubits, const Operation& op) {
+    check_kind(op.gate.kind);
+    if (gate_info(op.gate.kind).shape != GateShape::Checked) {
+        check_gate(num_qubits, op.gate, op.qubits);
+        return;
+    }
+    detail::check_qubit_list(num_qubits, op.gate.kind, op.qubits);
+    detail::check_operation_form(op);
+}
+
+}  // namespace zel
