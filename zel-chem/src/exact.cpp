@@ -1,3 +1,6 @@
+// Ground states in a sector: of a qubit Hamiltonian on the sector's basis, and of molecular
+// integrals by configuration interaction over alpha and beta strings.
+
 #include "zel/chem/exact.hpp"
 
 #include <algorithm>
@@ -10,230 +13,22 @@
 
 #include "zel/core/error.hpp"
 
+#include "eigen_solvers.hpp"
 #include "pauli_algebra.hpp"
-#include <Eigen/Dense>
+#include "sector_space.hpp"
 #include <Eigen/Sparse>
 #include <Spectra/MatOp/SparseSymMatProd.h>
-#include <Spectra/SymEigsSolver.h>
 
 namespace zel::chem {
 namespace {
 
 using Complex = std::complex<double>;
-
-std::uint64_t binomial(std::size_t n, std::size_t k) {
-    if (k > n) {
-        return 0;
-    }
-    std::uint64_t out = 1;
-    for (std::size_t j = 1; j <= k; ++j) {
-        out = out * (n - k + j) / j;
-    }
-    return out;
-}
-
-void check_sector(std::size_t num_orbitals, Sector sector) {
-    if (2 * num_orbitals > MAX_MODES) {
-        throw InvalidArgument("too many modes: " + std::to_string(2 * num_orbitals) + " (at most " +
-                              std::to_string(MAX_MODES) + " qubits)");
-    }
-    if (sector.num_alpha > num_orbitals || sector.num_beta > num_orbitals) {
-        throw InvalidArgument(std::to_string(sector.num_alpha) + " alpha and " +
-                              std::to_string(sector.num_beta) + " beta electrons do not fit in " +
-                              std::to_string(num_orbitals) + " orbitals");
-    }
-    // With at most 32 orbitals each factor is at most C(32, 16) < 2^30, so the product fits.
-    const std::uint64_t dim =
-        binomial(num_orbitals, sector.num_alpha) * binomial(num_orbitals, sector.num_beta);
-    if (dim > MAX_SECTOR_DIMENSION) {
-        throw InvalidArgument("sector too large: " + std::to_string(dim) +
-                              " determinants (at most " + std::to_string(MAX_SECTOR_DIMENSION) +
-                              ")");
-    }
-}
-
-void check_options(const ExactOptions& options) {
-    if (!(options.tolerance > 0.0) || !std::isfinite(options.tolerance)) {
-        throw InvalidArgument("solver tolerance must be finite and positive");
-    }
-    if (options.lanczos_vectors < 3) {
-        throw InvalidArgument("the iterative solver needs at least 3 Lanczos vectors");
-    }
-    if (options.max_iterations == 0) {
-        throw InvalidArgument("the iterative solver needs at least one iteration");
-    }
-}
-
-/// All `k`-bit strings of `n` bits in ascending order (which is also their colex rank order).
-std::vector<std::uint64_t> strings(std::size_t n, std::size_t k) {
-    std::vector<std::uint64_t> out;
-    out.reserve(binomial(n, k));
-    if (k == 0) {
-        out.push_back(0);
-        return out;
-    }
-    std::uint64_t s = (std::uint64_t{1} << k) - 1;
-    const std::uint64_t end = n >= 64 ? 0 : std::uint64_t{1} << n;
-    while (true) {
-        out.push_back(s);
-        // Gosper's hack: the next larger integer with the same number of set bits.
-        const std::uint64_t c = s & (~s + 1);
-        const std::uint64_t r = s + c;
-        if (r == 0 || (end != 0 && r >= end)) {
-            break;
-        }
-        s = (((r ^ s) >> 2) / c) | r;
-        if (end != 0 && s >= end) {
-            break;
-        }
-    }
-    return out;
-}
-
-/// The occupation vector over 2n modes of alpha string `a` and beta string `b`.
-std::uint64_t spread(std::uint64_t a, std::uint64_t b, std::size_t n, SpinOrdering ordering) {
-    switch (ordering) {
-        case SpinOrdering::Blocked:
-            return a | (n == 0 ? 0 : b << n);
-        case SpinOrdering::Interleaved: {
-            std::uint64_t out = 0;
-            for (std::size_t p = 0; p < n; ++p) {
-                out |= ((a >> p) & 1) << (2 * p);
-                out |= ((b >> p) & 1) << (2 * p + 1);
-            }
-            return out;
-        }
-    }
-    return 0;
-}
-
-using Apply = std::function<void(const double*, double*)>;
-
-/// A real symmetric operator y = A x for Spectra.
-struct MatrixFreeOperator {
-    using Scalar = double;
-    std::size_t dim;
-    const Apply* apply;
-    Eigen::Index rows() const {
-        return static_cast<Eigen::Index>(dim);
-    }
-    Eigen::Index cols() const {
-        return static_cast<Eigen::Index>(dim);
-    }
-    void perform_op(const double* x, double* y) const {
-        (*apply)(x, y);
-    }
-};
-
-/// The lowest eigenpair of a real symmetric operator of dimension `dim`, given as y = A x.
-/// Dense when dim <= dense_limit (or tiny), else Spectra's Lanczos solver.
-std::pair<double, std::vector<double>> lowest(std::size_t dim, const ExactOptions& options,
-                                              const Eigen::SparseMatrix<double>* sparse,
-                                              const Apply& apply) {
-    if (dim == 0) {
-        throw InvalidArgument("empty sector");
-    }
-    if (dim <= options.dense_limit || dim <= options.lanczos_vectors || dim < 4) {
-        Eigen::MatrixXd matrix(static_cast<Eigen::Index>(dim), static_cast<Eigen::Index>(dim));
-        if (sparse != nullptr) {
-            matrix = Eigen::MatrixXd(*sparse);
-        } else {
-            std::vector<double> unit(dim, 0.0);
-            std::vector<double> column(dim);
-            for (std::size_t k = 0; k < dim; ++k) {
-                unit[k] = 1.0;
-                apply(unit.data(), column.data());
-                unit[k] = 0.0;
-                for (std::size_t j = 0; j < dim; ++j) {
-                    matrix(static_cast<Eigen::Index>(j), static_cast<Eigen::Index>(k)) = column[j];
-                }
-            }
-        }
-        Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd> solver(matrix);
-        const Eigen::VectorXd v = solver.eigenvectors().col(0);
-        return {solver.eigenvalues()(0), std::vector<double>(v.data(), v.data() + v.size())};
-    }
-    MatrixFreeOperator op{dim, &apply};
-    const auto ncv = static_cast<Eigen::Index>(std::min(options.lanczos_vectors, dim));
-    Spectra::SymEigsSolver<MatrixFreeOperator> solver(op, 1, ncv);
-    solver.init();
-    solver.compute(Spectra::SortRule::SmallestAlge,
-                   static_cast<Eigen::Index>(options.max_iterations), options.tolerance,
-                   Spectra::SortRule::SmallestAlge);
-    if (solver.info() != Spectra::CompInfo::Successful) {
-        throw InvalidArgument("the iterative eigensolver did not converge in " +
-                              std::to_string(options.max_iterations) +
-                              " iterations; raise max_iterations or lanczos_vectors");
-    }
-    const Eigen::VectorXd v = solver.eigenvectors().col(0);
-    return {solver.eigenvalues()(0), std::vector<double>(v.data(), v.data() + v.size())};
-}
-
-/// The lowest eigenpair by Davidson's method with the diagonal as preconditioner, which for
-/// configuration-interaction matrices converges in a few tens of products. Converged when the
-/// residual norm |H x - E x| falls below tolerance * max(1, |lowest diagonal element|); the
-/// energy error is then of the order of the residual squared over the gap.
-std::pair<double, std::vector<double>> lowest_davidson(std::size_t dim, const ExactOptions& options,
-                                                       const std::vector<double>& diagonal,
-                                                       const Apply& apply) {
-    using Eigen::Index;
-    const auto n = static_cast<Index>(dim);
-    const Index max_vectors = static_cast<Index>(std::min(options.lanczos_vectors, dim));
-    const auto start = std::min_element(diagonal.begin(), diagonal.end());
-    const double threshold = options.tolerance * std::max(1.0, std::abs(*start));
-    Eigen::MatrixXd basis(n, max_vectors);
-    Eigen::MatrixXd products(n, max_vectors);
-    Index size = 0;
-    Eigen::VectorXd next = Eigen::VectorXd::Zero(n);
-    next(start - diagonal.begin()) = 1.0;
-    Eigen::VectorXd x;
-    double theta = 0.0;
-    for (std::size_t iteration = 0; iteration < options.max_iterations; ++iteration) {
-        if (size == max_vectors) {
-            // Restart from the current Ritz vector alone.
-            basis.col(0) = x;
-            apply(x.data(), products.col(0).data());
-            size = 1;
-        }
-        // Orthogonalise twice against the basis (classical Gram-Schmidt, repeated).
-        for (int pass = 0; pass < 2; ++pass) {
-            next -= basis.leftCols(size) * (basis.leftCols(size).transpose() * next);
-        }
-        const double norm = next.norm();
-        if (norm > 1e-14 || size == 0) {
-            basis.col(size) = next / norm;
-            apply(basis.col(size).data(), products.col(size).data());
-            ++size;
-        }
-        const Eigen::MatrixXd projected =
-            basis.leftCols(size).transpose() * products.leftCols(size);
-        Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd> small(0.5 *
-                                                             (projected + projected.transpose()));
-        theta = small.eigenvalues()(0);
-        const Eigen::VectorXd s = small.eigenvectors().col(0);
-        x = basis.leftCols(size) * s;
-        const Eigen::VectorXd residual = products.leftCols(size) * s - theta * x;
-        if (residual.norm() < threshold) {
-            return {theta, std::vector<double>(x.data(), x.data() + x.size())};
-        }
-        if (norm <= 1e-14 && size > 1) {
-            // The correction lies in the basis already: restart from the Ritz vector.
-            size = max_vectors;
-            next = residual;
-            continue;
-        }
-        for (Index k = 0; k < n; ++k) {
-            double denominator = theta - diagonal[static_cast<std::size_t>(k)];
-            if (std::abs(denominator) < 1e-8) {
-                denominator = denominator < 0 ? -1e-8 : 1e-8;
-            }
-            next(k) = residual(k) / denominator;
-        }
-    }
-    throw InvalidArgument("the iterative eigensolver did not converge in " +
-                          std::to_string(options.max_iterations) +
-                          " iterations; raise max_iterations or lanczos_vectors");
-}
+using detail::Apply;
+using detail::check_options;
+using detail::check_sector;
+using detail::lowest;
+using detail::lowest_davidson;
+using detail::spread;
 
 /// One spin's strings and, per string J, its single excitations E_pq |J> = sign |I>
 /// (p = q included, giving J itself).
@@ -247,7 +42,7 @@ struct StringSpace {
     std::vector<std::size_t> first;  // excitations of string J: [first[J], first[J + 1])
     std::vector<Excitation> excitations;
 
-    StringSpace(std::size_t n, std::size_t k) : strings(chem::strings(n, k)) {
+    StringSpace(std::size_t n, std::size_t k) : strings(detail::strings(n, k)) {
         std::unordered_map<std::uint64_t, std::uint32_t> rank;
         rank.reserve(strings.size());
         for (std::size_t j = 0; j < strings.size(); ++j) {
@@ -278,43 +73,6 @@ struct StringSpace {
 };
 
 }  // namespace
-
-std::uint64_t sector_dimension(std::size_t num_orbitals, Sector sector) {
-    if (sector.num_alpha > num_orbitals || sector.num_beta > num_orbitals) {
-        throw InvalidArgument(std::to_string(sector.num_alpha) + " alpha and " +
-                              std::to_string(sector.num_beta) + " beta electrons do not fit in " +
-                              std::to_string(num_orbitals) + " orbitals");
-    }
-    return binomial(num_orbitals, sector.num_alpha) * binomial(num_orbitals, sector.num_beta);
-}
-
-std::vector<std::uint64_t> sector_basis(std::size_t num_orbitals, Sector sector,
-                                        SpinOrdering ordering, Mapping mapping) {
-    check_sector(num_orbitals, sector);
-    const std::size_t modes = 2 * num_orbitals;
-    // The encoding is linear: the index of an occupation is the XOR of its modes' columns.
-    std::vector<std::uint64_t> column(modes);
-    for (std::size_t j = 0; j < modes; ++j) {
-        column[j] = encode_occupation(std::uint64_t{1} << j, mapping, modes);
-    }
-    const std::vector<std::uint64_t> alpha = strings(num_orbitals, sector.num_alpha);
-    const std::vector<std::uint64_t> beta = strings(num_orbitals, sector.num_beta);
-    std::vector<std::uint64_t> out;
-    out.reserve(alpha.size() * beta.size());
-    for (std::uint64_t a : alpha) {
-        for (std::uint64_t b : beta) {
-            std::uint64_t occupation = spread(a, b, num_orbitals, ordering);
-            std::uint64_t index = 0;
-            while (occupation != 0) {
-                index ^= column[static_cast<std::size_t>(std::countr_zero(occupation))];
-                occupation &= occupation - 1;
-            }
-            out.push_back(index);
-        }
-    }
-    std::sort(out.begin(), out.end());
-    return out;
-}
 
 SectorGroundState sector_ground_state(const PauliSum& hamiltonian, std::size_t num_orbitals,
                                       Sector sector, SpinOrdering ordering, Mapping mapping,
