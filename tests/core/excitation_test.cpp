@@ -20,57 +20,11 @@
 #include "zel/core/state.hpp"
 
 #include "support/excitation_reference.hpp"
+#include "support/placement.hpp"
 #include "support/reference.hpp"
 
 namespace zel::test {
 namespace {
-
-using Qubits = std::vector<std::uint64_t>;
-
-// `local` (on `qubits`, local bit j on qubits[j]) applied to the n-qubit vector v.
-Vector embedded(const LocalMatrix& local, const Qubits& qubits, const Vector& v) {
-    const std::size_t d = std::size_t{1} << qubits.size();
-    std::uint64_t mask = 0;
-    for (const std::uint64_t q : qubits) {
-        mask |= std::uint64_t{1} << q;
-    }
-    Vector out(v.size());
-    for (std::uint64_t col = 0; col < v.size(); ++col) {
-        std::size_t lc = 0;
-        for (std::size_t j = 0; j < qubits.size(); ++j) {
-            lc |= ((col >> qubits[j]) & 1U) << j;
-        }
-        for (std::size_t lr = 0; lr < d; ++lr) {
-            std::uint64_t row = col & ~mask;
-            for (std::size_t j = 0; j < qubits.size(); ++j) {
-                row |= std::uint64_t{(lr >> j) & 1U} << qubits[j];
-            }
-            out[row] += local[lr * d + lc] * v[col];
-        }
-    }
-    return out;
-}
-
-// Every ordered choice of k distinct qubits below n.
-std::vector<Qubits> every_placement(std::size_t k, std::uint64_t n) {
-    std::vector<Qubits> all;
-    Qubits q;
-    const auto rec = [&](auto&& self) -> void {
-        if (q.size() == k) {
-            all.push_back(q);
-            return;
-        }
-        for (std::uint64_t x = 0; x < n; ++x) {
-            if (std::find(q.begin(), q.end(), x) == q.end()) {
-                q.push_back(x);
-                self(self);
-                q.pop_back();
-            }
-        }
-    };
-    rec(rec);
-    return all;
-}
 
 Operation excitation_on(const Qubits& orbitals, bool fermionic, double theta) {
     const std::size_t half = orbitals.size() / 2;
@@ -104,7 +58,7 @@ TEST(Excitation, NativeMatchesLadderProductAtEveryPlacement) {
             state.apply(op);
             const LocalMatrix textbook =
                 excitation_textbook(op.qubits, shape.orbitals, shape.fermionic, op.params[0]);
-            EXPECT_TRUE(near_amplitudes(state, embedded(textbook, op.qubits, v)));
+            EXPECT_TRUE(near_amplitudes(state, apply_on_qubits(textbook, op.qubits, v)));
         }
     }
 }

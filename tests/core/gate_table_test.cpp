@@ -22,12 +22,12 @@
 #include "zel/core/state.hpp"
 
 #include "support/excitation_reference.hpp"
+#include "support/placement.hpp"
 #include "support/reference.hpp"
 
 namespace zel::test {
 namespace {
 
-using Qubits = std::vector<std::uint64_t>;
 using Matrix = std::vector<Complex>;
 
 const Complex I1(0.0, 1.0);
@@ -186,59 +186,6 @@ TEST(GateTable, RowMatrixIsTheTextbookMatrix) {
     }
 }
 
-// `local` (on the operation's qubits) applied to the n-qubit vector v, placed on `qubits`.
-Vector embed_apply(const Matrix& local, const Qubits& qubits, const Vector& v) {
-    const std::size_t d = std::size_t{1} << qubits.size();
-    std::uint64_t mask = 0;
-    for (const std::uint64_t q : qubits) {
-        mask |= std::uint64_t{1} << q;
-    }
-    const auto spread = [&](std::size_t l) {
-        std::uint64_t index = 0;
-        for (std::size_t j = 0; j < qubits.size(); ++j) {
-            index |= ((l >> j) & 1U) << qubits[j];
-        }
-        return index;
-    };
-    Vector out(v.size());
-    for (std::uint64_t col = 0; col < v.size(); ++col) {
-        std::size_t lc = 0;
-        for (std::size_t j = 0; j < qubits.size(); ++j) {
-            lc |= ((col >> qubits[j]) & 1U) << j;
-        }
-        for (std::size_t lr = 0; lr < d; ++lr) {
-            out[(col & ~mask) | spread(lr)] += local[lr * d + lc] * v[col];
-        }
-    }
-    return out;
-}
-
-// Every ordered placement of k distinct qubits below n, or `limit` random ones when more.
-std::vector<Qubits> placements(std::size_t k, std::uint64_t n, std::mt19937_64& rng,
-                               std::size_t limit) {
-    std::vector<Qubits> all;
-    Qubits q(k);
-    const auto rec = [&](auto&& self, std::size_t j) -> void {
-        if (j == k) {
-            all.push_back(q);
-            return;
-        }
-        for (std::uint64_t x = 0; x < n; ++x) {
-            if (std::find(q.begin(), q.begin() + static_cast<std::ptrdiff_t>(j), x) ==
-                q.begin() + static_cast<std::ptrdiff_t>(j)) {
-                q[j] = x;
-                self(self, j + 1);
-            }
-        }
-    };
-    rec(rec, 0);
-    if (all.size() > limit) {
-        std::shuffle(all.begin(), all.end(), rng);
-        all.resize(limit);
-    }
-    return all;
-}
-
 // Qubits a placement chooses: all of an operation's, or an excitation's orbitals (its parity
 // qubits follow from them).
 std::size_t placement_size(const Operation& op) {
@@ -266,14 +213,14 @@ TEST(GateTable, KernelMatchesRowMatrixOnRandomStates) {
             if (k > n) {
                 continue;
             }
-            for (const Qubits& q : placements(k, n, rng, n <= 4 ? 1000 : 6)) {
+            for (const Qubits& q : sampled_placements(k, n, rng, n <= 4 ? 1000 : 6)) {
                 const Operation op = placed(s.op, q);
                 SCOPED_TRACE(std::string(gate_info(op.gate.kind).name) + " n=" + std::to_string(n));
                 const Vector v = random_state(n, rng);
                 ZarnikState state = make_state(v);
                 state.apply(op);
                 EXPECT_TRUE(
-                    near_amplitudes(state, embed_apply(operation_matrix(op), op.qubits, v)));
+                    near_amplitudes(state, apply_on_qubits(operation_matrix(op), op.qubits, v)));
             }
         }
     }
@@ -284,7 +231,8 @@ TEST(GateTable, KindTimesInverseIsIdentity) {
     const std::uint64_t n = 4;
     for (const Sample& s : samples()) {
         SCOPED_TRACE(std::string(gate_info(s.op.gate.kind).name));
-        const Operation op = placed(s.op, placements(placement_size(s.op), n, rng, 1).front());
+        const Operation op =
+            placed(s.op, sampled_placements(placement_size(s.op), n, rng, 1).front());
         const Operation inv = inverse(op);
         EXPECT_EQ(inv.gate.kind, gate_info(op.gate.kind).inverse_kind);
         const Vector v = random_state(n, rng);
@@ -340,7 +288,8 @@ TEST(GateTable, TwoThreadsGiveTheBitsOfOne) {
     const std::size_t before = parallel::thread_count();
     for (const Sample& s : samples()) {
         SCOPED_TRACE(std::string(gate_info(s.op.gate.kind).name));
-        const Operation op = placed(s.op, placements(placement_size(s.op), N, rng, 1).front());
+        const Operation op =
+            placed(s.op, sampled_placements(placement_size(s.op), N, rng, 1).front());
         parallel::set_thread_count(1);
         ZarnikState one = make_state(v);
         one.apply(op);
@@ -364,7 +313,8 @@ TEST(GateTable, FusionHandlesEveryKind) {
                 if (placement_size(s.op) > n) {
                     continue;
                 }
-                circuit.add(placed(s.op, placements(placement_size(s.op), n, rng, 1).front()));
+                circuit.add(
+                    placed(s.op, sampled_placements(placement_size(s.op), n, rng, 1).front()));
             }
             ZarnikState exact(n);
             apply_circuit(exact, circuit);

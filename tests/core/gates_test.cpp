@@ -16,12 +16,11 @@
 #include "zel/core/state.hpp"
 
 #include "support/errors.hpp"
+#include "support/placement.hpp"
 #include "support/reference.hpp"
 
 namespace zel::test {
 namespace {
-
-using Qubits = std::vector<std::uint64_t>;
 
 constexpr std::uint64_t MAX_DENSE_QUBITS = 5;
 constexpr std::uint64_t NO_INDEX = std::numeric_limits<std::uint64_t>::max();
@@ -29,19 +28,7 @@ const std::vector<double> ANGLES = {0.0, 0.7, -1.3, std::numbers::pi, 5.9, -11.2
 
 // Every placement of `kind` on n qubits: each target, or each ordered pair of distinct qubits.
 std::vector<Qubits> placements(GateKind kind, std::uint64_t n) {
-    std::vector<Qubits> out;
-    for (std::uint64_t a = 0; a < n; ++a) {
-        if (gate_info(kind).arity == 1) {
-            out.push_back({a});
-            continue;
-        }
-        for (std::uint64_t b = 0; b < n; ++b) {
-            if (a != b) {
-                out.push_back({a, b});
-            }
-        }
-    }
-    return out;
+    return every_placement(gate_info(kind).arity, n);
 }
 
 std::vector<double> angles_of(GateKind kind) {
