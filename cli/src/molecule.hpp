@@ -1,8 +1,8 @@
 #pragma once
 
 // What the commands of `zel` share: the molecule options (file, mapping, spin order,
-// reduction, active space), the qubit Hamiltonian they lead to, its exact sector energy, the
-// JSON members every command prints about it, and how a failure carries its exit status.
+// reduction, active space), the qubit Hamiltonian they lead to, its exact sector energy, and the
+// JSON members every command prints about it.
 
 #include <cstddef>
 #include <cstdint>
@@ -17,16 +17,11 @@
 #include "zel/chem/mapping.hpp"
 #include "zel/core/observable.hpp"
 
+#include "failure.hpp"
 #include "json.hpp"
 #include <CLI/CLI.hpp>
 
 namespace zel::cli {
-
-/// A failure with its exit status (`ExitStatus`) and one-line message.
-struct Failure {
-    int status;
-    std::string message;
-};
 
 /// The options that choose a molecule's qubit Hamiltonian.
 struct MoleculeOptions {
@@ -65,9 +60,6 @@ const char* exit_status_footer() noexcept;
 
 /// The mapping named on the command line ("jordan-wigner", "parity", "bravyi-kitaev").
 chem::Mapping mapping_of(const std::string& name);
-
-/// `text` with line breaks turned into spaces.
-std::string one_line(std::string text);
 
 /// Reads the file and builds the Hamiltonian; throws `Failure` (input, usage or computation).
 Problem build_problem(const MoleculeOptions& options);

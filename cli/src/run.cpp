@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <fstream>
 #include <map>
-#include <new>
 #include <ostream>
 #include <sstream>
 #include <string>
@@ -19,6 +18,7 @@
 #include "zel/core/simulator.hpp"
 
 #include "commands.hpp"
+#include "failure.hpp"
 #include "json.hpp"
 #include <CLI/CLI.hpp>
 
@@ -44,11 +44,6 @@ Every error is one line on standard error, starting "zel: ".)";
 constexpr std::uint64_t DEFAULT_SHOTS = 1024;
 constexpr std::size_t DEFAULT_TOP = 10;
 
-struct Failure {
-    int status;
-    std::string message;
-};
-
 struct RunOptions {
     std::string file;
     std::uint64_t shots = DEFAULT_SHOTS;
@@ -56,11 +51,6 @@ struct RunOptions {
     std::size_t top = DEFAULT_TOP;
     bool json = false;
 };
-
-std::string one_line(std::string text) {
-    std::replace(text.begin(), text.end(), '\n', ' ');
-    return text;
-}
 
 std::string read_file(const std::string& path) {
     std::ifstream stream(path, std::ios::binary);
@@ -154,17 +144,13 @@ void run_file(const RunOptions& options, std::ostream& out) {
         throw Failure{EXIT_INPUT, options.file + ":" + std::to_string(e.line()) + ":" +
                                       std::to_string(e.column()) + ": " + e.reason()};
     }
-    try {
+    run_as_computation("run", [&] {
         if (has_measurements(program) || !program.terminal) {
             print_counts(options, run_shots(program, options.shots, options.seed), out);
         } else {
             print_probabilities(options, program, out);
         }
-    } catch (const Error& e) {
-        throw Failure{EXIT_COMPUTATION, "run: " + std::string(e.what())};
-    } catch (const std::bad_alloc&) {
-        throw Failure{EXIT_COMPUTATION, "run: out of memory"};
-    }
+    });
 }
 
 }  // namespace
@@ -195,20 +181,10 @@ int run_program(std::span<const std::string> args, std::ostream& out, std::ostre
             return EXIT_USAGE;
         }
         run_file(options, out);
-        out.flush();
-        if (!out) {
-            throw Failure{EXIT_COMPUTATION, "run: cannot write the output"};
-        }
+        finish_output(out, "run: ");
         return EXIT_OK;
-    } catch (const Failure& failure) {
-        err << "zel: " << one_line(failure.message) << '\n';
-        return failure.status;
-    } catch (const std::exception& e) {
-        err << "zel: run: " << one_line(e.what()) << '\n';
-        return EXIT_COMPUTATION;
     } catch (...) {
-        err << "zel: run: unknown failure\n";
-        return EXIT_COMPUTATION;
+        return report_failure(err, "run: ");
     }
 }
 

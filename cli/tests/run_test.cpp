@@ -85,6 +85,11 @@ TEST_F(ZelRun, PrintsCountsStatesAndErrors) {
          zel::cli::EXIT_INPUT,
          "",
          "zel: cannot read " + (dir_ / "missing.qasm").string() + "\n"},
+        // A carriage return in a message is a space, as a line feed is: the error stays one line.
+        {{(dir_ / "carriage\rreturn.qasm").string()},
+         zel::cli::EXIT_INPUT,
+         "",
+         "zel: cannot read " + (dir_ / "carriage return.qasm").string() + "\n"},
         {{}, zel::cli::EXIT_USAGE, "", "zel: run: file is required (see zel run --help)\n"},
         {{reset, "--shots", "0"}, zel::cli::EXIT_USAGE, "", ""},
         {{reset, "--shots", "many"}, zel::cli::EXIT_USAGE, "", ""},
