@@ -1,8 +1,12 @@
-// The one place that decides which primitive runs a kind from U on, from its table row.
+// The one place that decides which primitive runs a kind from U on, from its table row, on a
+// whole state and on one block of a distributed state.
 
 #include "dispatch.hpp"
 
 #include <array>
+#include <bit>
+
+#include "zel/core/detail/kernels.hpp"
 
 #include "gate_rows.hpp"
 #include "primitive_kernels.hpp"
@@ -10,45 +14,72 @@
 namespace zel::detail {
 namespace {
 
-// The mask of qubits[begin, end).
-std::uint64_t mask_of(const Operation& op, std::size_t begin, std::size_t end) noexcept {
-    std::uint64_t mask = 0;
-    for (std::size_t j = begin; j < end; ++j) {
-        mask |= std::uint64_t{1} << op.qubits[j];
+// The qubits of a block: those below `local_qubits` index the block's amplitudes; each one from
+// `local_qubits` up is fixed, reading bit (q - local_qubits) of `block_index` everywhere in it.
+struct BlockLayout {
+    std::uint64_t local_qubits;
+    std::uint64_t block_index;
+
+    bool fixed(std::uint64_t q) const noexcept {
+        return q >= local_qubits;
     }
-    return mask;
-}
+    bool fixed_bit(std::uint64_t q) const noexcept {
+        return ((block_index >> (q - local_qubits)) & 1U) != 0;
+    }
+};
 
 }  // namespace
 
-void apply_checked(std::complex<double>* psi, std::uint64_t dimension, const Operation& op) {
+bool apply_checked_on_block(std::complex<double>* block, std::uint64_t local_qubits,
+                            std::uint64_t block_index, const Operation& op) {
     const GateInfo& info = gate_info(op.gate.kind);
+    const BlockLayout layout{local_qubits, block_index};
+    const std::uint64_t dimension = std::uint64_t{1} << local_qubits;
     const std::size_t controls = info.controls;
     const std::size_t k = operation_qubit_count(op);
-    const std::uint64_t control_mask = mask_of(op, 0, controls);
+    // Selectors pick the amplitudes that change without moving any: the controls, and every
+    // qubit of a diagonal phase. The other qubits move amplitudes and must lie in the block.
+    // This decision reads no fixed bit, so every block of a state takes the same one.
+    const std::size_t selectors = info.primitive == Primitive::Diagonal ? k : controls;
+    for (std::size_t j = selectors; j < op.qubits.size(); ++j) {
+        if (layout.fixed(op.qubits[j])) {
+            return false;
+        }
+    }
+    // A fixed selector reading 0 leaves the whole block alone; one reading 1 holds for the
+    // whole block and drops out.
+    std::uint64_t selected = 0;
+    for (std::size_t j = 0; j < selectors; ++j) {
+        const std::uint64_t q = op.qubits[j];
+        if (!layout.fixed(q)) {
+            selected |= std::uint64_t{1} << q;
+        } else if (!layout.fixed_bit(q)) {
+            return true;
+        }
+    }
     switch (info.primitive) {
         case Primitive::None:
-            return;
+            return true;
         case Primitive::Pair: {
             std::array<std::complex<double>, 4> m;
             info.target_matrix(op.params, m.data());
-            apply_controlled_pair(psi, dimension, control_mask,
+            apply_controlled_pair(block, dimension, selected,
                                   static_cast<unsigned>(op.qubits[controls]), m.data());
-            return;
+            return true;
         }
         case Primitive::Diagonal: {
             std::array<std::complex<double>, 4> m;
             info.target_matrix(op.params, m.data());
             // The rows of this primitive leave a clear target bit alone (m[0] is exactly 1).
-            apply_controlled_phase(psi, dimension, mask_of(op, 0, k), m[3]);
-            return;
+            apply_controlled_phase(block, dimension, selected, m[3]);
+            return true;
         }
         case Primitive::Permutation: {
             const bool exchange = k - controls == 2;
             const auto t = static_cast<unsigned>(op.qubits[controls]);
             const auto b = static_cast<unsigned>(exchange ? op.qubits[controls + 1] : t);
-            apply_controlled_permutation(psi, dimension, control_mask, t, b, exchange);
-            return;
+            apply_controlled_permutation(block, dimension, selected, t, b, exchange);
+            return true;
         }
         case Primitive::PauliRotation: {
             const std::string_view letters = info.payload == PayloadKind::PauliString
@@ -62,25 +93,32 @@ void apply_checked(std::complex<double>* psi, std::uint64_t dimension, const Ope
                 x |= ((local.x >> j) & 1U) != 0 ? bit : 0;
                 z |= ((local.z >> j) & 1U) != 0 ? bit : 0;
             }
-            apply_pauli_rotation(psi, dimension, x, z, local.y_count, control_mask, op.params[0]);
-            return;
+            apply_pauli_rotation(block, dimension, x, z, local.y_count, selected, op.params[0]);
+            return true;
         }
         case Primitive::Excitation: {
             const ExcitationMasks masks = excitation_masks(op, false);
-            apply_excitation(psi, dimension, masks.from, masks.to, masks.parity, masks.negative,
+            apply_excitation(block, dimension, masks.from, masks.to, masks.parity, masks.negative,
                              op.params[0]);
-            return;
+            return true;
         }
         case Primitive::Dense:
-            apply_dense(psi, dimension, op.qubits, op.payload.matrix);
-            return;
+            apply_dense(block, dimension, op.qubits, op.payload.matrix);
+            return true;
         case Primitive::GlobalPhase: {
             std::complex<double> phase;
             info.target_matrix(op.params, &phase);
-            apply_controlled_phase(psi, dimension, 0, phase);
-            return;
+            apply_controlled_phase(block, dimension, 0, phase);
+            return true;
         }
     }
+    return true;
+}
+
+void apply_checked(std::complex<double>* psi, std::uint64_t dimension, const Operation& op) {
+    // A whole state is the one block with no fixed qubit.
+    const auto qubits = static_cast<std::uint64_t>(std::countr_zero(dimension));
+    apply_checked_on_block(psi, qubits, 0, op);
 }
 
 }  // namespace zel::detail

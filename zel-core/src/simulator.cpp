@@ -1,21 +1,21 @@
 #include "zel/core/simulator.hpp"
 
-#include <string>
-
 #include "zel/core/cancel.hpp"
-#include "zel/core/float_text.hpp"
+#include "zel/core/evaluation.hpp"
 #include "zel/core/fusion.hpp"
 
 namespace zel {
-namespace {
+namespace detail {
 
-bool fuses(Evaluation mode, std::uint64_t num_qubits) noexcept {
-    return mode == Evaluation::Fused && num_qubits >= FUSION_FROM_QUBITS;
+ZarnikState StateEvaluation<ZarnikState>::fresh_like(const ZarnikState& reference) {
+    ZarnikState working = reference;
+    working.set_computational_basis(0);
+    return working;
 }
 
-// Runs `circuit` on `state`, gate by gate or fused.
-void run_on(ZarnikState& state, const ZarnikGraph& circuit, Evaluation mode) {
-    if (fuses(mode, state.num_qubits())) {
+void StateEvaluation<ZarnikState>::run(ZarnikState& state, const ZarnikGraph& circuit,
+                                       Evaluation mode) {
+    if (mode == Evaluation::Fused && state.num_qubits() >= FUSION_FROM_QUBITS) {
         apply_fused(state, fuse(circuit, state.num_qubits()));
         return;
     }
@@ -25,44 +25,28 @@ void run_on(ZarnikState& state, const ZarnikGraph& circuit, Evaluation mode) {
     }
 }
 
-// The state `circuit` prepares: a copy of the reference reset to |0...0>, then every operation
-// in circuit order.
-ZarnikState prepare(const ZarnikState& reference, const ZarnikGraph& circuit, Evaluation mode) {
-    ZarnikState working = reference;
-    working.set_computational_basis(0);
-    run_on(working, circuit, mode);
-    return working;
-}
+}  // namespace detail
 
-}  // namespace
+using Evaluate = detail::StateEvaluation<ZarnikState>;
 
 ZarnikState run_circuit(const ZarnikGraph& circuit, std::uint64_t num_qubits, Evaluation mode) {
     ZarnikState state(num_qubits);
-    run_on(state, circuit, mode);
+    Evaluate::run(state, circuit, mode);
     return state;
 }
 
 void apply_circuit(ZarnikState& state, const ZarnikGraph& circuit) {
-    for (const Operation& op : circuit.operations) {
-        check_operation(state.num_qubits(), op);
-    }
-    for (const Operation& op : circuit.operations) {
-        throw_if_cancelled();
-        state.apply(op);
-    }
+    detail::apply_checked_circuit(state, circuit);
 }
 
 double evaluate_circuit_energy(const ZarnikState& reference, const ZarnikGraph& circuit,
                                const PauliSum& hamiltonian, Evaluation mode) {
-    const ZarnikState working = prepare(reference, circuit, mode);
-    return hamiltonian.expectation_value(working);
+    return detail::circuit_energy(reference, circuit, hamiltonian, mode);
 }
 
 Telemetry evaluate_circuit_telemetry(const ZarnikState& reference, const ZarnikGraph& circuit,
                                      const PauliSum& hamiltonian, Evaluation mode) {
-    const ZarnikState working = prepare(reference, circuit, mode);
-    const double energy = hamiltonian.expectation_value(working);
-    return Telemetry{energy, working.calculate_entropy()};
+    return detail::circuit_telemetry(reference, circuit, hamiltonian, mode);
 }
 
 ZarnikGraph with_parameters(const ZarnikGraph& circuit, std::span<const double> values) {
@@ -72,7 +56,7 @@ ZarnikGraph with_parameters(const ZarnikGraph& circuit, std::span<const double> 
 }
 
 double EnergyFn::operator()(std::span<const double> values) const {
-    return evaluate_circuit_energy(state_, with_parameters(circuit_, values), hamiltonian_, mode_);
+    return detail::energy_at(state_, circuit_, hamiltonian_, values, mode_);
 }
 
 }  // namespace zel

@@ -418,7 +418,9 @@ TEST(DistributedGates, FailuresChangeNothingAndLeaveNoRankWaiting) {
 // Bytes a rank sends for one gate, against the model: a pair kind on a rank bit sends the whole
 // block (16 * 2^(n-k) bytes), CX with a local control and a rank target and SWAP of a local and
 // a rank qubit half of it, CX and SWAP on two rank bits the whole block on the ranks that take
-// part, everything else nothing.
+// part. A kind from U on sends nothing when its rank bits only select (controls, the qubits of a
+// phase), and half a block twice for each rank-bit qubit that moves amplitudes (traded with a
+// local qubit and back). Everything else sends nothing.
 TEST(DistributedTraffic, GatesSendWhatTheModelSays) {
     const std::uint64_t k = world_rank_bits();
     if (k == 0) {
@@ -451,6 +453,15 @@ TEST(DistributedTraffic, GatesSendWhatTheModelSays) {
         {{GateType::of(GateKind::CX), {0, top}, {}}, block / 2},
         {{GateType::of(GateKind::SWAP), {1, top}, {}}, block / 2},
         {{GateType::of(GateKind::SWAP), {top, 1}, {}}, block / 2},
+        {make_operation(GateKind::P, {top}, {0.3}), 0},
+        {make_operation(GateKind::CP, {0, top}, {0.3}), 0},
+        {make_operation(GateKind::CY, {top, 0}), 0},
+        {make_operation(GateKind::CRX, {top, 1}, {0.3}), 0},
+        {make_operation(GateKind::CCX, {top, 0, 1}), 0},
+        {make_operation(GateKind::GPHASE, {}, {0.3}), 0},
+        {make_operation(GateKind::CY, {0, top}), block},
+        {make_operation(GateKind::U, {top}, {0.1, 0.2, 0.3}), block},
+        {pauli_rotation("XZ", {0, top}, 0.3), block},
     };
     if (k >= 2) {
         rows.push_back(
@@ -458,12 +469,13 @@ TEST(DistributedTraffic, GatesSendWhatTheModelSays) {
         rows.push_back({{GateType::of(GateKind::SWAP), {low_rank, top}, {}},
                         bit(low_rank) != bit(top) ? block : 0});
         rows.push_back({{GateType::of(GateKind::CZ), {low_rank, top}, {}}, 0});
+        rows.push_back({make_operation(GateKind::CCX, {top, 0, low_rank}), block});
     }
     for (const std::uint64_t exchange : {std::uint64_t{2}, DEFAULT_EXCHANGE_AMPLITUDES}) {
         DistributedState state = distribute(seeded_state(n, 3), {exchange});
         for (const Row& row : rows) {
             const Traffic before = state.traffic();
-            state.apply_gate(row.op.gate, row.op.qubits, row.op.params);
+            state.apply(row.op);
             EXPECT_EQ(state.traffic().bytes_sent - before.bytes_sent, row.bytes)
                 << describe(row.op) << ", exchange " << exchange;
         }

@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "zel/core/circuit.hpp"
+#include "zel/core/evaluation.hpp"
 #include "zel/core/observable.hpp"
 #include "zel/core/output.hpp"
 #include "zel/core/simulator.hpp"
@@ -26,28 +27,62 @@
 
 #include <mpi.h>
 
+namespace zel::detail {
+
+/// On a `DistributedState`: the working state is |0...0> on the reference's layout
+/// (`fresh_state_like`), a run goes gate by gate on every rank (there is no fused mode, and no
+/// cancellation point, which one rank alone could take), and the energy is the collective
+/// `zel::mpi::expectation_value`.
+template <>
+struct StateEvaluation<mpi::DistributedState> {
+    static mpi::DistributedState fresh_like(const mpi::DistributedState& reference) {
+        return mpi::fresh_state_like(reference);
+    }
+    static void run(mpi::DistributedState& state, const ZarnikGraph& circuit, Evaluation) {
+        for (const Operation& op : circuit.operations) {
+            state.apply(op);
+        }
+    }
+    static double energy(const PauliSum& hamiltonian, const mpi::DistributedState& state) {
+        return mpi::expectation_value(hamiltonian, state);
+    }
+};
+
+}  // namespace zel::detail
+
 namespace zel::mpi {
 
 /// The state that `circuit` prepares from |0...0> on `num_qubits` qubits over the ranks of
 /// `comm`. Throws what the constructor and `apply_gate` throw. (`comm` has no default, so that
 /// a call with two arguments stays `zel::run_circuit`.)
-DistributedState run_circuit(const ZarnikGraph& circuit, std::uint64_t num_qubits, MPI_Comm comm,
-                             DistributionOptions options = {});
+inline DistributedState run_circuit(const ZarnikGraph& circuit, std::uint64_t num_qubits,
+                                    MPI_Comm comm, DistributionOptions options = {}) {
+    DistributedState state(num_qubits, comm, options);
+    zel::detail::StateEvaluation<DistributedState>::run(state, circuit, Evaluation::Exact);
+    return state;
+}
 
 /// Applies every operation of `circuit` to `state`, in order, after checking all of them
 /// (`check_gate`), so that a circuit that would fail throws the exception of its first failing
 /// operation on every rank before any amplitude changes.
-void apply_circuit(DistributedState& state, const ZarnikGraph& circuit);
+inline void apply_circuit(DistributedState& state, const ZarnikGraph& circuit) {
+    zel::detail::apply_checked_circuit(state, circuit);
+}
 
 /// Energy of the state that `circuit` prepares from |0...0> on the reference's qubits,
 /// communicator and options: bitwise `zel::evaluate_circuit_energy` on a `ZarnikState`.
-double evaluate_circuit_energy(const DistributedState& reference, const ZarnikGraph& circuit,
-                               const PauliSum& hamiltonian);
+inline double evaluate_circuit_energy(const DistributedState& reference, const ZarnikGraph& circuit,
+                                      const PauliSum& hamiltonian) {
+    return zel::detail::circuit_energy(reference, circuit, hamiltonian, Evaluation::Exact);
+}
 
 /// Energy and entropy (after the energy, on the same state) of the state that `circuit`
 /// prepares: bitwise `zel::evaluate_circuit_telemetry`.
-Telemetry evaluate_circuit_telemetry(const DistributedState& reference, const ZarnikGraph& circuit,
-                                     const PauliSum& hamiltonian);
+inline Telemetry evaluate_circuit_telemetry(const DistributedState& reference,
+                                            const ZarnikGraph& circuit,
+                                            const PauliSum& hamiltonian) {
+    return zel::detail::circuit_telemetry(reference, circuit, hamiltonian, Evaluation::Exact);
+}
 
 /// The optimiser's energy function on distributed states: calling it with parameter values
 /// returns `evaluate_circuit_energy(state, with_parameters(circuit, values), hamiltonian)`,
@@ -65,7 +100,9 @@ class DistributedEnergyFn {
     DistributedEnergyFn(const ZarnikGraph&, DistributedState&&, const PauliSum&) = delete;
     DistributedEnergyFn(const ZarnikGraph&, const DistributedState&, PauliSum&&) = delete;
 
-    double operator()(std::span<const double> values) const;
+    double operator()(std::span<const double> values) const {
+        return zel::detail::energy_at(state_, circuit_, hamiltonian_, values, Evaluation::Exact);
+    }
 
   private:
     const ZarnikGraph& circuit_;

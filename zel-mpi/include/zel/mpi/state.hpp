@@ -151,26 +151,31 @@ class DistributedState {
 
     /// Applies one gate in place with the rules of `ZarnikState::apply_gate` (the same qubit
     /// and parameter conventions, the same exceptions before any amplitude changes, the same
-    /// out-of-range behaviour, bitwise the same amplitudes). Gates on local qubits run the core's
-    /// kernels on the block. Diagonal kinds, and CX and CZ whose control (or CZ qubit) is a rank
-    /// bit, need no exchange. A pair kind on a rank bit exchanges the whole block with the
-    /// partner rank (rank ^ 2^(q - (n-k))) in pieces of `exchange_amplitudes`; CX with a local
-    /// control and a rank-bit target, and SWAP of a local and a rank qubit, exchange half the
-    /// block; CX and SWAP on two rank bits exchange whole blocks between the ranks concerned.
+    /// out-of-range behaviour, bitwise the same amplitudes). Every kind runs distributed; how is
+    /// decided by its table row's primitive, never by the kind. Gates on local qubits run the
+    /// core's kernels on the block. A rank-bit qubit that only selects amplitudes (a control, a
+    /// qubit of a diagonal phase) is a constant on the block and needs no exchange. A 2x2
+    /// update of an original kind on a rank bit exchanges the whole block with the partner rank
+    /// (rank ^ 2^(q - (n-k))) in pieces of `exchange_amplitudes`; a permutation moving
+    /// amplitudes across a rank bit exchanges half the block (with a local qubit) or whole
+    /// blocks (between rank bits).
     ///
     /// The kinds from U on are checked as `check_operation` does, on every rank before any
-    /// change; PAULI_ROTATION and UNITARY need their payload and go through `apply`.
+    /// change, and run as `apply` runs them; PAULI_ROTATION and UNITARY need their payload and
+    /// go through `apply`.
     void apply_gate(const GateType& gate, std::span<const std::uint64_t> qubits,
                     std::span<const double> params);
 
     /// Applies one operation of any kind, its payload included, with the rules of
-    /// `ZarnikState::apply`. The original kinds run as `apply_gate` does. A kind from U on whose
-    /// qubits are all local runs on the block; otherwise each of its rank-bit qubits is first
-    /// exchanged (SWAP) with a local qubit the operation does not use, the operation runs on the
-    /// block, and the exchanges are undone. Throws `InvalidArgument` before any change when the
-    /// block has fewer qubits than the operation. A FERMIONIC_SINGLE or FERMIONIC_DOUBLE that
-    /// names a rank-bit qubit runs as its qubit excitation between two layers of CZ (each parity
-    /// qubit with the first orbital) and Z (for T's own sign), which need no exchange, so only its
+    /// `ZarnikState::apply`. The original kinds run as `apply_gate` does. A kind from U on runs
+    /// on the block, with no communication, when each of its rank-bit qubits is a control, a
+    /// qubit of a diagonal phase or a parity qubit of a fermionic excitation (a constant sign);
+    /// otherwise each rank-bit qubit that moves amplitudes is first exchanged (SWAP) with a
+    /// local qubit the operation does not use, the operation runs on the block, and the
+    /// exchanges are undone. Throws `InvalidArgument` before any change when the block has
+    /// fewer qubits than the operation. A FERMIONIC_SINGLE or FERMIONIC_DOUBLE with an orbital
+    /// on a rank bit runs as its qubit excitation between two layers of CZ (each parity qubit
+    /// with the first orbital) and Z (for T's own sign), which need no exchange, so only its
     /// orbitals must fit in a block; the values are those of the whole state's kernel.
     void apply(const Operation& op);
 
@@ -189,6 +194,16 @@ class DistributedState {
     DistributedState(const DistributedState& layout, Fresh);
     friend DistributedState fresh_state_like(const DistributedState& layout);
     friend detail::Context& detail::context_of(const DistributedState& state) noexcept;
+
+    // The original kinds by primitive: a 2x2 update, a phase, a permutation.
+    void run_pair(const GateType& gate, std::span<const std::uint64_t> qubits,
+                  std::span<const double> params);
+    void run_phase(const GateType& gate, std::span<const std::uint64_t> qubits,
+                   std::span<const double> params);
+    void run_permutation(const GateType& gate, std::span<const std::uint64_t> qubits);
+    // A kind from U on that moves amplitudes across a rank bit.
+    void run_signed_excitation(const Operation& op);
+    void run_on_local_qubits(const Operation& op);
 
     void apply_pair_on_rank_bit(const GateType& gate, std::span<const double> params,
                                 std::uint64_t rank_bit);

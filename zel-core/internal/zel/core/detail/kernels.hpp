@@ -27,6 +27,18 @@ void apply_pair_gate(const GateType& gate, std::span<const double> params, Kerne
 void apply_diagonal_gate(const GateType& gate, std::span<const double> params, bool bit,
                          KernelAmplitude* amplitudes, std::size_t count) noexcept;
 
+/// Applies an operation of a kind from U on, already checked against the whole register, to
+/// one block of it: the 2^local_qubits amplitudes whose qubits from `local_qubits` up read the
+/// bits of `block_index` (qubit local_qubits + j is bit j). The decision is the one the whole
+/// state takes, by the row's primitive, with the fixed qubits read as constants: a fixed control
+/// or qubit of a diagonal phase that reads 0 leaves the block alone and one that reads 1 drops
+/// out. Returns false, changing nothing, when a qubit that moves amplitudes (a target, a Pauli
+/// letter, an orbital or parity qubit of an excitation, a qubit of a dense matrix) is fixed: the
+/// operation then needs amplitudes from other blocks. That answer depends only on `op` and
+/// `local_qubits`, never on `block_index`, so all blocks of a state agree on it.
+bool apply_checked_on_block(KernelAmplitude* block, std::uint64_t local_qubits,
+                            std::uint64_t block_index, const Operation& op);
+
 /// How the kernels traverse pairs of amplitudes that lie far apart in memory: from qubit
 /// `from_qubit` up, pairs (and the runs of a two-qubit gate whose partners are 2^from_qubit or
 /// more apart) go through a cache-resident copy of `block` upper amplitudes at a time instead of
