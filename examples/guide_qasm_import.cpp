@@ -22,7 +22,7 @@ bit[3] c;        // no qubits
 h q;                       // broadcast: h q[0]; h q[1];
 cx q[1], anc;
 rz(-pi / 4) anc;
-sdg q[0];                  // read as s; s; s;
+sdg q[0];                  // the kind SDG, S^dagger
 )";
 
     // Registers take consecutive indexes in declaration order; every operation is added with

@@ -14,9 +14,7 @@
 
 namespace zel::qasm {
 
-// Names that read as something other than the kind of the same OpenQASM name. sdg = S^3 and
-// tdg = S^3 T are the same diagonal matrices, and cy = (I x S) CX (I x S^3) with S on the target;
-// the kernels of S are exact, so these cost no rounding beyond what the gates themselves do.
+// Names that read as a kind of another name: CX and cnot are cx.
 struct MappedGate {
     std::string_view name;
     std::uint8_t arity;
@@ -24,22 +22,9 @@ struct MappedGate {
     std::size_t step_count;
 };
 
-constexpr std::array<MappedGate, 5> MAPPED_GATES = {{
+constexpr std::array<MappedGate, 2> MAPPED_GATES = {{
     {"CX", 2, {{{GateKind::CX, 0, 1}}}, 1},
     {"cnot", 2, {{{GateKind::CX, 0, 1}}}, 1},
-    {"sdg", 1, {{{GateKind::S, 0, 0}, {GateKind::S, 0, 0}, {GateKind::S, 0, 0}}}, 3},
-    {"tdg",
-     1,
-     {{{GateKind::S, 0, 0}, {GateKind::S, 0, 0}, {GateKind::S, 0, 0}, {GateKind::T, 0, 0}}},
-     4},
-    {"cy",
-     2,
-     {{{GateKind::S, 1, 1},
-       {GateKind::S, 1, 1},
-       {GateKind::S, 1, 1},
-       {GateKind::CX, 0, 1},
-       {GateKind::S, 1, 1}}},
-     5},
 }};
 
 // Names that read as a kind from U on, with its parameters. stdgates.inc defines u2 and u3 as
@@ -54,24 +39,17 @@ struct CheckedName {
     bool built_in;
 };
 
-constexpr std::array<CheckedName, 18> CHECKED_NAMES = {{
-    {"U", GateKind::U, false, true},
-    {"u", GateKind::U, false, false},
-    {"u3", GateKind::U, true, false},
-    {"u2", GateKind::U2, true, false},
-    {"p", GateKind::P, false, false},
-    {"phase", GateKind::P, false, false},
-    {"u1", GateKind::P, false, false},
-    {"cp", GateKind::CP, false, false},
-    {"cphase", GateKind::CP, false, false},
-    {"cu1", GateKind::CP, false, false},
-    {"ch", GateKind::CH, false, false},
-    {"crx", GateKind::CRX, false, false},
-    {"cry", GateKind::CRY, false, false},
-    {"crz", GateKind::CRZ, false, false},
-    {"cu", GateKind::CU, false, false},
-    {"ccx", GateKind::CCX, false, false},
-    {"cswap", GateKind::CSWAP, false, false},
+constexpr std::array<CheckedName, 21> CHECKED_NAMES = {{
+    {"U", GateKind::U, false, true},           {"u", GateKind::U, false, false},
+    {"u3", GateKind::U, true, false},          {"u2", GateKind::U2, true, false},
+    {"p", GateKind::P, false, false},          {"phase", GateKind::P, false, false},
+    {"u1", GateKind::P, false, false},         {"sdg", GateKind::SDG, false, false},
+    {"tdg", GateKind::TDG, false, false},      {"cy", GateKind::CY, false, false},
+    {"cp", GateKind::CP, false, false},        {"cphase", GateKind::CP, false, false},
+    {"cu1", GateKind::CP, false, false},       {"ch", GateKind::CH, false, false},
+    {"crx", GateKind::CRX, false, false},      {"cry", GateKind::CRY, false, false},
+    {"crz", GateKind::CRZ, false, false},      {"cu", GateKind::CU, false, false},
+    {"ccx", GateKind::CCX, false, false},      {"cswap", GateKind::CSWAP, false, false},
     {"gphase", GateKind::GPHASE, false, true},
 }};
 
