@@ -14,22 +14,9 @@
 #include "zel/chem/reference.hpp"
 #include "zel/core/gradient.hpp"
 
-namespace {
+#include "shared/chemistry_example.hpp"
 
-constexpr const char* H2_FCIDUMP = R"( &FCI NORB=2,NELEC=2,MS2=0,
-  ORBSYM=1,1,
-  ISYM=1,
- &END
-  6.7571015473724139e-01   1   1   1   1
-  1.8093119980359793e-01   2   1   2   1
-  6.6458173019477595e-01   2   2   1   1
-  6.9857372266788176e-01   2   2   2   2
- -1.2563390727924961e+00   1   1   0   0
- -4.7189600750318206e-01   2   2   0   0
-  7.1996899410884352e-01   0   0   0   0
-)";
-
-}  // namespace
+using example::H2_FCIDUMP;
 
 int main() {
     const zel::chem::Fcidump h2 = zel::chem::parse_fcidump(H2_FCIDUMP, "h2.fcidump");

@@ -16,31 +16,11 @@
 #include "zel/core/output.hpp"
 #include "zel/core/simulator.hpp"
 
-namespace {
+#include "shared/chemistry_example.hpp"
 
-constexpr const char* H2_FCIDUMP = R"( &FCI NORB=2,NELEC=2,MS2=0,
-  ORBSYM=1,1,
-  ISYM=1,
- &END
-  6.7571015473724139e-01   1   1   1   1
-  1.8093119980359793e-01   2   1   2   1
-  6.6458173019477595e-01   2   2   1   1
-  6.9857372266788176e-01   2   2   2   2
- -1.2563390727924961e+00   1   1   0   0
- -4.7189600750318206e-01   2   2   0   0
-  7.1996899410884352e-01   0   0   0   0
-)";
-
-int failures = 0;
-
-void expect_near(double value, double expected, double tolerance, const char* what) {
-    if (!(std::abs(value - expected) <= tolerance)) {
-        std::cout << "unexpected " << what << ": " << value << ", expected " << expected << '\n';
-        ++failures;
-    }
-}
-
-}  // namespace
+using example::expect_near;
+using example::failures;
+using example::H2_FCIDUMP;
 
 int main() {
     const zel::chem::Fcidump h2 = zel::chem::parse_fcidump(H2_FCIDUMP);
