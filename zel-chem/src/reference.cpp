@@ -4,19 +4,13 @@
 
 #include "zel/core/error.hpp"
 
+#include "sector_space.hpp"
+
 namespace zel::chem {
 
 std::uint64_t hartree_fock_occupation(std::size_t num_orbitals, Sector sector,
                                       SpinOrdering ordering) {
-    if (2 * num_orbitals > MAX_MODES) {
-        throw InvalidArgument("too many modes: " + std::to_string(2 * num_orbitals) + " (at most " +
-                              std::to_string(MAX_MODES) + " qubits)");
-    }
-    if (sector.num_alpha > num_orbitals || sector.num_beta > num_orbitals) {
-        throw InvalidArgument(std::to_string(sector.num_alpha) + " alpha and " +
-                              std::to_string(sector.num_beta) + " beta electrons do not fit in " +
-                              std::to_string(num_orbitals) + " orbitals");
-    }
+    detail::check_sector_fits(num_orbitals, sector);
     std::uint64_t occupation = 0;
     for (std::size_t p = 0; p < sector.num_alpha; ++p) {
         occupation |= std::uint64_t{1} << spin_orbital(p, Spin::Alpha, num_orbitals, ordering);

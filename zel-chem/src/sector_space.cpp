@@ -25,7 +25,7 @@ std::uint64_t binomial(std::size_t n, std::size_t k) {
     return out;
 }
 
-void check_sector(std::size_t num_orbitals, Sector sector) {
+void check_sector_fits(std::size_t num_orbitals, Sector sector) {
     if (2 * num_orbitals > MAX_MODES) {
         throw InvalidArgument("too many modes: " + std::to_string(2 * num_orbitals) + " (at most " +
                               std::to_string(MAX_MODES) + " qubits)");
@@ -35,6 +35,10 @@ void check_sector(std::size_t num_orbitals, Sector sector) {
                               std::to_string(sector.num_beta) + " beta electrons do not fit in " +
                               std::to_string(num_orbitals) + " orbitals");
     }
+}
+
+void check_sector(std::size_t num_orbitals, Sector sector) {
+    check_sector_fits(num_orbitals, sector);
     // With at most 32 orbitals each factor is at most C(32, 16) < 2^30, so the product fits.
     const std::uint64_t dim =
         binomial(num_orbitals, sector.num_alpha) * binomial(num_orbitals, sector.num_beta);

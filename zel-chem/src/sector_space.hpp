@@ -14,8 +14,12 @@ namespace zel::chem::detail {
 /// n choose k (0 when k > n).
 std::uint64_t binomial(std::size_t n, std::size_t k);
 
-/// Refuses a sector that does not fit in `num_orbitals`, more modes than MAX_MODES, or more
-/// determinants than MAX_SECTOR_DIMENSION (`InvalidArgument`).
+/// Refuses more modes (2 `num_orbitals`) than MAX_MODES, or more electrons of a spin than
+/// orbitals (`InvalidArgument`).
+void check_sector_fits(std::size_t num_orbitals, Sector sector);
+
+/// check_sector_fits, and refuses a sector of more determinants than MAX_SECTOR_DIMENSION
+/// (`InvalidArgument`).
 void check_sector(std::size_t num_orbitals, Sector sector);
 
 /// Refuses a tolerance that is not finite and positive, fewer than 3 Lanczos vectors or no
