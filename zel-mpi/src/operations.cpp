@@ -240,9 +240,12 @@ void DistributedState::run_on_local_qubits(const Operation& op) {
     Operation local = op;
     std::vector<std::pair<std::uint64_t, std::uint64_t>> swaps;
     std::uint64_t spare = 0;
-    const auto exchange = [this](const std::pair<std::uint64_t, std::uint64_t>& pair) {
-        const std::uint64_t qubits[2] = {pair.first, pair.second};
-        apply_gate(GateType::of(GateKind::SWAP), qubits, {});
+    // The exchange of a local qubit and a rank qubit, as for SWAP: with v the rank bit, the
+    // amplitudes whose local bit is !v trade places with the partner's whose local bit is v.
+    const auto exchange = [this, l](const std::pair<std::uint64_t, std::uint64_t>& pair) {
+        const auto [local_qubit, rank_qubit] = pair;
+        exchange_half(rank_ ^ (1 << (rank_qubit - l)), static_cast<unsigned>(local_qubit),
+                      !rank_bit(rank_qubit));
     };
     Amplitude* block = local_.amplitudes_mut().data();
     const auto rank = static_cast<std::uint64_t>(rank_);
