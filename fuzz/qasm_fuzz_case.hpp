@@ -220,11 +220,29 @@ inline std::string compare_instructions(const QasmProgram& a, const QasmProgram&
 }
 
 /// The program-level promises: a program that is not terminal has no circuit operations and no
-/// measurements, and the program exports to a text that reads back to the same instructions.
+/// measurements, names the statement where it stops being one unitary and refuses to give its
+/// circuit for evaluation; a terminal one gives it; and the program exports to a text that reads
+/// back to the same instructions.
 inline std::string check_instructions(const QasmProgram& program) {
     if (!program.terminal &&
         (!program.circuit.operations.empty() || !program.measurements.empty())) {
         return "a program with mid-circuit instructions also has a circuit";
+    }
+    if (program.terminal != program.non_unitary.empty()) {
+        return "non_unitary is \"" + program.non_unitary + "\" for a program whose terminal is " +
+               (program.terminal ? "true" : "false");
+    }
+    try {
+        if (&program.unitary_circuit() != &program.circuit) {
+            return "unitary_circuit is not the program's circuit";
+        }
+        if (!program.terminal) {
+            return "unitary_circuit gave the empty circuit of a program that is not one unitary";
+        }
+    } catch (const InvalidArgument& error) {
+        if (program.terminal) {
+            return std::string("unitary_circuit refused a terminal program: ") + error.what();
+        }
     }
     if (program.instructions.size() > MAX_ROUND_TRIP_OPERATIONS) {
         return "";

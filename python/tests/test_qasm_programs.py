@@ -123,3 +123,50 @@ def test_inputs_take_the_given_values():
         zel.read_open_qasm(text)
     with pytest.raises(zel.InvalidArgument):
         zel.read_open_qasm(text, {"theta": 0.0, "phi": 1.0})
+
+
+@pytest.mark.parametrize(
+    "text, where",
+    [
+        pytest.param(V2 + "qreg q[1];\ncreg c[1];\nmeasure q[0] -> c[0];\nx q[0];\n",
+                     "line 6, column 1: a gate on qubit 0 after its measurement", id="measure"),
+        pytest.param(V3 + "qubit q;\nreset q;\n", "line 4, column 1: 'reset'", id="reset"),
+        pytest.param(TELEPORT_ONE, "line 14, column 1: classical control ('if')", id="if"),
+    ],
+)
+def test_programs_that_are_not_one_unitary_give_no_circuit(text, where):
+    program = zel.read_open_qasm(text)
+    assert program.non_unitary == where
+    with pytest.raises(zel.InvalidArgument, match="not one unitary"):
+        program.circuit
+    with pytest.raises(zel.InvalidArgument, match="not one unitary"):
+        program.bound_circuit([])
+    with pytest.raises(zel.InvalidArgument, match="not one unitary"):
+        zel.QasmEnergyFn(program, zel.parse_pauli_sum("Z0"))
+
+
+def test_bound_inputs_give_the_program_read_with_them():
+    text = (V3 + "input float theta;\ninput angle phi;\nqubit[2] q;\n"
+            "gate g(a) x, y { ry(a ** 2) x; crz(sin(a)) x, y; }\n"
+            "g(theta) q[0], q[1];\ninv @ rx(phi - theta) q[1];\n")
+    program = zel.read_open_qasm(text, {"theta": 0.0, "phi": 0.0})
+    hamiltonian = zel.parse_pauli_sum("Z0 + 0.5 * X0 X1")
+    energy = zel.QasmEnergyFn(program, hamiltonian)
+    assert energy.num_inputs == 2
+    for theta, phi in [(0.25, -1.5), (3.0, 0.0)]:
+        direct = zel.read_open_qasm(text, {"theta": theta, "phi": phi})
+        assert program.bind([theta, phi]).instructions == direct.instructions
+        assert program.bind({"phi": phi, "theta": theta}).instructions == direct.instructions
+        assert program.bound_circuit([theta, phi]) == direct.circuit
+        assert energy([theta, phi]) == zel.evaluate_circuit_energy(
+            zel.ZarnikState(2), direct.circuit, hamiltonian)
+    with pytest.raises(zel.InvalidArgument, match="2 inputs"):
+        program.bind([1.0])
+    with pytest.raises(zel.InvalidArgument, match="no value for the input 'phi'"):
+        program.bind({"theta": 1.0})
+    with pytest.raises(zel.InvalidArgument, match="no input 'psi'"):
+        program.bind({"theta": 1.0, "phi": 2.0, "psi": 3.0})
+    with pytest.raises(TypeError):
+        program.bind("ab")
+    with pytest.raises(zel.InvalidArgument):
+        energy([1.0, 2.0, 3.0])

@@ -8,6 +8,7 @@
 #include <map>
 #include <numbers>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -212,6 +213,18 @@ TEST(QasmOpenQasm2, WellKnownAlgorithmsPrepareTheirStates) {
             grover.push_back(op(kind, {k}));
         }
     }
+    // QAOA's cost layer as Pauli-string rotations exp(-i gamma/2 Z Z), its mixer as exp(-i beta/2
+    // X).
+    std::vector<zel::Operation> qaoa;
+    for (std::uint64_t k = 0; k < 3; ++k) {
+        qaoa.push_back(op(GateKind::H, {k}));
+    }
+    for (const auto& [a, b] : {std::pair<std::uint64_t, std::uint64_t>{0, 1}, {1, 2}, {0, 2}}) {
+        qaoa.push_back(zel::pauli_rotation("ZZ", {a, b}, 0.8));
+    }
+    for (std::uint64_t k = 0; k < 3; ++k) {
+        qaoa.push_back(zel::pauli_rotation("X", {k}, 1.2));
+    }
     const std::vector<Case> cases = {
         {"QFT of |1> on 3 qubits",
          V2 + "qreg q[3];\ncreg c[3];\nx q[0];\nh q[2];\ncu1(pi/2) q[1],q[2];\n"
@@ -231,6 +244,36 @@ TEST(QasmOpenQasm2, WellKnownAlgorithmsPrepareTheirStates) {
               "h q;\noracle q[0],q[1],q[2];\nh q;\nx q;\nccz q[0],q[1],q[2];\nx q;\nh q;\n"
               "measure q[0] -> c[0];\nmeasure q[1] -> c[1];\nmeasure q[2] -> c[2];\n",
          circuit(3, grover)},
+        {"teleportation with the corrections deferred: the state moves to q[2], q[0] and q[1] "
+         "are left in |+>",
+         V2 + "qreg q[3];\ncreg c[3];\nu3(1.1,0.4,-0.3) q[0];\nh q[1];\ncx q[1],q[2];\n"
+              "cx q[0],q[1];\nh q[0];\ncx q[1],q[2];\ncz q[0],q[2];\nmeasure q[2] -> c[2];\n",
+         circuit(3, {op(GateKind::H, {0}), op(GateKind::H, {1}),
+                     op(GateKind::U, {2}, {1.1, 0.4, -0.3})})},
+        {"QAOA for MaxCut on a triangle, p = 1, in version 2.0",
+         V2 + "qreg q[3];\ncreg meas[3];\nh q[0];\nh q[1];\nh q[2];\nrzz(0.8) q[0],q[1];\n"
+              "rzz(0.8) q[1],q[2];\nrzz(0.8) q[0],q[2];\nrx(1.2) q[0];\nrx(1.2) q[1];\n"
+              "rx(1.2) q[2];\nbarrier q[0],q[1],q[2];\nmeasure q[0] -> meas[0];\n"
+              "measure q[1] -> meas[1];\nmeasure q[2] -> meas[2];\n",
+         circuit(3, qaoa)},
+        {"the same QAOA in version 3 with rzz defined by the program",
+         "OPENQASM 3.0;\ninclude \"stdgates.inc\";\n"
+         "gate rzz(_gate_p_0) _gate_q_0, _gate_q_1 {\n  cx _gate_q_0, _gate_q_1;\n"
+         "  rz(_gate_p_0) _gate_q_1;\n  cx _gate_q_0, _gate_q_1;\n}\nbit[3] meas;\nqubit[3] q;\n"
+         "h q[0];\nh q[1];\nh q[2];\nrzz(0.8) q[0], q[1];\nrzz(0.8) q[1], q[2];\n"
+         "rzz(0.8) q[0], q[2];\nrx(1.2) q[0];\nrx(1.2) q[1];\nrx(1.2) q[2];\n"
+         "barrier q[0], q[1], q[2];\nmeas[0] = measure q[0];\nmeas[1] = measure q[1];\n"
+         "meas[2] = measure q[2];\n",
+         circuit(3, qaoa)},
+        {"qelib1.inc's u1, u2, u3, cu1, cu3, ccx, cswap and rzz in one program",
+         V2 + "qreg q[3];\ncreg c[3];\nu3(0.3,0.5,0.7) q[0];\nu2(0.2,-0.4) q[1];\nu1(0.9) q[2];\n"
+              "cu1(0.6) q[0],q[1];\ncu3(0.3,-0.2,0.5) q[1],q[2];\nccx q[0],q[1],q[2];\n"
+              "cswap q[2],q[0],q[1];\nrzz(1.3) q[0],q[2];\nmeasure q -> c;\n",
+         circuit(3,
+                 {op(GateKind::U, {0}, {0.3, 0.5, 0.7}), op(GateKind::U, {1}, {PI / 2, 0.2, -0.4}),
+                  op(GateKind::P, {2}, {0.9}), op(GateKind::CP, {0, 1}, {0.6}),
+                  op(GateKind::CU, {1, 2}, {0.3, -0.2, 0.5, 0.0}), op(GateKind::CCX, {0, 1, 2}),
+                  op(GateKind::CSWAP, {2, 0, 1}), zel::pauli_rotation("ZZ", {0, 2}, 1.3)})},
         {"Bell pair measured at an angle",
          V2 + "qreg q[2];\ncreg c[2];\nh q[0];\ncx q[0],q[1];\nry(pi/4) q[1];\n"
               "measure q[0] -> c[0];\nmeasure q[1] -> c[1];\n",
@@ -251,6 +294,11 @@ TEST(QasmOpenQasm2, WellKnownAlgorithmsPrepareTheirStates) {
     expect_equal(fourier, aligned(fourier, qft));
     // One Grover iteration finds |111> with probability 25/32.
     EXPECT_NEAR(std::norm(amplitudes_of(cases[2].program)[7]), 25.0 / 32, TOLERANCE);
+    // The state teleported onto q[2]: qubit 2 holds U(1.1, 0.4, -0.3)|0> = (cos 0.55, e^(0.4 i)
+    // sin 0.55) next to |+>|+>, so amplitude 4 over amplitude 0 is e^(0.4 i) tan 0.55.
+    const Amplitudes teleported = amplitudes_of(cases[3].program);
+    const std::complex<double> ratio = teleported[4] / teleported[0];
+    EXPECT_NEAR(std::abs(ratio - std::polar(std::tan(0.55), 0.4)), 0.0, TOLERANCE);
 }
 
 // Parameters, expressions and nesting in user definitions.

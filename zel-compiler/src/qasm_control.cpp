@@ -33,7 +33,7 @@ void Reader::reset_statement() {
                           " operations in one program");
     }
     broadcast_operations_ += count;
-    dynamic_ = true;
+    mark_dynamic("'reset'");
     for (std::uint64_t k = 0; k < count; ++k) {
         QasmInstruction instruction;
         instruction.kind = QasmInstructionKind::Reset;
@@ -51,7 +51,7 @@ void Reader::conditional() {
     const ClassicalCondition tested = condition();
     expect(")", "after the condition",
            version_ == 2 ? "OpenQASM 2.0 tests one register: if (c == 1)" : "");
-    dynamic_ = true;
+    mark_dynamic("classical control ('if')");
     condition_ = tested;
     conditioned_body(keyword);
     if (version_ == 3 && current_.kind == TokenKind::Identifier && current_.text == "else") {

@@ -305,7 +305,9 @@ void Reader::apply(const Token& at, Operation op) {
         return;
     }
     for (const std::uint64_t qubit : op.qubits) {
-        dynamic_ = dynamic_ || measured_.contains(qubit);
+        if (measured_.contains(qubit)) {
+            mark_dynamic("a gate on qubit " + std::to_string(qubit) + " after its measurement");
+        }
     }
     if (parameters_ != nullptr) {
         if (expanded_operations_ >= QASM_MAX_EXPANDED_OPERATIONS) {
@@ -420,7 +422,9 @@ void Reader::record_measurements(const Token& at, const Operand& qubits, const O
                  "tests (" +
                      bits.qubit_name(k) + ")");
         }
-        dynamic_ = dynamic_ || !measured_.insert(qubit).second;
+        if (!measured_.insert(qubit).second) {
+            mark_dynamic("a second measurement of " + qubits.qubit_name(k));
+        }
         measurements_.push_back(Measurement{qubit, bits.qubit(k)});
         QasmInstruction instruction;
         instruction.kind = QasmInstructionKind::Measure;

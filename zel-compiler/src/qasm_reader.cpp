@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <numbers>
 #include <optional>
 #include <string>
@@ -53,8 +54,22 @@ QasmProgram Reader::read() {
     program.num_clbits = total_bits_;
     program.instructions = std::move(instructions_);
     program.terminal = !dynamic_;
+    program.non_unitary = std::move(non_unitary_);
     program.inputs = std::move(input_names_);
+    if (!program.inputs.empty()) {
+        program.source = std::make_shared<const std::string>(text_);
+    }
     return program;
+}
+
+void Reader::mark_dynamic(std::string_view what) {
+    if (dynamic_) {
+        return;
+    }
+    dynamic_ = true;
+    const Position at = position_of(program_, statement_start_);
+    non_unitary_ = "line " + std::to_string(at.line) + ", column " + std::to_string(at.column) +
+                   ": " + std::string(what);
 }
 
 Token Reader::advance() {
@@ -90,6 +105,7 @@ void Reader::expect(std::string_view punct, std::string_view context, std::strin
 
 void Reader::statement(bool first) {
     const Token start = current_;
+    statement_start_ = start.offset + source_base_;
     if (start.kind != TokenKind::Identifier) {
         if (start.is("#")) {
             fail(start, "unexpected '#' (pragmas are not supported)");

@@ -217,6 +217,9 @@ class Reader {
     Operand bit_operand();
     // Adds an instruction under the condition being read, if any.
     void record(QasmInstruction instruction);
+    // The program stops being one unitary at the statement being read; the first such statement
+    // is kept, with its position, for `QasmProgram::non_unitary`.
+    void mark_dynamic(std::string_view what);
 
     // Reset and classical control (qasm_control.cpp).
     void reset_statement();
@@ -245,6 +248,8 @@ class Reader {
     std::optional<ClassicalCondition> condition_;  // of the statement being read
     // Whether the program has a reset, a condition or a measurement that is not terminal.
     bool dynamic_ = false;
+    std::string non_unitary_;          // where it stopped being one unitary, and why
+    std::size_t statement_start_ = 0;  // offset of the top-level statement being read
     const std::map<std::string, double, std::less<>>* input_values_ = nullptr;
     std::unordered_map<std::string_view, double> inputs_;  // declared inputs and their values
     std::vector<std::string> input_names_;

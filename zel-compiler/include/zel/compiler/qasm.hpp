@@ -9,12 +9,16 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "zel/core/circuit.hpp"
+#include "zel/core/observable.hpp"
+#include "zel/core/simulator.hpp"
 
 namespace zel {
 
@@ -135,9 +139,11 @@ struct QasmInstruction {
 /// `instructions` hold the whole program in order. When every measurement is terminal (no gate
 /// acts on a measured qubit, no qubit is measured twice) and there is no `reset` and no `if`,
 /// `terminal` is true and the same program is also `circuit` (its unitary part) followed by
-/// `measurements`, for callers that need a circuit. Otherwise `terminal` is false and `circuit`
+/// `measurements`, for callers that need a circuit. Otherwise `terminal` is false, `circuit`
 /// has no operations and `measurements` is empty: such a program is not one unitary, and only
-/// `run_shots` and `to_open_qasm` take it.
+/// `run_shots` and `to_open_qasm` take it. Whatever evaluates a program's energy or gradients
+/// takes its circuit through `unitary_circuit`, which refuses such a program, never through
+/// `circuit` directly.
 struct QasmProgram {
     ZarnikGraph circuit;
     std::vector<Measurement> measurements;
@@ -148,8 +154,59 @@ struct QasmProgram {
     /// `circuit` and `measurements` alone, which `run_shots` then reads instead.
     std::vector<QasmInstruction> instructions;
     bool terminal = true;
+    /// Where a program that is not `terminal` stops being one unitary: the first reset, `if`,
+    /// gate on a measured qubit or second measurement of a qubit, as "line {l}, column {c}:
+    /// {what}" (the start of its statement). Empty for a terminal program.
+    std::string non_unitary;
     /// The names of the program's `input float` / `input angle` declarations, in order.
     std::vector<std::string> inputs;
+    /// The text the program was read from, kept (shared between copies) when it declares
+    /// inputs, so that `bind` can read it again with other values; null otherwise.
+    std::shared_ptr<const std::string> source;
+
+    /// `circuit`, the unitary that the program applies before its terminal measurements: what
+    /// energies, gradients and states of the program are computed from. Throws
+    /// `InvalidArgument` ("the program is not one unitary ({non_unitary}): energies, gradients
+    /// and states need a program without mid-circuit measurement, reset or 'if'; run it with
+    /// run_shots") when `terminal` is false.
+    const ZarnikGraph& unitary_circuit() const;
+
+    /// The program read again from `source` with `values` for its `inputs` (values[i] for
+    /// inputs[i]): exactly the program `read_open_qasm(text, inputs)` gives for those values,
+    /// bit for bit. Reading is one pass over the text, linear in its length. A program without
+    /// inputs gives a copy of itself for an empty `values`. Throws `InvalidArgument` when
+    /// `values` has not one value per input or the program keeps no `source`.
+    QasmProgram bind(std::span<const double> values) const;
+
+    /// `bind(values).unitary_circuit()`: the circuit for those input values, refused for a
+    /// program that is not one unitary.
+    ZarnikGraph bound_circuit(std::span<const double> values) const;
+};
+
+/// The energy of a program as a function of its inputs, for the optimisers: calling it with one
+/// value per input (in the order of `QasmProgram::inputs`) returns
+/// `hamiltonian.expectation_value` of the state that `program.bound_circuit(values)` prepares
+/// from |0...0> on the program's qubits, run as `mode` says; the same value as
+/// `evaluate_circuit_energy` of that circuit. The program and the Hamiltonian are copied (the
+/// text is shared). Calls are independent and change nothing.
+class QasmEnergyFn {
+  public:
+    /// Throws what `unitary_circuit` throws for a program that is not one unitary, and
+    /// `InvalidArgument` for a program with inputs but no `source`.
+    QasmEnergyFn(QasmProgram program, PauliSum hamiltonian, Evaluation mode = Evaluation::Exact);
+
+    /// Throws what `QasmProgram::bind`, the gates and `expectation_value` throw.
+    double operator()(std::span<const double> values) const;
+
+    /// How many values a call takes: the program's input count.
+    std::size_t num_inputs() const noexcept {
+        return program_.inputs.size();
+    }
+
+  private:
+    QasmProgram program_;
+    PauliSum hamiltonian_;
+    Evaluation mode_;
 };
 
 /// An OpenQASM 2.0 or 3 program with its measurements. Version 3 reads as `from_open_qasm`
@@ -176,10 +233,11 @@ QasmProgram read_open_qasm(std::string_view text);
 /// `read_open_qasm` for a program with inputs: each `input float name;` or `input angle name;`
 /// (also `angle[n]`, `float[n]`; version 3) takes its value from `inputs`, and angle
 /// expressions outside gate definitions use it by name, evaluated in double precision like a
-/// literal. To run such a program for other values, read it again with them (reading is linear
-/// in the text). The program's `inputs` lists the declared names. An input without a value,
-/// other input types and an input named twice are parse errors; a value for a name the program
-/// does not declare throws `InvalidArgument`. `read_open_qasm(text)` refuses every input.
+/// literal. The program's `inputs` lists the declared names and its `source` keeps the text, so
+/// that `QasmProgram::bind` gives the program for other values without the text at hand. An input
+/// without a value, other input types and an input named twice are parse errors; a value for a name
+/// the program does not declare throws `InvalidArgument`. `read_open_qasm(text)` refuses every
+/// input.
 QasmProgram read_open_qasm(std::string_view text,
                            const std::map<std::string, double, std::less<>>& inputs);
 
