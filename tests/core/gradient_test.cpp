@@ -1,9 +1,11 @@
 #include "zel/core/gradient.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <complex>
 #include <cstdint>
+#include <limits>
 #include <numbers>
 #include <random>
 #include <span>
@@ -268,6 +270,138 @@ TEST(Gradient, RefusesWhatDoesNotFitTheRegister) {
     EXPECT_THROW((void)energy_gradient(circuit, parse_pauli_sum("Z0"), two), InvalidArgument);
     const std::vector<PauliSum> pool = {parse_pauli_sum("Y2")};
     EXPECT_THROW((void)pool_gradients(parse_pauli_sum("Z0"), two, pool), IndexOutOfBounds);
+}
+
+// H|psi> by the plain pass over every target j: for each flip group in order, the factor of the
+// source j ^ flip (its terms' weights added in term order) times the source amplitude, with the
+// products written out as the library writes them. This is the order whose bits every product
+// must reproduce, sparse or not.
+std::vector<Complex> plain_product(const PreparedPauliSum& sum, const ZarnikState& psi) {
+    const std::span<const Complex> in = psi.amplitudes();
+    std::vector<Complex> out(in.size(), Complex(0.0, 0.0));
+    for (std::uint64_t j = 0; j < in.size(); ++j) {
+        for (const PauliFlipGroup& group : sum.groups()) {
+            const std::uint64_t source = j ^ group.flip;
+            Complex f(0.0, 0.0);
+            for (std::size_t t = 0; t < group.weights.size(); ++t) {
+                if (std::popcount(source & group.signs[t]) % 2 == 0) {
+                    f += group.weights[t];
+                } else {
+                    f -= group.weights[t];
+                }
+            }
+            const Complex x = in[source];
+            out[j] += Complex(f.real() * x.real() - f.imag() * x.imag(),
+                              f.real() * x.imag() + f.imag() * x.real());
+        }
+    }
+    return out;
+}
+
+// Equal bit patterns, or both NaN: which operand's NaN an instruction passes on (and so its
+// sign bit) is the compiler's choice of operand order, not part of the result.
+bool same_bits(double a, double b) {
+    return (std::isnan(a) && std::isnan(b)) ||
+           std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
+}
+
+// A state on n qubits whose amplitudes are random on the basis states with `electrons` set
+// bits and zero elsewhere, like a molecular state in its sector.
+ZarnikState sector_state(std::uint64_t n, int electrons, std::mt19937_64& rng) {
+    test::Vector v = test::random_state(n, rng);
+    for (std::uint64_t k = 0; k < v.size(); ++k) {
+        if (std::popcount(k) != electrons) {
+            v[k] = 0.0;
+        }
+    }
+    return test::make_state(v);
+}
+
+TEST(Gradient, ProductsGiveTheBitsOfThePlainPass) {
+    std::mt19937_64 rng(test::SEED + 2);
+    constexpr std::uint64_t N = 8;
+    constexpr double INF = std::numeric_limits<double>::infinity();
+    // Hopping terms whose flip groups cancel exactly on most sources, random strings, and
+    // weights so large that a factor could overflow (those products take the plain pass).
+    const PauliSum hopping = parse_pauli_sum(
+        "0.3 * X0 X1 + 0.3 * Y0 Y1 - 0.2 * X2 Z3 X4 - 0.2 * Y2 Z3 Y4 + 0.5 * Z0 Z5 - 0.25 * Z7");
+    PauliSum mixed = random_sum(N, 40, rng);
+    mixed.terms.insert(mixed.terms.end(), hopping.terms.begin(), hopping.terms.end());
+    const PauliSum huge = parse_pauli_sum("1e308 * Z0 + 1e308 * Z1 + 0.5 * X0 X1");
+    ZarnikState special = sector_state(N, 2, rng);
+    special.amplitudes_mut()[3] = Complex(-0.0, 0.0);
+    special.amplitudes_mut()[5] = Complex(std::numeric_limits<double>::quiet_NaN(), 0.0);
+    special.amplitudes_mut()[6] = Complex(0.0, INF);
+    struct Case {
+        const char* name;
+        PauliSum sum;
+        ZarnikState psi;
+    };
+    const std::vector<Case> cases = {
+        {"sector state, hopping terms", hopping, sector_state(N, 2, rng)},
+        {"sector state, random strings", mixed, sector_state(N, 3, rng)},
+        {"signed zero, NaN and infinite amplitudes", mixed, special},
+        {"factors that could overflow", huge, sector_state(N, 2, rng)},
+        {"dense state", mixed, test::make_state(test::random_state(N, rng))},
+    };
+    for (const Case& c : cases) {
+        const PreparedPauliSum prepared(c.sum, N);
+        const std::vector<Complex> expected = plain_product(prepared, c.psi);
+        ZarnikState out(N);
+        apply_pauli_sum(prepared, c.psi, out);
+        const ZarnikState direct = apply_pauli_sum(c.sum, c.psi);
+        for (std::size_t k = 0; k < expected.size(); ++k) {
+            for (const ZarnikState* got : {static_cast<const ZarnikState*>(&out), &direct}) {
+                EXPECT_TRUE(same_bits(got->amplitudes()[k].real(), expected[k].real()))
+                    << c.name << ", amplitude " << k;
+                EXPECT_TRUE(same_bits(got->amplitudes()[k].imag(), expected[k].imag()))
+                    << c.name << ", amplitude " << k;
+            }
+        }
+    }
+    EXPECT_TRUE(PreparedPauliSum(mixed, N).finite_factors());
+    EXPECT_FALSE(PreparedPauliSum(huge, N).finite_factors());
+}
+
+TEST(Gradient, PreparedHamiltonianGivesTheSameEnergyAndGradient) {
+    std::mt19937_64 rng(test::SEED + 3);
+    constexpr std::uint64_t N = 6;
+    const PauliSum h = random_sum(N, 30, rng);
+    ZarnikGraph circuit(N);
+    for (const GateKind kind : {GateKind::RY, GateKind::CRX, GateKind::RZZ, GateKind::RX}) {
+        circuit.add(random_operation(kind, N, rng));
+    }
+    ZarnikState reference(N);
+    reference.set_computational_basis(0b000111);
+    const PreparedPauliSum prepared(h, N);
+    const EnergyGradient direct = energy_and_gradient(circuit, h, reference);
+    const EnergyGradient reused = energy_and_gradient(circuit, prepared, reference);
+    EXPECT_EQ(reused.energy, direct.energy);
+    EXPECT_EQ(reused.gradient, direct.gradient);
+
+    const ZarnikState five(5);
+    ZarnikState six(N);
+    const auto message = [](const auto& call) {
+        try {
+            call();
+        } catch (const InvalidArgument& e) {
+            return std::string(e.what());
+        }
+        return std::string("no exception");
+    };
+    EXPECT_EQ(message([&] {
+                  apply_pauli_sum(prepared, five, six);
+              }),
+              "apply_pauli_sum: the input has 5 qubits, the prepared sum 6");
+    EXPECT_EQ(message([&] {
+                  apply_pauli_sum(prepared, six, six);
+              }),
+              "apply_pauli_sum: the output must be another state than the input");
+    EXPECT_EQ(message([&] {
+                  (void)energy_and_gradient(ZarnikGraph(5), prepared, five);
+              }),
+              "energy_and_gradient: the reference has 5 qubits, the prepared Hamiltonian 6");
+    EXPECT_THROW(PreparedPauliSum(parse_pauli_sum("X6"), N), IndexOutOfBounds);
 }
 
 }  // namespace

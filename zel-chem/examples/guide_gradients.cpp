@@ -39,6 +39,12 @@ int main() {
     const zel::ZarnikState h_psi = zel::apply_pauli_sum(h2, psi);
     std::cout << "<0|H|psi> = " << h_psi.amplitudes()[0] << '\n';
 
+    // Group the Hamiltonian's terms once for many evaluations on 2-qubit states.
+    const zel::PreparedPauliSum prepared(h2, 2);
+    const zel::EnergyGradient again =
+        zel::energy_and_gradient(circuit, prepared, zel::ZarnikState(2));
+    std::cout << "prepared: E = " << again.energy << '\n';
+
     // Pool gradients: dE/dtheta at 0 of appending exp(i theta B_k), for Hermitian B_k.
     const std::vector<zel::PauliSum> pool = {zel::parse_pauli_sum("X0 Y1"),
                                              zel::parse_pauli_sum("Y0")};

@@ -1,14 +1,12 @@
 #include "zel/core/gradient.hpp"
 
 #include <algorithm>
-#include <array>
 #include <bit>
 #include <complex>
 #include <cstddef>
 #include <cstdint>
 #include <numbers>
 #include <span>
-#include <unordered_map>
 #include <vector>
 
 #include "zel/core/detail/reductions.hpp"
@@ -17,86 +15,19 @@
 
 #include "gate_rows.hpp"
 #include "index_iteration.hpp"
+#include "prepared_hamiltonian.hpp"
 #include "primitive_kernels.hpp"
 
 namespace zel {
 namespace {
 
-using Amplitude = std::complex<double>;
-
-// Terms of a Pauli sum that share one flip mask. Term t acts as
-// P_t|k> = weight_t (-1)^popcount(k & sign_t) |k ^ flip>, its coefficient and i^y folded into
-// the weight.
-struct FlipGroup {
-    std::uint64_t flip = 0;
-    std::vector<Amplitude> weights;
-    std::vector<std::uint64_t> signs;
-};
-
-// Products written out in real arithmetic: std::complex's operator* checks for infinities and
-// NaN (Annex G) and is several times slower in these loops.
-inline Amplitude times(Amplitude x, Amplitude y) noexcept {
-    return {x.real() * y.real() - x.imag() * y.imag(), x.real() * y.imag() + x.imag() * y.real()};
-}
-
-// conj(x) * y.
-inline Amplitude conj_times(Amplitude x, Amplitude y) noexcept {
-    return {x.real() * y.real() + x.imag() * y.imag(), x.real() * y.imag() - x.imag() * y.real()};
-}
-
-Amplitude power_of_i(unsigned exponent) noexcept {
-    constexpr std::array<Amplitude, 4> POWERS = {Amplitude(1.0, 0.0), Amplitude(0.0, 1.0),
-                                                 Amplitude(-1.0, 0.0), Amplitude(0.0, -1.0)};
-    return POWERS[exponent % 4];
-}
-
-// The sum's terms grouped by flip mask, groups in the order their first term appears. Checks
-// every term against the register first, so that nothing is computed for a sum that does not fit.
-std::vector<FlipGroup> group_by_flip(const PauliSum& sum, std::uint64_t dimension) {
-    std::vector<detail::MaskedTerm> masked(sum.terms.size());
-    for (std::size_t t = 0; t < sum.terms.size(); ++t) {
-        detail::mask_term(sum.terms[t], masked[t]);
-        detail::check_partner(masked[t], dimension);
-    }
-    std::vector<FlipGroup> groups;
-    std::unordered_map<std::uint64_t, std::size_t> group_of_flip;
-    for (std::size_t t = 0; t < sum.terms.size(); ++t) {
-        const auto [it, inserted] = group_of_flip.emplace(masked[t].flip, groups.size());
-        if (inserted) {
-            groups.push_back(FlipGroup{masked[t].flip, {}, {}});
-        }
-        FlipGroup& group = groups[it->second];
-        group.weights.push_back(sum.terms[t].coefficient * power_of_i(masked[t].y_count));
-        group.signs.push_back(masked[t].sign);
-    }
-    return groups;
-}
-
-// sum_t weight_t (-1)^popcount(source & sign_t): the factor that the group's terms together
-// put on the amplitude moved from `source` to `source ^ flip`.
-Amplitude group_factor(const FlipGroup& group, std::uint64_t source) noexcept {
-    Amplitude factor(0.0, 0.0);
-    for (std::size_t t = 0; t < group.weights.size(); ++t) {
-        if (std::popcount(source & group.signs[t]) % 2 == 0) {
-            factor += group.weights[t];
-        } else {
-            factor -= group.weights[t];
-        }
-    }
-    return factor;
-}
-
-// A deterministic complex sum over [0, n): `partial(begin, end)` returns the chunk's value.
-template <class Partial>
-Amplitude complex_sum(std::size_t n, const Partial& partial) {
-    std::array<double, 2> totals{};
-    parallel::sum_many(n, totals, [&](std::size_t begin, std::size_t end, double* out) {
-        const Amplitude value = partial(begin, end);
-        out[0] = value.real();
-        out[1] = value.imag();
-    });
-    return {totals[0], totals[1]};
-}
+using detail::complex_sum;
+using detail::conj_times;
+using detail::group_factor;
+using detail::power_of_i;
+using detail::times;
+using Amplitude = detail::GradientAmplitude;
+using FlipGroup = PauliFlipGroup;
 
 // <phi| B |psi> for the sum B whose terms are `groups`, restricted to the basis states whose
 // bits in `controls` are all set (B commutes with that projector when it acts on other qubits).
@@ -381,65 +312,30 @@ void operation_gradient(const Operation& op, const ZarnikState& phi, const Zarni
     }
 }
 
-void check_same_register(const ZarnikState& a, const ZarnikState& b) {
-    if (a.num_qubits() != b.num_qubits()) {
-        throw InvalidArgument("apply_pauli_sum: the output has " + std::to_string(b.num_qubits()) +
-                              " qubits, the input " + std::to_string(a.num_qubits()));
-    }
-    if (&a == &b) {
-        throw InvalidArgument("apply_pauli_sum: the output must be another state than the input");
-    }
-}
-
-void apply_groups(std::span<const FlipGroup> groups, const ZarnikState& psi, ZarnikState& out) {
-    const Amplitude* in = psi.amplitudes().data();
-    Amplitude* result = out.amplitudes_mut().data();
-    parallel::for_each(psi.dimension(), [&](std::size_t begin, std::size_t end) {
-        std::fill(result + begin, result + end, Amplitude(0.0, 0.0));
-    });
-    // P maps |source> to |source ^ flip>, a bijection: chunks of targets write disjoint entries.
-    for (const FlipGroup& group : groups) {
-        parallel::for_each(psi.dimension(), [&](std::size_t begin, std::size_t end) {
-            for (std::uint64_t j = begin; j < end; ++j) {
-                const std::uint64_t source = j ^ group.flip;
-                result[j] += times(group_factor(group, source), in[source]);
-            }
-        });
-    }
-}
-
-}  // namespace
-
-void apply_pauli_sum(const PauliSum& sum, const ZarnikState& psi, ZarnikState& out) {
-    check_same_register(psi, out);
-    const std::vector<FlipGroup> groups = group_by_flip(sum, psi.dimension());
-    apply_groups(groups, psi, out);
-}
-
-ZarnikState apply_pauli_sum(const PauliSum& sum, const ZarnikState& psi) {
-    const std::vector<FlipGroup> groups = group_by_flip(sum, psi.dimension());
-    ZarnikState out(psi.num_qubits());
-    apply_groups(groups, psi, out);
-    return out;
-}
-
-EnergyGradient energy_and_gradient(const ZarnikGraph& circuit, const PauliSum& hamiltonian,
-                                   const ZarnikState& reference) {
-    const std::uint64_t n = reference.num_qubits();
+// The first parameter slot of every operation, and the slot count at the end; throws what
+// applying the first operation that does not fit the register would throw.
+std::vector<std::size_t> parameter_slots(const ZarnikGraph& circuit, std::uint64_t n) {
     const std::vector<Operation>& ops = circuit.operations;
     std::vector<std::size_t> first_slot(ops.size() + 1, 0);
     for (std::size_t k = 0; k < ops.size(); ++k) {
         check_operation(n, ops[k]);
         first_slot[k + 1] = first_slot[k] + ops[k].params.size();
     }
-    const std::vector<FlipGroup> groups = group_by_flip(hamiltonian, reference.dimension());
+    return first_slot;
+}
 
+EnergyGradient checked_energy_and_gradient(const ZarnikGraph& circuit,
+                                           const PreparedPauliSum& hamiltonian,
+                                           const ZarnikState& reference,
+                                           const std::vector<std::size_t>& first_slot) {
+    const std::uint64_t n = reference.num_qubits();
+    const std::vector<Operation>& ops = circuit.operations;
     ZarnikState psi = reference;
     for (const Operation& op : ops) {
         psi.apply(op);
     }
     ZarnikState phi(n);
-    apply_groups(groups, psi, phi);
+    detail::apply_groups(hamiltonian, psi, phi);
 
     EnergyGradient result;
     result.energy = inner(psi, phi).real();
@@ -470,6 +366,26 @@ EnergyGradient energy_and_gradient(const ZarnikGraph& circuit, const PauliSum& h
     return result;
 }
 
+}  // namespace
+
+EnergyGradient energy_and_gradient(const ZarnikGraph& circuit, const PauliSum& hamiltonian,
+                                   const ZarnikState& reference) {
+    const std::vector<std::size_t> first_slot = parameter_slots(circuit, reference.num_qubits());
+    const PreparedPauliSum prepared(hamiltonian, reference.num_qubits());
+    return checked_energy_and_gradient(circuit, prepared, reference, first_slot);
+}
+
+EnergyGradient energy_and_gradient(const ZarnikGraph& circuit, const PreparedPauliSum& hamiltonian,
+                                   const ZarnikState& reference) {
+    const std::vector<std::size_t> first_slot = parameter_slots(circuit, reference.num_qubits());
+    if (hamiltonian.num_qubits() != reference.num_qubits()) {
+        throw InvalidArgument(
+            "energy_and_gradient: the reference has " + std::to_string(reference.num_qubits()) +
+            " qubits, the prepared Hamiltonian " + std::to_string(hamiltonian.num_qubits()));
+    }
+    return checked_energy_and_gradient(circuit, hamiltonian, reference, first_slot);
+}
+
 std::vector<double> energy_gradient(const ZarnikGraph& circuit, const PauliSum& hamiltonian,
                                     const ZarnikState& reference) {
     return energy_and_gradient(circuit, hamiltonian, reference).gradient;
@@ -477,18 +393,18 @@ std::vector<double> energy_gradient(const ZarnikGraph& circuit, const PauliSum& 
 
 std::vector<double> pool_gradients(const PauliSum& hamiltonian, const ZarnikState& psi,
                                    std::span<const PauliSum> generators) {
-    const std::vector<FlipGroup> h_groups = group_by_flip(hamiltonian, psi.dimension());
-    std::vector<std::vector<FlipGroup>> pool;
+    const PreparedPauliSum h(hamiltonian, psi.num_qubits());
+    std::vector<PreparedPauliSum> pool;
     pool.reserve(generators.size());
     for (const PauliSum& generator : generators) {
-        pool.push_back(group_by_flip(generator, psi.dimension()));
+        pool.emplace_back(generator, psi.num_qubits());
     }
     ZarnikState h_psi(psi.num_qubits());
-    apply_groups(h_groups, psi, h_psi);
+    detail::apply_groups(h, psi, h_psi);
     std::vector<double> gradients;
     gradients.reserve(pool.size());
-    for (const std::vector<FlipGroup>& groups : pool) {
-        gradients.push_back(-2.0 * grouped_inner(h_psi, psi, groups, 0).imag());
+    for (const PreparedPauliSum& generator : pool) {
+        gradients.push_back(-2.0 * grouped_inner(h_psi, psi, generator.groups(), 0).imag());
     }
     return gradients;
 }

@@ -7,6 +7,7 @@
 /// Qubit q is bit q of a basis index. Energies are in the units of the Pauli sum's
 /// coefficients (hartree for molecular Hamiltonians).
 
+#include <complex>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -24,6 +25,56 @@ struct EnergyGradient {
     /// dE/dtheta_r for every parameter slot r of the circuit, in `parameters(circuit)` order.
     std::vector<double> gradient;
 };
+
+/// Terms of a Pauli sum that share one X|Y flip mask. Term t maps |k> to
+/// weights[t] (-1)^popcount(k & signs[t]) |k ^ flip>, its coefficient and its i^(number of Y)
+/// folded into the weight.
+struct PauliFlipGroup {
+    std::uint64_t flip = 0;                     ///< X|Y mask shared by the group's terms.
+    std::vector<std::complex<double>> weights;  ///< One per term, in the sum's term order.
+    std::vector<std::uint64_t> signs;           ///< Y|Z mask of each term.
+};
+
+/// A Pauli sum grouped by flip mask once, for a register of a fixed qubit count: the solvers
+/// multiply states by one Hamiltonian hundreds of times, and grouping its terms each time costs
+/// a noticeable share of a product. Products and gradients through a prepared sum give the same
+/// bits as through the sum itself.
+class PreparedPauliSum {
+  public:
+    /// Groups `sum`'s terms by flip mask, groups in the order their first term appears. Throws
+    /// `IndexOutOfBounds` (as `PauliSum::expectation_value` does) when an X or Y factor names a
+    /// qubit at or beyond `num_qubits`; Z and I factors on such qubits read a 0 bit.
+    PreparedPauliSum(const PauliSum& sum, std::uint64_t num_qubits);
+
+    /// The qubit count of the states this sum applies to.
+    std::uint64_t num_qubits() const noexcept {
+        return num_qubits_;
+    }
+
+    /// The groups, in the order their first term appears in the sum.
+    std::span<const PauliFlipGroup> groups() const noexcept {
+        return groups_;
+    }
+
+    /// Whether every group's factor sum_t |weight_t| is finite with room to spare, so that the
+    /// factor a group puts on any amplitude is finite and a zero amplitude contributes an exact
+    /// zero. Products skip the zero amplitudes of a sparse state only then.
+    bool finite_factors() const noexcept {
+        return finite_factors_;
+    }
+
+  private:
+    std::uint64_t num_qubits_ = 0;
+    std::vector<PauliFlipGroup> groups_;
+    bool finite_factors_ = true;
+};
+
+/// Writes H|psi> into `out` (overwritten) for a prepared H. When psi's non-zero amplitudes are
+/// a small part of the register (a molecular state stays in its electron-number and spin
+/// sector), the pass visits only those; the result has the same bits as the pass over every
+/// amplitude. Throws `InvalidArgument` when `psi` and `out` differ in qubit count from the
+/// prepared sum or are the same object, before `out` changes.
+void apply_pauli_sum(const PreparedPauliSum& sum, const ZarnikState& psi, ZarnikState& out);
 
 /// Writes H|psi> into `out` (overwritten; any previous amplitudes are discarded): one pass over
 /// the state per distinct X|Y flip mask of the sum's terms. `out` must have the qubit count of
@@ -49,6 +100,12 @@ ZarnikState apply_pauli_sum(const PauliSum& sum, const ZarnikState& psi);
 /// throw (`check_operation`) for the first operation that does not fit the register, and the
 /// `IndexOutOfBounds` of `apply_pauli_sum` for the Hamiltonian.
 EnergyGradient energy_and_gradient(const ZarnikGraph& circuit, const PauliSum& hamiltonian,
+                                   const ZarnikState& reference);
+
+/// `energy_and_gradient` for a prepared Hamiltonian: the same values, without grouping the
+/// terms again. Throws what the other overload throws for the circuit, then `InvalidArgument`
+/// when the reference's qubit count is not the prepared sum's.
+EnergyGradient energy_and_gradient(const ZarnikGraph& circuit, const PreparedPauliSum& hamiltonian,
                                    const ZarnikState& reference);
 
 /// The gradient part of `energy_and_gradient`: dE/dtheta_r in `parameters(circuit)` order.
