@@ -1,7 +1,8 @@
 // zel.chem.adapt_vqe and zel.chem.uccsd: variational ground states of molecules from Python.
 // Results come back as a types.SimpleNamespace whose per-iteration records are NumPy arrays;
-// the ADAPT callback receives each iteration as a dict while the solve runs (the GIL is held
-// throughout, so the callback may do anything Python allows).
+// the ADAPT callback receives each iteration as a dict while the solve runs. The solves run
+// without the GIL, so Ctrl-C ends them with KeyboardInterrupt and other Python threads go on;
+// the callback takes the GIL back for its call and may do anything Python allows.
 
 #include "zel/chem/vqe.hpp"
 
@@ -95,12 +96,17 @@ py::object adapt(const Integrals& integrals, const Sector& sector, Mapping mappi
     options.vqe = vqe_options(optimizer, optimizer_tolerance, max_evaluations, threads, seed);
     if (!callback.is_none()) {
         options.callback = [&callback](const AdaptIteration& it) {
+            const PythonCallback scope;
             callback(iteration_dict(it));
         };
     }
-    const VqeProblem problem =
-        make_vqe_problem(integrals, sector, mapping, ordering, reduction_of(reduction));
-    const AdaptResult result = adapt_vqe(problem, options);
+    const Integrals copy = integrals;
+    const Reduction reduced = reduction_of(reduction);
+    VqeProblem problem;
+    const AdaptResult result = run_released(true, [&] {
+        problem = make_vqe_problem(copy, sector, mapping, ordering, reduced);
+        return adapt_vqe(problem, options);
+    });
 
     std::vector<double> energies;
     std::vector<double> norms;
@@ -144,10 +150,13 @@ py::object fixed(const Integrals& integrals, const Sector& sector, Mapping mappi
     }
     const VqeOptions options =
         vqe_options(optimizer, optimizer_tolerance, max_evaluations, threads, seed);
-    const VqeProblem problem =
-        make_vqe_problem(integrals, sector, mapping, ordering, reduction_of(reduction));
-    const VqeResult result =
-        ansatz == "uccsd" ? uccsd(problem, options) : k_upccgsd(problem, layers, options);
+    const Integrals copy = integrals;
+    const Reduction reduced = reduction_of(reduction);
+    VqeProblem problem;
+    const VqeResult result = run_released(true, [&] {
+        problem = make_vqe_problem(copy, sector, mapping, ordering, reduced);
+        return ansatz == "uccsd" ? uccsd(problem, options) : k_upccgsd(problem, layers, options);
+    });
     py::dict d;
     d["energy"] = result.energy;
     d["reference_energy"] = result.reference_energy;

@@ -11,6 +11,7 @@
 #include "zel/chem/exact.hpp"
 #include "zel/chem/fcidump.hpp"
 #include "zel/chem/reference.hpp"
+#include "zel/core/cancel.hpp"
 #include "zel/core/error.hpp"
 #include "zel/core/output.hpp"
 #include "zel/core/simulator.hpp"
@@ -119,6 +120,25 @@ TEST(AdaptVqe, StopsAtTheOperatorLimitAndOnSmallEnergyChanges) {
     const AdaptResult coarse = adapt_vqe(problem, options);
     EXPECT_EQ(coarse.stop, AdaptStop::EnergyChange);
     EXPECT_EQ(coarse.iterations.size(), 1U);
+}
+
+TEST(AdaptVqe, ACancellationRequestEndsTheSolvesWithCancelled) {
+    const Fcidump data = load(LIH_ACTIVE);
+    const VqeProblem problem = make_vqe_problem(data.integrals, data.sector());
+    // A request that arrives during the second iteration (here from the callback, as a signal
+    // handler or another thread would make it) ends the solve before the third.
+    std::size_t seen = 0;
+    AdaptOptions options;
+    options.callback = [&seen](const AdaptIteration&) {
+        if (++seen == 2) {
+            request_cancel();
+        }
+    };
+    EXPECT_THROW((void)adapt_vqe(problem, options), Cancelled);
+    EXPECT_EQ(seen, 2U);
+    EXPECT_THROW((void)uccsd(problem, VqeOptions{}), Cancelled);
+    clear_cancel();
+    EXPECT_NEAR(uccsd(problem, VqeOptions{}).energy, exact_energy(data), CHEMICAL_ACCURACY);
 }
 
 TEST(AdaptVqe, RepeatsBitForBitOnOneAndTwoThreads) {

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "zel/chem/vqe.hpp"
+#include "zel/core/cancel.hpp"
 #include "zel/core/error.hpp"
 #include "zel/core/gradient.hpp"
 #include "zel/core/simulator.hpp"
@@ -87,6 +88,7 @@ AdaptResult adapt_vqe(const VqeProblem& problem, const AdaptOptions& options,
                                                problem.reference_index);
     result.energy = result.reference_energy;
     while (true) {
+        throw_if_cancelled();
         const auto iteration_start = std::chrono::steady_clock::now();
         const std::vector<double> gradients = evaluator.pool_gradients(
             fast.circuit, problem.hamiltonian, problem.reference_index, generators);

@@ -140,7 +140,8 @@ class VqeEvaluator {
 
 /// The evaluations on one `ZarnikState`: the circuit applied operation by operation, then
 /// `PauliSum::expectation_value`, `zel::energy_and_gradient` or `zel::pool_gradients`. Throws
-/// what those throw.
+/// what those throw. Keeps the last Hamiltonian of `energy_and_gradient` grouped by flip mask
+/// (`PreparedPauliSum`) for the next call with an equal one, as a solver makes hundreds.
 class StateEvaluator final : public VqeEvaluator {
   public:
     double energy(const ZarnikGraph& circuit, const PauliSum& hamiltonian,
@@ -150,6 +151,10 @@ class StateEvaluator final : public VqeEvaluator {
     std::vector<double> pool_gradients(const ZarnikGraph& circuit, const PauliSum& hamiltonian,
                                        std::uint64_t reference_index,
                                        std::span<const PauliSum> generators) override;
+
+  private:
+    std::optional<PauliSum> hamiltonian_;
+    std::optional<PreparedPauliSum> prepared_;
 };
 
 /// A fixed ansatz optimised once.
