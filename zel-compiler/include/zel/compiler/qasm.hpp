@@ -31,10 +31,16 @@ namespace zel {
 /// are written "NaN", "inf" and "-inf" (`validate` reports them). Qubit indexes are written as
 /// they are. Every line ends with "\n". `from_open_qasm` reads the text back.
 ///
+/// The kinds from U on are written under their stdgates.inc names, or as exact sequences of
+/// standard gates (Pauli rotations, excitations, a one-qubit UNITARY as U and gphase) that read
+/// back to the same state within 1e-12.
+///
 /// Throws `IndexOutOfBounds` ("index out of bounds: the len is {} but the index is {}", the
-/// length of the operation's `qubits`, then 0 or 1) for an operation with fewer qubit indexes
-/// than its kind needs, and `InvalidArgument` ("operation {i} ({name}): the export writes the
-/// fourteen original kinds only") for the kinds from U on.
+/// length of the operation's `qubits`, then 0 or 1) for an original operation with fewer qubit
+/// indexes than its kind needs, what `check_operation` throws for an operation of a kind from U
+/// on that does not meet its row (non-finite parameters aside, which are written as they are),
+/// and `InvalidArgument` ("operation {i} (UNITARY): a unitary on {k} qubits has no OpenQASM form
+/// here; ...") for a UNITARY on more than one qubit.
 std::string to_open_qasm(const ZarnikGraph& circuit);
 
 /// Deepest nesting of parentheses that `from_open_qasm` reads in an angle; deeper is a parse
@@ -48,11 +54,12 @@ inline constexpr std::uint64_t QASM_MAX_BROADCAST_OPERATIONS = 65536;
 /// The circuit of an OpenQASM 3 program (the subset listed in the guide, docs/guide.md section
 /// 8, statement by statement). `num_qubits` is the total size of the qubit declarations
 /// (`qubit[n] q;`, `qubit a;` for one qubit, `qreg q[n];`), each register taking the next
-/// consecutive qubit indexes in declaration order; bit declarations add none. The 14 gate kinds
-/// are read under their standard-gate names (`id x y z h s sx t rx ry rz cx cz swap`), `CX` and
-/// `cnot` as CX, and `sdg`, `tdg`, `cy` as the exact sequences S S S, S S S T and S S S CX S
-/// (S on the target); `barrier` is checked and adds nothing. Every operation is appended with
-/// `ZarnikGraph::add_gate`, so a rotation has its angle as its one parameter.
+/// consecutive qubit indexes in declaration order; bit declarations add none. The 14 original
+/// gate kinds are read under their standard-gate names (`id x y z h s sx t rx ry rz cx cz swap`),
+/// `CX` and `cnot` as CX, and the kinds from U on under theirs (`sdg tdg cy ch cp crx cry crz cu
+/// ccx cswap p u u2 u3 gphase ...`, the guide's table); `barrier` is checked and adds nothing.
+/// Every original operation is appended with `ZarnikGraph::add_gate`, so a rotation has its angle
+/// as its one parameter.
 ///
 /// Angles are expressions of decimal literals, `pi` / `π`, `tau` / `τ`, `euler` / `ℇ`, unary
 /// minus, `+ - * /` and parentheses, evaluated in double precision: unary minus first, then
