@@ -32,6 +32,7 @@
 
 namespace {
 
+using zel::ChangedAmplitudes;
 using zel::GateKind;
 using zel::ZarnikState;
 
@@ -128,65 +129,36 @@ std::vector<std::uint64_t> pair_targets(std::uint64_t n, std::int64_t position, 
 constexpr std::uint64_t QUBITS_IN_A_LINE = 2;
 
 // Bytes a kernel of `kind` must move between memory and cache on 2^n amplitudes: every cache
-// line holding an amplitude it changes, read and written. Pair kinds and RZ change every
-// amplitude; Z, S and T those with the target bit set; CX those with the control bit set; SWAP
-// those whose two bits differ; CZ those with both bits set. A condition on a qubit above the
-// first two halves the lines; one on qubits 0 or 1 selects amplitudes within every line.
+// line holding an amplitude it changes (the row's `changes`), read and written. Pair kinds and RZ
+// change every amplitude; Z, S and T those with the target bit set; CX those with the control bit
+// set; SWAP those whose two bits differ; CZ those with both bits set. A condition on a qubit above
+// the first two halves the lines; one on qubits 0 or 1 selects amplitudes within every line.
 std::int64_t gate_bytes(GateKind kind, std::span<const std::uint64_t> qubits,
                         std::int64_t dimension) {
     const std::int64_t all = 2 * dimension * static_cast<std::int64_t>(BYTES_PER_AMPLITUDE);
     const auto halved_if_high = [](std::int64_t bytes, std::uint64_t q) {
         return q >= QUBITS_IN_A_LINE ? bytes / 2 : bytes;
     };
-    switch (kind) {
-        case GateKind::I:
+    const zel::GateInfo& info = zel::gate_info(kind);
+    if (info.shape == zel::GateShape::Checked && info.changes != ChangedAmplitudes::Excited) {
+        // The other kinds from U on: counted as a pass over every amplitude.
+        return all;
+    }
+    switch (info.changes) {
+        case ChangedAmplitudes::Nothing:
             return 0;
-        case GateKind::X:
-        case GateKind::Y:
-        case GateKind::H:
-        case GateKind::SX:
-        case GateKind::RX:
-        case GateKind::RY:
-        case GateKind::RZ:
+        case ChangedAmplitudes::All:
             return all;
-        // The kinds from U on: counted as a pass over every amplitude.
-        case GateKind::U:
-        case GateKind::U2:
-        case GateKind::P:
-        case GateKind::SDG:
-        case GateKind::TDG:
-        case GateKind::SXDG:
-        case GateKind::CY:
-        case GateKind::CH:
-        case GateKind::CP:
-        case GateKind::CRX:
-        case GateKind::CRY:
-        case GateKind::CRZ:
-        case GateKind::CU:
-        case GateKind::CCX:
-        case GateKind::CSWAP:
-        case GateKind::RXX:
-        case GateKind::RYY:
-        case GateKind::RZZ:
-        case GateKind::GPHASE:
-        case GateKind::PAULI_ROTATION:
-        case GateKind::UNITARY:
-            return all;
-        // The excitations read and write the amplitudes they move only.
-        case GateKind::FERMIONIC_SINGLE:
-        case GateKind::QUBIT_SINGLE:
-            return all / 2;
-        case GateKind::FERMIONIC_DOUBLE:
-        case GateKind::QUBIT_DOUBLE:
-            return all / 8;
-        case GateKind::Z:
-        case GateKind::S:
-        case GateKind::T:
-        case GateKind::CX:
+        // The excitations read and write the amplitudes they move only: half of them for a
+        // single (two orbitals), an eighth for a double (four).
+        case ChangedAmplitudes::Excited:
+            return all >> (info.orbitals - 1);
+        case ChangedAmplitudes::TargetSet:
+        case ChangedAmplitudes::ControlSet:
             return halved_if_high(all, qubits[0]);
-        case GateKind::SWAP:
+        case ChangedAmplitudes::QubitsDiffer:
             return std::min(qubits[0], qubits[1]) >= QUBITS_IN_A_LINE ? all / 2 : all;
-        case GateKind::CZ:
+        case ChangedAmplitudes::BothSet:
             return halved_if_high(halved_if_high(all, qubits[0]), qubits[1]);
     }
     return 0;
