@@ -143,11 +143,25 @@ TEST(Optimizer, FailuresOfTheObjectiveAreReportedOrPassedOn) {
     const Objective throwing = [](std::span<const double>, std::span<double>) -> double {
         throw Cancelled();
     };
+    // A point with a NaN coordinate (what a line search that divides by zero proposes) ends the
+    // run as a non-finite value, before an objective that refuses such parameters sees it.
+    const Objective refusing = [](std::span<const double> x, std::span<double> g) {
+        for (const double v : x) {
+            if (!std::isfinite(v)) {
+                throw InvalidArgument("parameter is not finite");
+            }
+        }
+        return quadratic(x, g);
+    };
+    const std::vector<double> poisoned = {0.5, std::numeric_limits<double>::quiet_NaN()};
     for (const std::string name : {"lbfgs", "nelder-mead", "cobyla", "spsa"}) {
         const OptimizeResult r = make(name)->minimize(nan_beyond_one, start, {});
         EXPECT_EQ(r.reason, StopReason::NonFinite) << name;
         EXPECT_EQ(r.x, start) << name;  // no finite value was seen: the start is reported
         EXPECT_THROW((void)make(name)->minimize(throwing, start, {}), Cancelled) << name;
+        const OptimizeResult stopped = make(name)->minimize(refusing, poisoned, {});
+        EXPECT_EQ(stopped.reason, StopReason::NonFinite) << name;
+        EXPECT_EQ(stopped.evaluations, 0U) << name;
         EXPECT_THROW((void)make(name)->minimize(quadratic, start, OptimizeOptions{-1.0}),
                      InvalidArgument)
             << name;

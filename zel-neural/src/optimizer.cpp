@@ -37,11 +37,18 @@ class Tracker {
     }
 
     // f(x), writing the gradient when `gradient` is not empty. Throws Abort when the budget is
-    // spent (before calling the objective), when a value is not finite, or when the objective
-    // throws (kept for `rethrow_pending`).
+    // spent or a coordinate of x is not finite (both before calling the objective: a line search
+    // that divides by zero proposes NaN, and objectives refuse such parameters), when a value is
+    // not finite, or when the objective throws (kept for `rethrow_pending`).
     double operator()(std::span<const double> x, std::span<double> gradient) {
         if (evaluations_ >= options_.max_evaluations) {
             stop_ = StopReason::MaxEvaluations;
+            throw Abort{};
+        }
+        if (!std::all_of(x.begin(), x.end(), [](double v) {
+                return std::isfinite(v);
+            })) {
+            stop_ = StopReason::NonFinite;
             throw Abort{};
         }
         ++evaluations_;
