@@ -19,6 +19,7 @@
 #include "zel/core/error.hpp"
 
 #include "support.hpp"
+#include "support/placement.hpp"
 #include <mpi.h>
 
 namespace zel::mpi::test {
@@ -263,33 +264,21 @@ TEST(DistributedGates, CheckedKindsMatchTheWholeState) {
     const std::uint64_t n = world_rank_bits() + 3;
     std::uint64_t seed = 77;
     for (const Operation& sample : checked_samples()) {
-        const std::size_t width = sample.qubits.size();
-        std::vector<std::uint64_t> qubits(width);
-        const auto each = [&](auto&& self, std::size_t j) -> void {
-            if (j == width) {
-                Operation op = sample;
-                op.qubits = qubits;
-                ZarnikState whole = seeded_state(n, ++seed);
-                DistributedState state = distribute(whole);
-                const std::string expected = thrown_by([&] {
-                    whole.apply(op);
-                });
-                const std::string error = thrown_by([&] {
-                    state.apply(op);
-                });
-                EXPECT_EQ(error, expected) << describe(op);
-                EXPECT_TRUE(block_matches(state, whole)) << describe(op);
-                return;
-            }
-            for (std::uint64_t q = 0; q < n; ++q) {
-                if (std::find(qubits.begin(), qubits.begin() + static_cast<std::ptrdiff_t>(j), q) ==
-                    qubits.begin() + static_cast<std::ptrdiff_t>(j)) {
-                    qubits[j] = q;
-                    self(self, j + 1);
-                }
-            }
-        };
-        each(each, 0);
+        for (const zel::test::Qubits& qubits :
+             zel::test::every_placement(sample.qubits.size(), n)) {
+            Operation op = sample;
+            op.qubits = qubits;
+            ZarnikState whole = seeded_state(n, ++seed);
+            DistributedState state = distribute(whole);
+            const std::string expected = thrown_by([&] {
+                whole.apply(op);
+            });
+            const std::string error = thrown_by([&] {
+                state.apply(op);
+            });
+            EXPECT_EQ(error, expected) << describe(op);
+            EXPECT_TRUE(block_matches(state, whole)) << describe(op);
+        }
     }
     for (const Operation& bad :
          {make_operation(GateKind::CCX, {0, 1, n}), make_operation(GateKind::CRX, {0, 0}, {1.0}),
