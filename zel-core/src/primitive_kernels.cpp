@@ -25,13 +25,63 @@ inline bool odd_parity(std::uint64_t bits) noexcept {
     return (std::popcount(bits) & 1) != 0;
 }
 
+// Qubits below this make a block: see for_each_index_by_block.
+constexpr unsigned BLOCK_BITS = 3;
+
+// for_each_index on the calling thread for a pattern that fixes a qubit below BLOCK_BITS, where
+// runs would hold one, two or four indexes. Inside every aligned block of 2^BLOCK_BITS indexes
+// the positions that match the low fixed qubits are the same, so the loop goes block by block
+// with one insertion of zero bits per block.
+template <class Body>
+void for_each_index_by_block(std::uint64_t dimension, const IndexPattern& pattern,
+                             const Body& body) {
+    constexpr std::uint64_t block = std::uint64_t{1} << BLOCK_BITS;
+    IndexPattern blocks;
+    blocks.set = pattern.set >> BLOCK_BITS;
+    std::uint64_t low_fixed = 0;
+    for (unsigned j = 0; j < pattern.fixed_count; ++j) {
+        if (pattern.fixed[j] < BLOCK_BITS) {
+            low_fixed |= std::uint64_t{1} << pattern.fixed[j];
+        } else {
+            blocks.fixed[blocks.fixed_count++] = pattern.fixed[j] - BLOCK_BITS;
+        }
+    }
+    const std::uint64_t low_set = pattern.set & (block - 1);
+    std::array<std::uint64_t, block> positions{};
+    std::size_t matching = 0;
+    for (std::uint64_t p = 0; p < block; ++p) {
+        if ((p & low_fixed) == low_set) {
+            positions[matching++] = p;
+        }
+    }
+    const std::uint64_t count = (dimension >> BLOCK_BITS) >> blocks.fixed_count;
+    const std::uint64_t run = blocks.fixed_count == 0 ? count : std::uint64_t{1} << blocks.fixed[0];
+    for (std::uint64_t c = 0; c < count;) {
+        const std::uint64_t length = std::min(run, count - c);
+        const std::uint64_t base = blocks.expand(c) << BLOCK_BITS;
+        for (std::uint64_t k = 0; k < length; ++k) {
+            const std::uint64_t start = base + (k << BLOCK_BITS);
+            for (std::size_t p = 0; p < matching; ++p) {
+                body(start + positions[p]);
+            }
+        }
+        c += length;
+    }
+}
+
 // Runs body(i) for every index of `pattern`, spread over the pool above the grain. Compressed
 // indexes that differ only below the lowest fixed bit f map to consecutive indexes, so the loop
 // goes by runs of 2^f (the whole range when nothing is fixed): one insertion of zero bits per
-// run, and an inner loop the compiler can vectorise.
+// run, and an inner loop the compiler can vectorise. Every call of body touches its own
+// amplitudes, so the order of the calls changes no value.
 template <class Body>
 void for_each_index(std::uint64_t dimension, const IndexPattern& pattern, const Body& body) {
     const std::uint64_t count = dimension >> pattern.fixed_count;
+    if (pattern.fixed_count != 0 && pattern.fixed[0] < BLOCK_BITS &&
+        dimension >= (std::uint64_t{1} << BLOCK_BITS) && !parallel::detail::pooled(count)) {
+        for_each_index_by_block(dimension, pattern, body);
+        return;
+    }
     const std::uint64_t run =
         pattern.fixed_count == 0 ? count : std::uint64_t{1} << pattern.fixed[0];
     parallel::for_each(count, [&](std::uint64_t begin, std::uint64_t end) {
