@@ -243,6 +243,33 @@ TEST(GateTable, KindTimesInverseIsIdentity) {
     }
 }
 
+// Angles far apart in size: a phase e^(i(phi + lambda)) formed from the sum would lose lambda
+// in one entry and keep it in the others, and the matrix would stop being unitary.
+TEST(GateTable, RowMatricesStayUnitaryForAnglesFarApart) {
+    const double huge = 1e20;
+    const std::vector<Operation> cases = {
+        make_operation(GateKind::U, {0}, {0.7, huge, -3.3}),
+        make_operation(GateKind::U, {0}, {huge, -3.3, huge}),
+        make_operation(GateKind::U2, {0}, {-3.3, huge}),
+        make_operation(GateKind::CU, {0, 1}, {0.7, -3.3, huge, 1e-300}),
+        make_operation(GateKind::CU, {0, 1}, {0.7, 2.0, -3.3, huge}),
+    };
+    for (const Operation& op : cases) {
+        SCOPED_TRACE(std::string(gate_info(op.gate.kind).name));
+        const Matrix m = operation_matrix(op);
+        const std::size_t d = static_cast<std::size_t>(std::lround(std::sqrt(m.size())));
+        Matrix product(m.size());
+        for (std::size_t r = 0; r < d; ++r) {
+            for (std::size_t c = 0; c < d; ++c) {
+                for (std::size_t k = 0; k < d; ++k) {
+                    product[r * d + c] += m[r * d + k] * std::conj(m[c * d + k]);
+                }
+            }
+        }
+        EXPECT_TRUE(near_spans(product, identity(d), TOLERANCE));
+    }
+}
+
 // d/dtheta M = -i G M, by a central difference of the row's matrix.
 TEST(GateTable, GeneratorMatchesFiniteDifference) {
     constexpr double STEP = 1e-5;

@@ -27,12 +27,18 @@ inline void write_swap(GateEntry* m) {
     m[0] = m[6] = m[9] = m[15] = 1.0;
 }
 
-/// U(theta, phi, lambda) times e^(i gamma): [[c, -e^(il) s], [e^(ip) s, e^(i(p+l)) c]].
+/// U(theta, phi, lambda) times e^(i gamma): [[c, -e^(il) s], [e^(ip) s, e^(i(p+l)) c]]. The
+/// phases are products of e^(i gamma), e^(i phi) and e^(i lambda), never the exponential of a
+/// sum: a sum of angles far apart in size would lose the smaller one in some entries and not
+/// others, and the matrix would no longer be unitary.
 inline void write_u(GateEntry* m, double theta, double phi, double lambda, double gamma) {
     const double c = std::cos(theta / 2);
     const double s = std::sin(theta / 2);
-    write2(m, std::polar(c, gamma), -std::polar(s, gamma + lambda), std::polar(s, gamma + phi),
-           std::polar(c, gamma + phi + lambda));
+    const GateEntry g = std::polar(1.0, gamma);
+    const GateEntry gp = g * std::polar(1.0, phi);
+    const GateEntry gl = g * std::polar(1.0, lambda);
+    const GateEntry gpl = gp * std::polar(1.0, lambda);
+    write2(m, c * g, -s * gl, s * gp, c * gpl);
 }
 
 }  // namespace zel::detail
