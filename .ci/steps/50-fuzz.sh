@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 source .ci/lib/asan-build.sh
-runs=${ZEL_FUZZ_RUNS:-300000}
+runs=${ZEL_FUZZ_RUNS:-150000}
 start=$SECONDS
 zel_asan_fuzz zel_fuzz "$runs" 1024 fuzz/corpus fuzz/regressions
 echo "fuzz: $runs executions, $((SECONDS - start)) s"
