@@ -199,6 +199,20 @@ TEST(KvtRunProcess, TranscriptMatchesTheGoldenTextForOneAndTwoThreads) {
     }
 }
 
+// A thread count that is not a positive number is reported once on standard error and ignored;
+// the transcript stays the same.
+TEST(KvtRunProcess, InvalidThreadCountsAreReportedOnceAndIgnored) {
+    const std::string golden = golden_transcript();
+    for (const char* threads : {"abc", "-1", "+3"}) {
+        SCOPED_TRACE(std::string("RAYON_NUM_THREADS=") + threads);
+        const Outcome run = run_kvt(Output::File, threads);
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.err, std::string("zel: RAYON_NUM_THREADS=\"") + threads +
+                               "\" is not a positive whole number and is ignored\n");
+        EXPECT_EQ(mask_elapsed(run.out), golden);
+    }
+}
+
 TEST(KvtRunProcess, OutputFailuresAndClosedStreams) {
     struct Case {
         const char* name;

@@ -97,4 +97,7 @@ class ContentionBackoff {
     std::int64_t backoff_ = FIRST_BACKOFF_NS;
 };
 
+/// The pool's one back-off, shared by the pool and the thread-count setting.
+ContentionBackoff& pool_contention() noexcept;
+
 }  // namespace zel::parallel::detail

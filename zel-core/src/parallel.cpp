@@ -2,12 +2,9 @@
 
 #include <algorithm>
 #include <atomic>
-#include <charconv>
 #include <chrono>
 #include <climits>
 #include <cstdint>
-#include <cstdlib>
-#include <cstring>
 #include <exception>
 #include <limits>
 #include <mutex>
@@ -21,56 +18,9 @@
 
 #include "contention.hpp"
 #include <linux/futex.h>
-#include <sched.h>
 
 namespace zel::parallel {
 namespace {
-
-// A positive decimal number in an environment variable, clamped to MAX_THREADS (a number too
-// large for 64 bits included), or 0 when the variable is unset or not a decimal number.
-std::size_t positive_from_env(const char* name) noexcept {
-    const char* text = std::getenv(name);
-    if (text == nullptr) {
-        return 0;
-    }
-    std::size_t value = 0;
-    const char* end = text + std::strlen(text);
-    const auto result = std::from_chars(text, end, value);
-    if (result.ptr != end || result.ptr == text) {
-        return 0;
-    }
-    if (result.ec == std::errc::result_out_of_range) {
-        return MAX_THREADS;
-    }
-    if (result.ec != std::errc{}) {
-        return 0;
-    }
-    return std::min(value, MAX_THREADS);
-}
-
-std::size_t default_thread_count() noexcept {
-    std::size_t count = positive_from_env("RAYON_NUM_THREADS");
-    if (count == 0) {
-        count = positive_from_env("RAYON_RS_NUM_CPUS");
-    }
-    if (count != 0) {
-        return count;
-    }
-    cpu_set_t cpus;
-    if (sched_getaffinity(0, sizeof cpus, &cpus) == 0) {
-        const int available = CPU_COUNT(&cpus);
-        if (available > 0) {
-            return std::min(static_cast<std::size_t>(available), MAX_THREADS);
-        }
-    }
-    const unsigned hardware = std::thread::hardware_concurrency();
-    return std::clamp<std::size_t>(hardware, 1, MAX_THREADS);
-}
-
-std::atomic<std::size_t>& configured() noexcept {
-    static std::atomic<std::size_t> count{default_thread_count()};
-    return count;
-}
 
 // Spin-wait steps that pause the core before a waiting thread starts to yield it instead.
 constexpr int PAUSES_BEFORE_YIELD = 1 << 8;
@@ -161,12 +111,8 @@ class WaitWord {
 // stops taking CPU time quickly.
 constexpr int SPINS_BEFORE_SLEEP = PAUSES_BEFORE_YIELD + 64;
 
-// The back-off of the pool after stalls. Used by the driving thread only (jobs are submitted
-// and thread counts set from it); a new thread count ends a serial period but keeps the period's
-// length, since the other processes on the machine have not changed.
 detail::ContentionBackoff& contention() noexcept {
-    static detail::ContentionBackoff state;
-    return state;
+    return detail::pool_contention();
 }
 
 // The pool. One job at a time (the driving thread submits, the library is used by one thread at
@@ -360,17 +306,15 @@ std::mutex& pool_owner() {
 
 }  // namespace
 
-std::size_t thread_count() noexcept {
-    return configured().load(std::memory_order_relaxed);
-}
-
-void set_thread_count(std::size_t count) noexcept {
-    configured().store(count == 0 ? default_thread_count() : std::min(count, MAX_THREADS),
-                       std::memory_order_relaxed);
-    contention().allow_now();
-}
-
 namespace detail {
+
+// The back-off of the pool after stalls. Used by the driving thread only (jobs are submitted
+// and thread counts set from it); a new thread count ends a serial period but keeps the period's
+// length, since the other processes on the machine have not changed.
+ContentionBackoff& pool_contention() noexcept {
+    static ContentionBackoff state;
+    return state;
+}
 
 void run_chunks(std::size_t chunks, ChunkTask task) {
     const auto polled = [&task](std::size_t c) {
