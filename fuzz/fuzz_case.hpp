@@ -654,11 +654,6 @@ inline std::string refusal(const Operation& op, std::uint64_t n) {
     return "check_operation accepts " + debug_text(op.gate) + ", which breaks its row";
 }
 
-/// The exporter writes a unitary on one qubit only (as U and gphase).
-inline bool exported(const Operation& op) {
-    return op.gate.kind != GateKind::UNITARY || op.qubits.size() == 1;
-}
-
 /// The first exception the case must reach, or none when every stage returns.
 inline std::optional<Stop> predict_stop(const Case& c) {
     const auto& operations = c.circuit.operations;
@@ -684,14 +679,6 @@ inline std::optional<Stop> predict_stop(const Case& c) {
         const std::size_t needed = gate_info(op.gate.kind).arity;
         if (op.qubits.size() < needed) {
             return Stop{Stage::Export, k, bounds_message(op.qubits.size(), op.qubits.size())};
-        }
-        if (!exported(op)) {
-            return Stop{Stage::Export, k,
-                        "operation " + std::to_string(k) + " (UNITARY): a unitary on " +
-                            std::to_string(op.qubits.size()) +
-                            " qubits has no OpenQASM form here; only one-qubit unitaries are "
-                            "written (as U and gphase)",
-                        true};
         }
     }
     return std::nullopt;
@@ -966,9 +953,6 @@ inline std::string run_checked_kind(ZarnikState& state, const Operation& op, std
                                              name + " differs from its matrix");
         !problem.empty()) {
         return problem;
-    }
-    if (!exported(op)) {
-        return "";
     }
     ZarnikState again = before;
     try {

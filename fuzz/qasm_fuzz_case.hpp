@@ -15,11 +15,13 @@
 
 #include <bit>
 #include <cmath>
+#include <complex>
 #include <cstddef>
 #include <cstdint>
 #include <exception>
 #include <limits>
 #include <new>
+#include <numbers>
 #include <string>
 #include <string_view>
 #include <typeinfo>
@@ -28,6 +30,7 @@
 #include "zel/compiler/qasm.hpp"
 #include "zel/core/circuit.hpp"
 #include "zel/core/error.hpp"
+#include "zel/core/state.hpp"
 
 namespace zel::qasm_fuzz {
 
@@ -169,7 +172,8 @@ inline std::string check_circuit(std::string_view text, const ZarnikGraph& circu
         if (static_cast<std::size_t>(op.gate.kind) >= GATE_KIND_COUNT) {
             return at + " has no kind of the table";
         }
-        if (op.qubits.size() != info.arity) {
+        if (info.variable_qubits ? op.qubits.empty() || op.qubits.size() > MAX_UNITARY_QUBITS
+                                 : op.qubits.size() != info.arity) {
             return at + " has " + std::to_string(op.qubits.size()) + " qubits";
         }
         if (info.shape == GateShape::Checked) {
@@ -190,6 +194,65 @@ inline std::string check_circuit(std::string_view text, const ZarnikGraph& circu
         if (issue.finding != Finding::NonFiniteAngle) {
             return "validate finds: " + issue.message;
         }
+    }
+    return "";
+}
+
+/// Whether the circuit holds a UNITARY: its export is a decomposition that reads back to the
+/// same state, not to the same operations.
+inline bool has_unitary(const ZarnikGraph& circuit) {
+    for (const Operation& op : circuit.operations) {
+        if (op.gate.kind == GateKind::UNITARY) {
+            return true;
+        }
+    }
+    return false;
+}
+
+/// Registers up to this size are simulated to compare a circuit with its re-read export.
+inline constexpr std::uint64_t MAX_COMPARED_QUBITS = 10;
+
+/// "" when `b` prepares the state `a` does from H on every qubit, within 1e-12 per UNITARY of
+/// `a` (each is read back as its decomposition), else the first difference. States with a
+/// non-finite amplitude and registers beyond MAX_COMPARED_QUBITS are not compared.
+inline std::string compare_states(const ZarnikGraph& a, const ZarnikGraph& b) {
+    if (a.num_qubits != b.num_qubits) {
+        return "the registers differ";
+    }
+    if (a.num_qubits > MAX_COMPARED_QUBITS) {
+        return "";
+    }
+    std::size_t unitaries = 0;
+    for (const Operation& op : a.operations) {
+        unitaries += op.gate.kind == GateKind::UNITARY ? 1 : 0;
+    }
+    const auto run = [&](const ZarnikGraph& circuit) {
+        ZarnikState state(circuit.num_qubits);
+        for (std::uint64_t q = 0; q < circuit.num_qubits; ++q) {
+            state.apply(make_operation(GateKind::U, {q}, {std::numbers::pi / 2, 0.0, 0.0}));
+        }
+        for (const Operation& op : circuit.operations) {
+            state.apply(op);
+        }
+        return state;
+    };
+    try {
+        const ZarnikState x = run(a);
+        const ZarnikState y = run(b);
+        const double tolerance = 1e-12 * static_cast<double>(unitaries);
+        for (std::size_t k = 0; k < x.amplitudes().size(); ++k) {
+            const std::complex<double> u = x.amplitudes()[k];
+            const std::complex<double> v = y.amplitudes()[k];
+            if (!std::isfinite(u.real()) || !std::isfinite(u.imag())) {
+                return "";
+            }
+            if (std::abs(u.real() - v.real()) > tolerance ||
+                std::abs(u.imag() - v.imag()) > tolerance) {
+                return "amplitude " + std::to_string(k) + " differs";
+            }
+        }
+    } catch (const std::exception& error) {
+        return std::string("simulating threw: ") + error.what();
     }
     return "";
 }
@@ -249,6 +312,19 @@ inline std::string check_instructions(const QasmProgram& program) {
     }
     try {
         const QasmProgram again = read_open_qasm(to_open_qasm(program));
+        bool unitary = false;
+        for (const QasmInstruction& instruction : program.instructions) {
+            unitary = unitary || (instruction.kind == QasmInstructionKind::Gate &&
+                                  instruction.operation.gate.kind == GateKind::UNITARY);
+        }
+        if (unitary) {
+            // Compared by state when terminal; a dynamic program has no circuit to simulate.
+            if (std::string problem = compare_states(program.circuit, again.circuit);
+                !problem.empty()) {
+                return "export and import changed the program's state: " + problem;
+            }
+            return "";
+        }
         if (std::string problem = compare_instructions(program, again); !problem.empty()) {
             return "export and import changed the program: " + problem;
         }
@@ -282,6 +358,12 @@ inline std::string check_program(std::string_view text) {
         again = from_open_qasm(exported);
     } catch (const std::exception& error) {
         return std::string("the export does not read back: ") + error.what();
+    }
+    if (has_unitary(circuit)) {
+        if (std::string problem = compare_states(circuit, again); !problem.empty()) {
+            return "export and import changed the state: " + problem;
+        }
+        return check_instructions(program);
     }
     if (std::string problem = compare(circuit, again); !problem.empty()) {
         return "export and import changed the circuit: " + problem;

@@ -192,18 +192,5 @@ TEST(QasmGateSet, WrongCallsAreReportedWhereTheyAre) {
     }
 }
 
-TEST(QasmGateSet, WideUnitariesAreRefusedByName) {
-    ZarnikGraph circuit(2);
-    circuit.add(unitary({0, 1}, {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}));
-    try {
-        static_cast<void>(to_open_qasm(circuit));
-        ADD_FAILURE() << "exported";
-    } catch (const InvalidArgument& error) {
-        EXPECT_EQ(std::string(error.what()),
-                  "operation 0 (UNITARY): a unitary on 2 qubits has no OpenQASM form here; only "
-                  "one-qubit unitaries are written (as U and gphase)");
-    }
-}
-
 }  // namespace
 }  // namespace zel::test

@@ -64,7 +64,7 @@ std::string to_open_qasm(const ZarnikGraph& circuit) {
                 value = std::isfinite(value) ? value : 0.0;
             }
             check_operation(circuit.num_qubits, finite);
-            qasm::append_checked(text, op, index);
+            qasm::append_checked(text, op);
             continue;
         }
         text += info.qasm;

@@ -10,8 +10,6 @@
 #include <string_view>
 #include <vector>
 
-#include "zel/core/error.hpp"
-
 namespace zel::qasm {
 namespace {
 
@@ -160,7 +158,7 @@ void one_qubit_unitary(std::string& text, const std::vector<std::complex<double>
 
 }  // namespace
 
-void append_checked(std::string& text, const Operation& op, std::size_t index) {
+void append_checked(std::string& text, const Operation& op) {
     const GateInfo& info = gate_info(op.gate.kind);
     const std::vector<std::uint64_t>& q = op.qubits;
     const std::vector<double>& p = op.params;
@@ -186,13 +184,11 @@ void append_checked(std::string& text, const Operation& op, std::size_t index) {
             pauli_lines(text, op.payload.pauli, q, p[0]);
             return;
         case GateKind::UNITARY:
-            if (q.size() != 1) {
-                throw InvalidArgument("operation " + std::to_string(index) +
-                                      " (UNITARY): a unitary on " + std::to_string(q.size()) +
-                                      " qubits has no OpenQASM form here; only one-qubit "
-                                      "unitaries are written (as U and gphase)");
+            if (q.size() == 1) {
+                one_qubit_unitary(text, op.payload.matrix, q[0]);
+            } else {
+                unitary_lines(text, op.payload.matrix, q);
             }
-            one_qubit_unitary(text, op.payload.matrix, q[0]);
             return;
         case GateKind::GPHASE:
             line(text, "gphase", {p[0]}, {});

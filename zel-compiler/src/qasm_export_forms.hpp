@@ -3,7 +3,10 @@
 // The OpenQASM lines of the kinds from U on: their stdgates.inc name where it means exactly the
 // kind, otherwise an exact decomposition into such gates.
 
+#include <complex>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "zel/core/circuit.hpp"
 
@@ -12,9 +15,13 @@ namespace zel::qasm {
 /// The angle as an OpenQASM float literal (see to_open_qasm).
 std::string angle_literal(double angle);
 
-/// Appends the lines of `op`, a kind from U on that `check_operation` accepts on the register
-/// of `num_qubits` qubits. Throws `InvalidArgument` naming operation `index` for a UNITARY on
-/// more than one qubit, which has no form here.
-void append_checked(std::string& text, const Operation& op, std::size_t index);
+/// Appends the lines of `op`, a kind from U on that `check_operation` accepts.
+void append_checked(std::string& text, const Operation& op);
+
+/// Appends an exact decomposition of the unitary `matrix` (row-major, local bit j on
+/// `qubits[j]`, 2 to MAX_UNITARY_QUBITS qubits) into `gphase`, and `U` and `p` under `ctrl` and
+/// `negctrl` modifiers: at most d(d-1)/2 + d lines for d = 2^k.
+void unitary_lines(std::string& text, const std::vector<std::complex<double>>& matrix,
+                   const std::vector<std::uint64_t>& qubits);
 
 }  // namespace zel::qasm

@@ -2,14 +2,19 @@
 // and `pow(k) @` for integer k. The gate's operations are formed first; the modifiers then apply
 // from the innermost (nearest the gate) outwards, each mapping operations onto kinds of the
 // gate table: a control turns every operation into its controlled kind (GPHASE into P on the
-// control), a negated control adds X on the control before and after, inv reverses the list and
-// inverts each operation, pow repeats it (or, for a rotation, multiplies its angle).
+// control), or, for a kind without one, into a UNITARY holding the controlled matrix (up to
+// MAX_UNITARY_QUBITS qubits in all), a negated control adds X on the control before and after
+// (or, on one operation without a controlled kind, goes into the UNITARY's matrix), inv
+// reverses the list and inverts each operation, pow repeats it (or, for a rotation, multiplies its
+// angle).
 
 #include <cmath>
+#include <complex>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <numbers>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -92,9 +97,10 @@ void Reader::modified_call() {
             modifier.count = modifier_integer(word);
         } else if (word.text != "inv" && current_.is("(")) {
             modifier.count = modifier_integer(word);
-            if (modifier.count < 1 || modifier.count > 2) {
-                fail(word, quoted(word.text) + " takes 1 or 2 controls here, found " +
-                               std::to_string(modifier.count));
+            if (modifier.count < 1 ||
+                modifier.count > static_cast<std::int64_t>(MAX_UNITARY_QUBITS)) {
+                fail(word, quoted(word.text) + " takes 1 to " + std::to_string(MAX_UNITARY_QUBITS) +
+                               " controls, found " + std::to_string(modifier.count));
             }
         }
         if (word.text == "ctrl" || word.text == "negctrl") {
@@ -147,7 +153,10 @@ void Reader::modified_call() {
     modifiers_ = nullptr;
 }
 
-Operation Reader::controlled(const Token& name, const Operation& op, std::uint64_t control) {
+namespace {
+
+// The operation under one more control as a kind of the gate table, when the kind has one.
+std::optional<Operation> controlled_kind(const Operation& op, std::uint64_t control) {
     const std::vector<std::uint64_t>& q = op.qubits;
     const auto one = [&](GateKind kind, std::vector<double> params) {
         return make_operation(kind, {control, q[0]}, std::move(params));
@@ -190,9 +199,58 @@ Operation Reader::controlled(const Token& name, const Operation& op, std::uint64
         default:
             break;
     }
-    qasm::fail_at(program_, call_site_,
-                  "'ctrl @' cannot be applied to " + quoted(name.text) + ": " +
-                      std::string(gate_info(op.gate.kind).name) + " has no controlled kind");
+    return std::nullopt;
+}
+
+}  // namespace
+
+// `op` under `control`, active when the control is set (clear when `negated`): its controlled
+// kind when it has one and the control is not negated.
+Operation Reader::controlled(const Token& name, const Operation& op, std::uint64_t control,
+                             bool negated) {
+    if (!negated) {
+        if (std::optional<Operation> kind = controlled_kind(op, control)) {
+            return *std::move(kind);
+        }
+    }
+    const std::vector<std::uint64_t>& q = op.qubits;
+    // One UNITARY on the control and the operation's qubits, whose matrix is the operation's on
+    // the block where the control (local bit 0) is active.
+    const std::vector<std::complex<double>> inner = operation_matrix(op);
+    std::size_t k = 0;
+    while ((std::size_t{1} << (2 * k)) < inner.size()) {
+        ++k;
+    }
+    if (k + 1 > MAX_UNITARY_QUBITS) {
+        qasm::fail_at(program_, call_site_,
+                      "'ctrl @' cannot be applied to " + quoted(name.text) +
+                          ": the controlled gate acts on " + std::to_string(k + 1) +
+                          " qubits, more than the " + std::to_string(MAX_UNITARY_QUBITS) +
+                          " a unitary may have");
+    }
+    for (const std::complex<double>& entry : inner) {
+        if (!std::isfinite(entry.real()) || !std::isfinite(entry.imag())) {
+            qasm::fail_at(program_, call_site_,
+                          "'ctrl @' cannot be applied to " + quoted(name.text) + ": " +
+                              std::string(gate_info(op.gate.kind).name) +
+                              " has a non-finite angle");
+        }
+    }
+    const std::size_t d = std::size_t{1} << k;
+    const std::size_t active = negated ? 0 : 1;
+    std::vector<std::complex<double>> matrix(4 * d * d);
+    for (std::size_t r = 0; r < 2 * d; ++r) {
+        for (std::size_t c = 0; c < 2 * d; ++c) {
+            if ((r & 1U) == active && (c & 1U) == active) {
+                matrix[r * 2 * d + c] = inner[(r >> 1) * d + (c >> 1)];
+            } else if (r == c) {
+                matrix[r * 2 * d + c] = 1.0;
+            }
+        }
+    }
+    std::vector<std::uint64_t> qubits{control};
+    qubits.insert(qubits.end(), q.begin(), q.begin() + static_cast<std::ptrdiff_t>(k));
+    return unitary(std::move(qubits), std::move(matrix));
 }
 
 // The inverse of a gate's operations; an operation that has none (a non-finite angle of a kind
@@ -262,11 +320,17 @@ void Reader::emit_modified(const Token& name, const GateForm& form, const GateDe
             for (std::int64_t k = 0; k < modifier.count; ++k) {
                 const std::uint64_t control = qubits[--next_control];
                 std::vector<Operation> result;
+                if (word == "negctrl" && ops.size() == 1 && !controlled_kind(ops[0], control)) {
+                    // Without a controlled kind the negation goes into the matrix: X around it
+                    // would itself be controlled by any further control.
+                    ops = {controlled(name, ops[0], control, true)};
+                    continue;
+                }
                 if (word == "negctrl") {
                     result.push_back(make_operation(GateKind::X, {control}));
                 }
                 for (const Operation& op : ops) {
-                    result.push_back(controlled(name, op, control));
+                    result.push_back(controlled(name, op, control, false));
                 }
                 if (word == "negctrl") {
                     result.push_back(make_operation(GateKind::X, {control}));

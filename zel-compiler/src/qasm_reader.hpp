@@ -204,7 +204,8 @@ class Reader {
     std::int64_t modifier_integer(const Token& modifier);
     std::vector<Operation> inverted_at(const Token& modifier, const std::vector<Operation>& ops);
     void modified_call();
-    Operation controlled(const Token& name, const Operation& op, std::uint64_t control);
+    Operation controlled(const Token& name, const Operation& op, std::uint64_t control,
+                         bool negated);
     // The operations of a standard gate, or of the definition `def` when it is one, with the
     // modifiers of the statement applied.
     void emit_modified(const Token& name, const GateForm& form, const GateDefinition* def,
