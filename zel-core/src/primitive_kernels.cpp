@@ -8,8 +8,11 @@
 
 #include "zel/core/parallel.hpp"
 
+#include "cpu_dispatch.hpp"
 #include "gate_math.hpp"
 #include "index_iteration.hpp"
+#include "pair_traversal.hpp"
+#include "traversal_policy.hpp"
 
 namespace zel::detail {
 namespace {
@@ -27,6 +30,27 @@ inline bool odd_parity(std::uint64_t bits) noexcept {
 
 // Qubits below this make a block: see for_each_index_by_block.
 constexpr unsigned BLOCK_BITS = 3;
+
+// The block loop of for_each_index_by_block with MATCHING indexes per block, a constant the
+// inner loop unrolls over (as a count read at run time it stayed a loop through the table).
+template <std::size_t MATCHING, class Body>
+void blocks_of(std::uint64_t count, std::uint64_t run, const IndexPattern& blocks,
+               const std::array<std::uint64_t, 8>& positions, const Body& body) {
+    std::array<std::uint64_t, MATCHING> at;
+    std::copy_n(positions.begin(), MATCHING, at.begin());
+    const Body local = body;
+    for (std::uint64_t c = 0; c < count;) {
+        const std::uint64_t length = std::min(run, count - c);
+        const std::uint64_t base = blocks.expand(c) << BLOCK_BITS;
+        for (std::uint64_t k = 0; k < length; ++k) {
+            const std::uint64_t start = base + (k << BLOCK_BITS);
+            for (std::size_t p = 0; p < MATCHING; ++p) {
+                local(start + at[p]);
+            }
+        }
+        c += length;
+    }
+}
 
 // for_each_index on the calling thread for a pattern that fixes a qubit below BLOCK_BITS, where
 // runs would hold one, two or four indexes. Inside every aligned block of 2^BLOCK_BITS indexes
@@ -56,45 +80,163 @@ void for_each_index_by_block(std::uint64_t dimension, const IndexPattern& patter
     }
     const std::uint64_t count = (dimension >> BLOCK_BITS) >> blocks.fixed_count;
     const std::uint64_t run = blocks.fixed_count == 0 ? count : std::uint64_t{1} << blocks.fixed[0];
-    for (std::uint64_t c = 0; c < count;) {
-        const std::uint64_t length = std::min(run, count - c);
-        const std::uint64_t base = blocks.expand(c) << BLOCK_BITS;
-        for (std::uint64_t k = 0; k < length; ++k) {
-            const std::uint64_t start = base + (k << BLOCK_BITS);
-            for (std::size_t p = 0; p < matching; ++p) {
-                body(start + positions[p]);
-            }
-        }
-        c += length;
+    // At least one qubit below BLOCK_BITS is fixed, so at most half of a block matches.
+    switch (matching) {
+        case 4:
+            blocks_of<4>(count, run, blocks, positions, body);
+            return;
+        case 2:
+            blocks_of<2>(count, run, blocks, positions, body);
+            return;
+        default:
+            blocks_of<1>(count, run, blocks, positions, body);
+            return;
     }
 }
 
-// Runs body(i) for every index of `pattern`, spread over the pool above the grain. Compressed
-// indexes that differ only below the lowest fixed bit f map to consecutive indexes, so the loop
-// goes by runs of 2^f (the whole range when nothing is fixed): one insertion of zero bits per
-// run, and an inner loop the compiler can vectorise. Every call of body touches its own
-// amplitudes, so the order of the calls changes no value.
-template <class Body>
-void for_each_index(std::uint64_t dimension, const IndexPattern& pattern, const Body& body) {
+// Runs body(base, length) for the runs of consecutive indexes of `pattern`, spread over the pool
+// above the grain. Compressed indexes that differ only below the lowest fixed bit f map to
+// consecutive indexes, so the loop goes by runs of 2^f (the whole range when nothing is fixed):
+// one insertion of zero bits per run. A run never crosses a multiple of 2^f.
+template <class RunBody>
+void for_each_run(std::uint64_t dimension, const IndexPattern& pattern, const RunBody& body) {
     const std::uint64_t count = dimension >> pattern.fixed_count;
-    if (pattern.fixed_count != 0 && pattern.fixed[0] < BLOCK_BITS &&
-        dimension >= (std::uint64_t{1} << BLOCK_BITS) && !parallel::detail::pooled(count)) {
-        for_each_index_by_block(dimension, pattern, body);
-        return;
-    }
     const std::uint64_t run =
         pattern.fixed_count == 0 ? count : std::uint64_t{1} << pattern.fixed[0];
     parallel::for_each(count, [&](std::uint64_t begin, std::uint64_t end) {
+        // A copy of the body that no pointer reaches: the pool takes the address of this
+        // closure, and the coefficients of one held by reference were reloaded after every
+        // store to an amplitude.
+        const RunBody local = body;
         std::uint64_t c = begin;
         while (c < end) {
             const std::uint64_t length = std::min(run - (c & (run - 1)), end - c);
-            const std::uint64_t base = pattern.expand(c);
-            for (std::uint64_t k = 0; k < length; ++k) {
-                body(base + k);
-            }
+            local(pattern.expand(c), length);
             c += length;
         }
     });
+}
+
+// Whether for_each_index goes block by block (for_each_index_by_block).
+inline bool by_block(std::uint64_t dimension, const IndexPattern& pattern) {
+    return pattern.fixed_count != 0 && pattern.fixed[0] < BLOCK_BITS &&
+           dimension >= (std::uint64_t{1} << BLOCK_BITS) &&
+           !parallel::detail::pooled(dimension >> pattern.fixed_count);
+}
+
+// Runs body(i) for every index of `pattern`: by runs (for_each_run), whose inner loop the
+// compiler can vectorise, or block by block on small registers. Every call of body touches its
+// own amplitudes, so the order of the calls changes no value.
+template <class Body>
+void for_each_index(std::uint64_t dimension, const IndexPattern& pattern, const Body& body) {
+    if (by_block(dimension, pattern)) {
+        for_each_index_by_block(dimension, pattern, body);
+        return;
+    }
+    for_each_run(dimension, pattern, [body](std::uint64_t base, std::uint64_t length) {
+        for (std::uint64_t k = 0; k < length; ++k) {
+            body(base + k);
+        }
+    });
+}
+
+// An amplitude coefficient in both widths of vector: (re, im) repeated.
+template <WholeAmplitudes V>
+[[gnu::always_inline]] inline V widen(AmplitudeLanes c) noexcept {
+    if constexpr (std::same_as<V, AmplitudeLanes>) {
+        return c;
+    } else {
+        return __builtin_shufflevector(c, c, 0, 1, 0, 1);
+    }
+}
+
+// Entry m times amplitude a in vector lanes (re, im): (mr, mr) a + (-mi, mi) (im, re). Lane for
+// lane what times(m, a) computes, since x + (-y) is x - y to the bit.
+struct Coefficient {
+    AmplitudeLanes real;
+    AmplitudeLanes imag;
+
+    explicit Coefficient(A m) noexcept : real{m.real(), m.real()}, imag{-m.imag(), m.imag()} {
+    }
+
+    template <WholeAmplitudes V>
+    [[gnu::always_inline]] V times(V a, V swapped) const noexcept {
+        return widen<V>(real) * a + widen<V>(imag) * swapped;
+    }
+};
+
+// The update of a pair by a 2x2 matrix (row-major), whole amplitudes at a time.
+struct MatrixUpdate {
+    Coefficient m00;
+    Coefficient m01;
+    Coefficient m10;
+    Coefficient m11;
+
+    template <WholeAmplitudes V>
+    [[gnu::always_inline]] void operator()(V& a0, V& a1) const noexcept {
+        const V s0 = swap_parts(a0);
+        const V s1 = swap_parts(a1);
+        const V b0 = m00.times(a0, s0) + m01.times(a1, s1);
+        const V b1 = m10.times(a0, s0) + m11.times(a1, s1);
+        a0 = b0;
+        a1 = b1;
+    }
+};
+
+// The pair kernel of the original one-qubit kinds (the far-pair traversal from far_from(), the
+// prefetch of pairs_lookahead below), for a pair update on whole amplitudes.
+template <class Update>
+[[gnu::noinline]] void whole_pair_kernel(A* psi, std::uint64_t dimension, unsigned t,
+                                         const Update& update) {
+    auto* parts = reinterpret_cast<double*>(psi);
+    if (t >= far_from()) {
+        const std::uint64_t block = far_block_size();
+        parallel::for_each(dimension / 2, [&](std::uint64_t begin, std::uint64_t end) {
+            blocked_pairs(parts, begin, end, t, block, update);
+        });
+        return;
+    }
+    const Lookahead ahead = pairs_lookahead(t);
+    parallel::for_each(dimension / 2, [&](std::uint64_t begin, std::uint64_t end) {
+        pair_range(ahead, psi, dimension, begin, end, t,
+                   [parts, update](std::uint64_t i, std::uint64_t j) {
+                       update_whole(update, parts + 2 * i, parts + 2 * j);
+                   });
+    });
+}
+
+// A phase on the amplitudes with bit t set: the loop of the original S and T kernels.
+[[gnu::noinline]] void upper_phase_kernel(A* psi, std::uint64_t dimension, unsigned t,
+                                          const Coefficient phase) {
+    auto* parts = reinterpret_cast<double*>(psi);
+    const Lookahead ahead = upper_lookahead(t);
+    parallel::for_each(dimension / 2, [&](std::uint64_t begin, std::uint64_t end) {
+        pair_range(ahead, psi, dimension, begin, end, t,
+                   [parts, phase](std::uint64_t, std::uint64_t j) {
+                       AmplitudeLanes a;
+                       std::memcpy(&a, parts + 2 * j, sizeof a);
+                       a = phase.times(a, swap_parts(a));
+                       std::memcpy(parts + 2 * j, &a, sizeof a);
+                   });
+    });
+}
+
+// A phase on `count` consecutive amplitudes, two at a time. Cloned like pair_range: each lane
+// computes what the one-amplitude form computes, so every clone gives the same bits.
+ZEL_EXACT_CLONES void phase_run(double* parts, std::uint64_t count, const Coefficient phase) {
+    std::uint64_t k = 0;
+    for (; k + 2 <= count; k += 2) {
+        AmplitudePairLanes a;
+        std::memcpy(&a, parts + 2 * k, sizeof a);
+        a = phase.times(a, swap_parts(a));
+        std::memcpy(parts + 2 * k, &a, sizeof a);
+    }
+    if (k < count) {
+        AmplitudeLanes a;
+        std::memcpy(&a, parts + 2 * k, sizeof a);
+        a = phase.times(a, swap_parts(a));
+        std::memcpy(parts + 2 * k, &a, sizeof a);
+    }
 }
 
 }  // namespace
@@ -118,45 +260,38 @@ std::uint64_t IndexPattern::expand(std::uint64_t c) const noexcept {
 void apply_controlled_pair(A* psi, std::uint64_t dimension, std::uint64_t controls, unsigned t,
                            const A m[4]) {
     const std::uint64_t bit = std::uint64_t{1} << t;
-    // Each amplitude as a vector (re, im); entry m times a is (mr, mr) a + (-mi, mi) (im, re).
-    using V = AmplitudeLanes;
-    const auto real_lanes = [](A x) {
-        return V{x.real(), x.real()};
-    };
-    const auto imag_lanes = [](A x) {
-        return V{-x.imag(), x.imag()};
-    };
-    const V r00 = real_lanes(m[0]), r01 = real_lanes(m[1]);
-    const V r10 = real_lanes(m[2]), r11 = real_lanes(m[3]);
-    const V i00 = imag_lanes(m[0]), i01 = imag_lanes(m[1]);
-    const V i10 = imag_lanes(m[2]), i11 = imag_lanes(m[3]);
-    const auto update = [&](std::uint64_t i, std::uint64_t j) {
-        V a0;
-        V a1;
-        std::memcpy(&a0, &psi[i], sizeof a0);
-        std::memcpy(&a1, &psi[j], sizeof a1);
-        const V s0 = swap_parts(a0);
-        const V s1 = swap_parts(a1);
-        const V b0 = (r00 * a0 + i00 * s0) + (r01 * a1 + i01 * s1);
-        const V b1 = (r10 * a0 + i10 * s0) + (r11 * a1 + i11 * s1);
-        std::memcpy(static_cast<void*>(&psi[i]), &b0, sizeof b0);
-        std::memcpy(static_cast<void*>(&psi[j]), &b1, sizeof b1);
-    };
+    const MatrixUpdate update{Coefficient(m[0]), Coefficient(m[1]), Coefficient(m[2]),
+                              Coefficient(m[3])};
     if (controls == 0) {
-        // No control: the pair loop of the original kinds, runs of consecutive pairs.
-        parallel::for_each(dimension / 2, [&](std::uint64_t begin, std::uint64_t end) {
-            for_each_pair(begin, end, t, update);
-        });
+        whole_pair_kernel(psi, dimension, t, update);
         return;
     }
-    for_each_index(dimension, IndexPattern::of(controls | bit, controls), [&](std::uint64_t i) {
-        update(i, i | bit);
+    auto* parts = reinterpret_cast<double*>(psi);
+    for_each_index(dimension, IndexPattern::of(controls | bit, controls), [=](std::uint64_t i) {
+        update_whole(update, parts + 2 * i, parts + 2 * (i | bit));
     });
 }
 
 void apply_controlled_phase(A* psi, std::uint64_t dimension, std::uint64_t selected, A phase) {
-    for_each_index(dimension, IndexPattern::of(selected, selected), [&](std::uint64_t i) {
-        psi[i] = times(phase, psi[i]);
+    const Coefficient factor(phase);
+    auto* parts = reinterpret_cast<double*>(psi);
+    if (selected != 0 && (selected & (selected - 1)) == 0) {
+        upper_phase_kernel(psi, dimension, static_cast<unsigned>(std::countr_zero(selected)),
+                           factor);
+        return;
+    }
+    const IndexPattern pattern = IndexPattern::of(selected, selected);
+    if (by_block(dimension, pattern)) {
+        for_each_index_by_block(dimension, pattern, [=](std::uint64_t i) {
+            AmplitudeLanes a;
+            std::memcpy(&a, parts + 2 * i, sizeof a);
+            a = factor.times(a, swap_parts(a));
+            std::memcpy(parts + 2 * i, &a, sizeof a);
+        });
+        return;
+    }
+    for_each_run(dimension, pattern, [=](std::uint64_t base, std::uint64_t length) {
+        phase_run(parts + 2 * base, length, factor);
     });
 }
 
@@ -164,8 +299,12 @@ void apply_controlled_permutation(A* psi, std::uint64_t dimension, std::uint64_t
                                   unsigned t, unsigned b, bool exchange) {
     const std::uint64_t bit_t = std::uint64_t{1} << t;
     if (!exchange) {
+        if (controls == 0) {
+            whole_pair_kernel(psi, dimension, t, ExchangeUpdate{});
+            return;
+        }
         for_each_index(dimension, IndexPattern::of(controls | bit_t, controls),
-                       [&](std::uint64_t i) {
+                       [=](std::uint64_t i) {
                            std::swap(psi[i], psi[i | bit_t]);
                        });
         return;
@@ -173,7 +312,7 @@ void apply_controlled_permutation(A* psi, std::uint64_t dimension, std::uint64_t
     // The amplitudes with bit t set and bit b clear trade places with their mirror images.
     const std::uint64_t bit_b = std::uint64_t{1} << b;
     for_each_index(dimension, IndexPattern::of(controls | bit_t | bit_b, controls | bit_t),
-                   [&](std::uint64_t i) {
+                   [=](std::uint64_t i) {
                        std::swap(psi[i], psi[(i ^ bit_t) | bit_b]);
                    });
 }
@@ -184,9 +323,64 @@ void apply_pauli_rotation(A* psi, std::uint64_t dimension, std::uint64_t x, std:
     const double s = std::sin(theta / 2);
     if (x == 0) {
         // Diagonal: the factor is c - i s or c + i s by the parity of the bits under z.
-        const A plus(c, -s), minus(c, s);
-        for_each_index(dimension, IndexPattern::of(controls, controls), [&](std::uint64_t i) {
-            psi[i] = times(odd_parity(i & z) ? minus : plus, psi[i]);
+        const Coefficient plus(A(c, -s));
+        const Coefficient minus(A(c, s));
+        auto* parts = reinterpret_cast<double*>(psi);
+        const auto turn = [=](std::uint64_t i, const Coefficient& factor) {
+            AmplitudeLanes a;
+            std::memcpy(&a, parts + 2 * i, sizeof a);
+            a = factor.times(a, swap_parts(a));
+            std::memcpy(parts + 2 * i, &a, sizeof a);
+        };
+        if (controls != 0 || z == 0) {
+            for_each_index(dimension, IndexPattern::of(controls, controls), [=](std::uint64_t i) {
+                turn(i, odd_parity(i & z) ? minus : plus);
+            });
+            return;
+        }
+        // Along an aligned half of 2^(l + 1) indexes, l the lowest qubit under z, the parity
+        // holds; it flips from the lower half to the upper one. The factors go into vectors of
+        // two amplitudes: (lower, upper) when l is 0, else the same factor twice.
+        const unsigned low = static_cast<unsigned>(std::countr_zero(z));
+        const std::uint64_t half = std::uint64_t{1} << low;
+        const AmplitudePairLanes real = {c, c, c, c};
+        const AmplitudePairLanes even =
+            low == 0 ? AmplitudePairLanes{s, -s, -s, s} : AmplitudePairLanes{s, -s, s, -s};
+        const AmplitudePairLanes other = low == 0 ? even : -even;
+        parallel::for_each(dimension >> (low + 1), [=](std::uint64_t begin, std::uint64_t end) {
+            const auto scale = [parts, real](std::uint64_t i, AmplitudePairLanes imag) {
+                AmplitudePairLanes a;
+                std::memcpy(&a, parts + 2 * i, sizeof a);
+                a = real * a + imag * swap_parts(a);
+                std::memcpy(parts + 2 * i, &a, sizeof a);
+            };
+            // The parity changes only where a qubit of z above l changes, so the factors
+            // hold along runs of `steady` blocks.
+            const std::uint64_t above = z & ~half;
+            const std::uint64_t steady =
+                above == 0 ? end : std::uint64_t{1} << (std::countr_zero(above) - low - 1);
+            std::uint64_t b = begin;
+            while (b < end) {
+                const std::uint64_t last = std::min(end, (b | (steady - 1)) + 1);
+                const bool odd = odd_parity((b << (low + 1)) & z);
+                const AmplitudePairLanes lower = odd ? -even : even;
+                const AmplitudePairLanes upper = odd ? -other : other;
+                if (low == 0) {
+                    for (; b < last; ++b) {
+                        scale(2 * b, lower);
+                    }
+                    continue;
+                }
+                for (; b < last; ++b) {
+                    const std::uint64_t base = b << (low + 1);
+                    for (std::uint64_t k = 0; k < half; k += 2) {
+                        scale(base + k, lower);
+                    }
+                    for (std::uint64_t k = 0; k < half; k += 2) {
+                        scale(base + half + k, upper);
+                    }
+                }
+            }
         });
         return;
     }
@@ -203,18 +397,45 @@ void apply_pauli_rotation(A* psi, std::uint64_t dimension, std::uint64_t x, std:
         return imaginary ? swap_parts(v) : v;
     };
     const std::uint64_t pivot = x & (~x + 1);
-    for_each_index(dimension, IndexPattern::of(controls | pivot, controls), [&](std::uint64_t k) {
+    // The partner's sign differs from k's by the parity of x & z.
+    const bool flipped = odd_parity(x & z);
+    auto* parts = reinterpret_cast<double*>(psi);
+    const auto rotate = [=](std::uint64_t k, bool odd) {
         const std::uint64_t partner = k ^ x;
         V a;
         V b;
-        std::memcpy(&a, &psi[k], sizeof a);
-        std::memcpy(&b, &psi[partner], sizeof b);
-        const V fa = odd_parity(k & z) ? -coefficient : coefficient;
-        const V fb = odd_parity(partner & z) ? -coefficient : coefficient;
+        std::memcpy(&a, parts + 2 * k, sizeof a);
+        std::memcpy(&b, parts + 2 * partner, sizeof b);
+        const V fa = odd ? -coefficient : coefficient;
+        const V fb = odd != flipped ? -coefficient : coefficient;
         const V new_a = kept * a + fb * turned(b);
         const V new_b = kept * b + fa * turned(a);
-        std::memcpy(static_cast<void*>(&psi[k]), &new_a, sizeof new_a);
-        std::memcpy(static_cast<void*>(&psi[partner]), &new_b, sizeof new_b);
+        std::memcpy(parts + 2 * k, &new_a, sizeof new_a);
+        std::memcpy(parts + 2 * partner, &new_b, sizeof new_b);
+    };
+    const IndexPattern pattern = IndexPattern::of(controls | pivot, controls);
+    if (by_block(dimension, pattern)) {
+        for_each_index_by_block(dimension, pattern, [=](std::uint64_t k) {
+            rotate(k, odd_parity(k & z));
+        });
+        return;
+    }
+    for_each_run(dimension, pattern, [=](std::uint64_t base, std::uint64_t length) {
+        // The bits that change along the run lie below the highest bit in which its first and
+        // last index differ; when z reads none of them the sign holds for the whole run, and
+        // the loop is plain vector arithmetic.
+        const std::uint64_t spread = base ^ (base + length - 1);
+        const std::uint64_t moving = spread == 0 ? 0 : (std::bit_floor(spread) << 1) - 1;
+        if ((z & moving) == 0) {
+            const bool odd = odd_parity(base & z);
+            for (std::uint64_t k = 0; k < length; ++k) {
+                rotate(base + k, odd);
+            }
+            return;
+        }
+        for (std::uint64_t k = 0; k < length; ++k) {
+            rotate(base + k, odd_parity((base + k) & z));
+        }
     });
 }
 
@@ -227,7 +448,7 @@ void apply_excitation(A* psi, std::uint64_t dimension, std::uint64_t from, std::
     const V kept = {c, c};
     const V turned = {s, s};
     const std::uint64_t both = from | to;
-    for_each_index(dimension, IndexPattern::of(both, from), [&](std::uint64_t i) {
+    for_each_index(dimension, IndexPattern::of(both, from), [=](std::uint64_t i) {
         const std::uint64_t j = i ^ both;
         V a;
         V b;
@@ -241,10 +462,46 @@ void apply_excitation(A* psi, std::uint64_t dimension, std::uint64_t from, std::
     });
 }
 
+namespace {
+
+// The dense product on every group of amplitudes, with D (the matrix's side) fixed at compile
+// time when it is a template argument (D = 0: read from `d`). Each output amplitude is the sum of
+// its row's products in column order, from zero.
+template <std::size_t D>
+void dense_groups(A* psi, std::uint64_t dimension, std::uint64_t mask,
+                  const std::array<std::uint64_t, 64>& offsets, std::size_t d, const A* matrix) {
+    const std::size_t side = D == 0 ? d : D;
+    auto* parts = reinterpret_cast<double*>(psi);
+    for_each_index(dimension, IndexPattern::of(mask, 0), [&](std::uint64_t base) {
+        std::array<AmplitudeLanes, D == 0 ? 64 : D> in;
+        std::array<AmplitudeLanes, D == 0 ? 64 : D> swapped;
+        for (std::size_t j = 0; j < side; ++j) {
+            std::memcpy(&in[j], parts + 2 * (base | offsets[j]), sizeof in[j]);
+            swapped[j] = swap_parts(in[j]);
+        }
+        for (std::size_t r = 0; r < side; ++r) {
+            AmplitudeLanes sum = {0.0, 0.0};
+            for (std::size_t j = 0; j < side; ++j) {
+                const A m = matrix[r * side + j];
+                sum += AmplitudeLanes{m.real(), m.real()} * in[j] +
+                       AmplitudeLanes{-m.imag(), m.imag()} * swapped[j];
+            }
+            std::memcpy(parts + 2 * (base | offsets[r]), &sum, sizeof sum);
+        }
+    });
+}
+
+}  // namespace
+
 void apply_dense(A* psi, std::uint64_t dimension, std::span<const std::uint64_t> qubits,
                  std::span<const A> matrix) {
     const std::size_t k = qubits.size();
     const std::size_t d = std::size_t{1} << k;
+    if (k == 1) {
+        // One qubit: the pair kernel's loop with the whole matrix.
+        apply_controlled_pair(psi, dimension, 0, static_cast<unsigned>(qubits[0]), matrix.data());
+        return;
+    }
     std::uint64_t mask = 0;
     std::array<std::uint64_t, 64> offsets{};
     for (std::size_t local = 0; local < d; ++local) {
@@ -259,19 +516,18 @@ void apply_dense(A* psi, std::uint64_t dimension, std::span<const std::uint64_t>
     for (const std::uint64_t q : qubits) {
         mask |= std::uint64_t{1} << q;
     }
-    for_each_index(dimension, IndexPattern::of(mask, 0), [&](std::uint64_t base) {
-        std::array<A, 64> in;
-        for (std::size_t j = 0; j < d; ++j) {
-            in[j] = psi[base | offsets[j]];
-        }
-        for (std::size_t r = 0; r < d; ++r) {
-            A sum(0.0, 0.0);
-            for (std::size_t j = 0; j < d; ++j) {
-                sum += times(matrix[r * d + j], in[j]);
-            }
-            psi[base | offsets[r]] = sum;
-        }
-    });
+    // Two and three qubits, the common cases, with the loops over the matrix unrolled.
+    switch (k) {
+        case 2:
+            dense_groups<4>(psi, dimension, mask, offsets, d, matrix.data());
+            return;
+        case 3:
+            dense_groups<8>(psi, dimension, mask, offsets, d, matrix.data());
+            return;
+        default:
+            dense_groups<0>(psi, dimension, mask, offsets, d, matrix.data());
+            return;
+    }
 }
 
 }  // namespace zel::detail
