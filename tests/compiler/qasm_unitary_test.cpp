@@ -2,9 +2,11 @@
 // same state, stays short for sparse matrices, and the reader's `ctrl @` / `negctrl @` on gates
 // without a controlled kind give the controlled matrix.
 
+#include <algorithm>
 #include <complex>
 #include <cstdint>
 #include <numbers>
+#include <numeric>
 #include <random>
 #include <string>
 #include <vector>
@@ -128,6 +130,9 @@ TEST(QasmUnitaryExport, StructuredMatricesReadBackAndStayShort) {
     std::mt19937_64 rng(SEED + 1);
     const Matrix cx = phased_permutation({0, 3, 2, 1}, 0.0);
     Matrix su2 = haar_unitary(1, rng);
+    std::vector<std::size_t> shuffled(16);
+    std::iota(shuffled.begin(), shuffled.end(), 0);
+    std::shuffle(shuffled.begin(), shuffled.end(), rng);
     struct Case {
         const char* name;
         Matrix matrix;
@@ -137,10 +142,11 @@ TEST(QasmUnitaryExport, StructuredMatricesReadBackAndStayShort) {
         {"identity", phased_permutation({0, 1, 2, 3}, 0.0), 5},
         {"cx", cx, 5 + 2},
         {"swap", phased_permutation({0, 2, 1, 3}, 0.0), 5 + 4},
-        {"diagonal", phased_permutation({0, 1, 2, 3, 4, 5, 6, 7}, 0.7), 5 + 8},
-        {"phased cycle", phased_permutation({1, 2, 3, 4, 5, 6, 7, 0}, -1.3), 5 + 16},
-        {"controlled-controlled", controlled_block(su2, 2), 5 + 7},
-        {"controlled two-qubit", controlled_block(haar_unitary(2, rng), 1), 5 + 18},
+        {"diagonal", phased_permutation({0, 1, 2, 3, 4, 5, 6, 7}, 0.7), 5 + 7},
+        {"phased cycle", phased_permutation({1, 2, 3, 4, 5, 6, 7, 0}, -1.3), 5 + 12},
+        {"controlled-controlled", controlled_block(su2, 2), 5 + 3},
+        {"controlled two-qubit", controlled_block(haar_unitary(2, rng), 1), 5 + 9},
+        {"shuffled", phased_permutation(shuffled, 0.9), 5 + 120 + 16},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -83,13 +83,35 @@ void unitary_lines(std::string& text, const std::vector<Complex>& matrix,
     // (bit t clear and set) and clears the entry of the row `gray(i)` in column `gray(j)`; then
     // matrix = steps[0] ... steps[last] diag(v), so the steps are written last one first.
     std::vector<std::string> steps;
+    std::vector<std::size_t> position(d);  // the inverse of gray
+    for (std::size_t j = 0; j < d; ++j) {
+        position[gray(j)] = j;
+    }
+    const auto nonzero = [&](std::size_t r, std::size_t c) {
+        return std::abs(at(r, c)) > IDENTITY_TOLERANCE;
+    };
     for (std::size_t j = 0; j + 1 < d; ++j) {
         const std::size_t column = gray(j);
-        for (std::size_t i = d - 1; i > j; --i) {
-            const std::size_t keep = gray(i - 1);
+        // Rows before position j are done. Clear the entry of the open row latest in the order,
+        // against the neighbour (one bit apart, earlier in the order, not done) that already
+        // holds an entry, else the earliest: its Gray predecessor always qualifies, and each
+        // step replaces the latest entry by an earlier one, so the column ends on gray(j).
+        for (std::size_t i = d - 1; i > j;) {
             const std::size_t gone = gray(i);
-            if (std::abs(at(gone, column)) <= IDENTITY_TOLERANCE) {
+            if (!nonzero(gone, column)) {
+                --i;
                 continue;
+            }
+            std::size_t keep = gray(i - 1);
+            for (std::size_t b = 1; b < d; b <<= 1) {
+                const std::size_t r = gone ^ b;
+                if (position[r] < j || position[r] >= i) {
+                    continue;
+                }
+                const bool better = nonzero(r, column) == nonzero(keep, column)
+                                        ? position[r] < position[keep]
+                                        : nonzero(r, column);
+                keep = better ? r : keep;
             }
             const std::size_t bit = keep ^ gone;
             const std::size_t lo = keep & ~bit;
