@@ -270,6 +270,43 @@ TEST(GateTable, RowMatricesStayUnitaryForAnglesFarApart) {
     }
 }
 
+// Matrices hold 4^k entries: a Pauli string or an excitation across a wide register is refused
+// by name (a string on 32 qubits once asked for 2^64 entries, which wrapped to none).
+TEST(GateTable, MatricesOfWideOperationsAreRefused) {
+    struct Case {
+        Operation op;
+        std::string message;
+    };
+    const std::vector<std::uint64_t> eleven = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+    std::vector<std::uint64_t> wide(32);
+    for (std::size_t j = 0; j < wide.size(); ++j) {
+        wide[j] = j;
+    }
+    const std::string beyond = " entries; matrices are formed for at most 10 qubits";
+    const std::vector<Case> cases = {
+        {pauli_rotation(std::string(11, 'X'), eleven, 0.5),
+         "PAULI_ROTATION: a matrix on 11 qubits has 4^11" + beyond},
+        {pauli_rotation(std::string(32, 'Z'), wide, 0.5),
+         "PAULI_ROTATION: a matrix on 32 qubits has 4^32" + beyond},
+        {fermionic_excitation(std::vector<std::uint64_t>{0}, std::vector<std::uint64_t>{40}, 0.5),
+         "FERMIONIC_SINGLE: a matrix on 41 qubits has 4^41" + beyond},
+    };
+    for (const Case& c : cases) {
+        for (const bool generator : {false, true}) {
+            try {
+                static_cast<void>(generator ? generator_matrix(c.op) : operation_matrix(c.op));
+                ADD_FAILURE() << c.message;
+            } catch (const InvalidArgument& error) {
+                EXPECT_EQ(std::string(error.what()), c.message);
+            }
+        }
+    }
+    EXPECT_EQ(
+        operation_matrix(pauli_rotation(std::string(10, 'Y'), {0, 1, 2, 3, 4, 5, 6, 7, 8, 9}, 0.5))
+            .size(),
+        std::size_t{1} << 20);
+}
+
 // d/dtheta M = -i G M, by a central difference of the row's matrix.
 TEST(GateTable, GeneratorMatchesFiniteDifference) {
     constexpr double STEP = 1e-5;

@@ -20,6 +20,16 @@ namespace {
 
 using detail::plural;
 using detail::refuse;
+
+// A matrix on k qubits holds 4^k entries: refused beyond MAX_MATRIX_QUBITS, before anything is
+// allocated (a Pauli string or an excitation's parity qubits can span the whole register).
+void check_matrix_width(const GateInfo& info, std::size_t k) {
+    if (k > MAX_MATRIX_QUBITS) {
+        refuse(info, "a matrix on " + std::to_string(k) + " qubits has 4^" + std::to_string(k) +
+                         " entries; matrices are formed for at most " +
+                         std::to_string(MAX_MATRIX_QUBITS) + " qubits");
+    }
+}
 using Entry = std::complex<double>;
 
 // The Pauli letters of the targets: the row's fixed string, or the payload's.
@@ -146,6 +156,7 @@ std::vector<std::complex<double>> operation_matrix(const Operation& op) {
     detail::check_operation_form(op);
     const GateInfo& info = gate_info(op.gate.kind);
     const std::size_t k = detail::operation_qubit_count(op);
+    check_matrix_width(info, k);
     const std::size_t targets = k - info.controls;
     return under_controls(target_matrix(op, targets), info.controls, targets);
 }
@@ -195,6 +206,7 @@ std::vector<std::complex<double>> generator_matrix(const Operation& op) {
     detail::check_operation_form(op);
     const GateInfo& info = gate_info(op.gate.kind);
     const std::size_t k = detail::operation_qubit_count(op);
+    check_matrix_width(info, k);
     const std::size_t d = std::size_t{1} << k;
     switch (info.generator) {
         case GeneratorForm::None:

@@ -131,7 +131,8 @@ Operation qubit_excitation(std::span<const std::uint64_t> from, std::span<const 
 
 /// The row-major matrix of `op` on its own qubits (2^k x 2^k for k = the qubits the kind uses;
 /// local bit j is `qubits[j]`), from its row: the targets' matrix under the controls. Throws
-/// `InvalidArgument` (naming the kind) for a wrong parameter count or payload.
+/// `InvalidArgument` (naming the kind) for a wrong parameter count or payload, or for an
+/// operation on more than MAX_MATRIX_QUBITS qubits.
 std::vector<std::complex<double>> operation_matrix(const Operation& op);
 
 /// The inverse of `op`, from its row: same qubits, the inverse kind, the parameters as the row's
@@ -141,7 +142,8 @@ Operation inverse(const Operation& op);
 /// The generator G of a one-parameter operation on its own qubits (row-major, like
 /// `operation_matrix`): the matrix is exp(-i theta G) times a factor theta does not change, so
 /// d/dtheta of the matrix is -i G times the matrix. Throws `InvalidArgument` for kinds without a
-/// generator (no parameter or several, UNITARY).
+/// generator (no parameter or several, UNITARY) and, like `operation_matrix`, beyond
+/// MAX_MATRIX_QUBITS qubits.
 std::vector<std::complex<double>> generator_matrix(const Operation& op);
 
 /// A circuit: operations applied in order, first element first, to a register of `num_qubits`

@@ -70,6 +70,10 @@ inline constexpr std::size_t ORIGINAL_KIND_COUNT = 14;
 /// Most qubits of a UNITARY operation: its matrix holds 4^k entries.
 inline constexpr std::size_t MAX_UNITARY_QUBITS = 6;
 
+/// Most qubits of an operation whose matrix `operation_matrix` or `generator_matrix` forms
+/// (4^10 entries, 16 MiB); wider operations still run, only their matrix is refused.
+inline constexpr std::size_t MAX_MATRIX_QUBITS = 10;
+
 /// How a kind's kernel walks the state, which decides its out-of-range rules.
 enum class GateShape : std::uint8_t {
     /// Changes nothing and reads neither qubits nor parameters (I).
