@@ -237,7 +237,10 @@ void apply_pauli_rotation(A* psi, std::uint64_t dimension, std::uint64_t x, std:
     const auto turned = [imaginary](V v) {
         return imaginary ? swap_parts(v) : v;
     };
-    const std::uint64_t pivot = x & (~x + 1);
+    // Any qubit of x splits the pairs into a visited and a partner half; the highest leaves the
+    // lower ones to vary along the runs, so an amplitude and its partner's neighbours share
+    // their lines (with the lowest, RXX on qubits 0 and n - 1 read every line twice).
+    const std::uint64_t pivot = std::uint64_t{1} << (63 - std::countl_zero(x));
     // The partner's sign differs from k's by the parity of x & z.
     const bool flipped = odd_parity(x & z);
     auto* parts = reinterpret_cast<double*>(psi);
