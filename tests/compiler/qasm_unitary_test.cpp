@@ -9,12 +9,14 @@
 #include <numeric>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "zel/compiler/qasm.hpp"
 #include "zel/core/circuit.hpp"
+#include "zel/core/error.hpp"
 #include "zel/core/simulator.hpp"
 #include "zel/core/state.hpp"
 
@@ -229,6 +231,33 @@ TEST(QasmUnitaryImport, ControlsOnGatesWithoutAControlledKind) {
             expected = apply_on_qubits(x, {q}, expected);
         }
         EXPECT_TRUE(near_amplitudes(state, expected));
+    }
+}
+
+TEST(QasmUnitaryImport, ControlledUnitariesAreRefusedWithTheirPlace) {
+    const std::string head = "OPENQASM 3.0;\ninclude \"stdgates.inc\";\nqubit[7] q;\n";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"ctrl @ sx q[0], q[0];", "line 4, column 17: 'sx' uses qubit q[0] twice"},
+        {"negctrl @ crz(0.5) q[1], q[2], q[1];", "line 4, column 32: 'crz' uses qubit q[1] twice"},
+        {"ctrl(2) @ cu(NaN, 0, 0, 0) q[0], q[1], q[2], q[3];",
+         "line 4, column 1: 'ctrl @' cannot be applied to 'cu': CU: parameter 0 is NaN"},
+        {"ctrl(2) @ cu(inf, 0, 0, 0) q[0], q[1], q[2], q[3];",
+         "line 4, column 1: 'ctrl @' cannot be applied to 'cu': CU: parameter 0 is inf"},
+        {"negctrl @ ctrl(5) @ x q[0], q[1], q[2], q[3], q[4], q[5], q[6];",
+         "line 4, column 1: 'negctrl @' cannot be applied to 'x': the controlled gate acts on 7 "
+         "qubits, more than the 6 a unitary may have"},
+        {"ctrl(6) @ x q[0], q[1], q[2], q[3], q[4], q[5], q[6];",
+         "line 4, column 1: 'ctrl @' cannot be applied to 'x': the controlled gate acts on 7 "
+         "qubits, more than the 6 a unitary may have"},
+    };
+    for (const auto& [line, message] : cases) {
+        SCOPED_TRACE(line);
+        try {
+            static_cast<void>(from_open_qasm(head + line + "\n"));
+            ADD_FAILURE() << "accepted";
+        } catch (const ParseError& error) {
+            EXPECT_EQ(std::string(error.what()), message);
+        }
     }
 }
 

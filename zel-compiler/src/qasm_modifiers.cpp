@@ -216,25 +216,23 @@ Operation Reader::controlled(const Token& name, const Operation& op, std::uint64
     const std::vector<std::uint64_t>& q = op.qubits;
     // One UNITARY on the control and the operation's qubits, whose matrix is the operation's on
     // the block where the control (local bit 0) is active.
-    const std::vector<std::complex<double>> inner = operation_matrix(op);
+    const std::string refused = std::string(negated ? "'negctrl @'" : "'ctrl @'") +
+                                " cannot be applied to " + quoted(name.text) + ": ";
+    std::vector<std::complex<double>> inner;
+    try {
+        inner = operation_matrix(op);  // refuses non-finite parameters
+    } catch (const InvalidArgument& error) {
+        qasm::fail_at(program_, call_site_, refused + error.what());
+    }
     std::size_t k = 0;
     while ((std::size_t{1} << (2 * k)) < inner.size()) {
         ++k;
     }
     if (k + 1 > MAX_UNITARY_QUBITS) {
         qasm::fail_at(program_, call_site_,
-                      "'ctrl @' cannot be applied to " + quoted(name.text) +
-                          ": the controlled gate acts on " + std::to_string(k + 1) +
+                      refused + "the controlled gate acts on " + std::to_string(k + 1) +
                           " qubits, more than the " + std::to_string(MAX_UNITARY_QUBITS) +
                           " a unitary may have");
-    }
-    for (const std::complex<double>& entry : inner) {
-        if (!std::isfinite(entry.real()) || !std::isfinite(entry.imag())) {
-            qasm::fail_at(program_, call_site_,
-                          "'ctrl @' cannot be applied to " + quoted(name.text) + ": " +
-                              std::string(gate_info(op.gate.kind).name) +
-                              " has a non-finite angle");
-        }
     }
     const std::size_t d = std::size_t{1} << k;
     const std::size_t active = negated ? 0 : 1;
