@@ -77,6 +77,11 @@ std::int64_t Reader::modifier_integer(const Token& modifier) {
     if (!value.integer) {
         fail(start, quoted(modifier.text) + " takes an integer, found " + describe(start));
     }
+    // Integers are held as doubles: beyond 2^62 in size they are refused before conversion.
+    constexpr double LIMIT = 4611686018427387904.0;  // 2^62
+    if (!(std::fabs(value.number) < LIMIT)) {
+        fail(start, "the argument of " + quoted(modifier.text) + " is too large");
+    }
     expect(")", "after the argument of " + quoted(modifier.text));
     return static_cast<std::int64_t>(value.number);
 }
