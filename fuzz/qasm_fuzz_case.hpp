@@ -168,26 +168,29 @@ inline std::string check_circuit(std::string_view text, const ZarnikGraph& circu
     for (std::size_t k = 0; k < circuit.operations.size(); ++k) {
         const Operation& op = circuit.operations[k];
         const GateInfo& info = gate_info(op.gate.kind);
-        const std::string at = "operation " + std::to_string(k) + " (" + debug_text(op.gate) + ")";
+        // Formed only for a report: a short text may expand to millions of operations.
+        const auto at = [&] {
+            return "operation " + std::to_string(k) + " (" + debug_text(op.gate) + ")";
+        };
         if (static_cast<std::size_t>(op.gate.kind) >= GATE_KIND_COUNT) {
-            return at + " has no kind of the table";
+            return at() + " has no kind of the table";
         }
         if (info.variable_qubits ? op.qubits.empty() || op.qubits.size() > MAX_UNITARY_QUBITS
                                  : op.qubits.size() != info.arity) {
-            return at + " has " + std::to_string(op.qubits.size()) + " qubits";
+            return at() + " has " + std::to_string(op.qubits.size()) + " qubits";
         }
         if (info.shape == GateShape::Checked) {
             // The kinds from U on carry all their parameters and no angle.
             if (op.params.size() != info.param_count || !same_bits(op.gate.angle, 0.0)) {
-                return at + " has " + std::to_string(op.params.size()) + " parameters";
+                return at() + " has " + std::to_string(op.params.size()) + " parameters";
             }
         } else if (info.has_angle ? op.params.size() != 1 || !same_bits(op.params[0], op.gate.angle)
                                   : !op.params.empty() || !same_bits(op.gate.angle, 0.0)) {
-            return at + " has other parameters than add_gate gives";
+            return at() + " has other parameters than add_gate gives";
         }
         if (std::isnan(op.gate.angle) &&
             !same_bits(op.gate.angle, std::numeric_limits<double>::quiet_NaN())) {
-            return at + " has a NaN other than the quiet NaN";
+            return at() + " has a NaN other than the quiet NaN";
         }
     }
     for (const ValidationIssue& issue : validate(circuit, circuit.num_qubits)) {
@@ -336,16 +339,16 @@ inline std::string check_instructions(const QasmProgram& program) {
 
 /// Runs every promise on `text`: "" when all hold, else a description of the first broken one.
 inline std::string check_program(std::string_view text) {
-    ZarnikGraph circuit;
     QasmProgram program;
     try {
         program = read_open_qasm(text);
-        circuit = program.circuit;
     } catch (const ParseError& error) {
         return check_error(text, error);
     } catch (const std::exception& error) {
         return std::string("threw ") + typeid(error).name() + ": " + error.what();
     }
+    // Not copied: a short text may expand to millions of operations.
+    const ZarnikGraph& circuit = program.circuit;
     if (std::string problem = check_circuit(text, circuit); !problem.empty()) {
         return problem;
     }

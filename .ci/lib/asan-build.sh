@@ -16,7 +16,9 @@ zel_asan_configure() {
 
 # zel_asan_fuzz TARGET RUNS MAX_LEN CORPUS_DIRS... [-- EXTRA_FLAGS...]: builds the fuzz target and
 # runs it for RUNS executions from a copy of the corpus folders (libFuzzer adds what it finds to
-# its first folder; the commit stays clean). A crash writes crash-* into the build folder.
+# its first folder; the commit stays clean). A crash writes crash-* into the build folder. An input
+# may take 30 s: a text of a hundred bytes can expand within the reader's limit to four million
+# operations, which take some 10 s under the sanitizers; a hang takes forever.
 zel_asan_fuzz() {
     local target=$1 runs=$2 max_len=$3
     shift 3
@@ -36,7 +38,7 @@ zel_asan_fuzz() {
     done
     ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 \
         UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-        "$zel_asan_build/fuzz/$target" -runs="$runs" -seed=1 -max_len="$max_len" -timeout=10 \
+        "$zel_asan_build/fuzz/$target" -runs="$runs" -seed=1 -max_len="$max_len" -timeout=30 \
         -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$zel_asan_build/" \
         "${extra[@]}" "$corpus"
     rm -rf "$corpus"
