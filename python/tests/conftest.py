@@ -7,6 +7,8 @@ ZEL_GUIDE (docs/guide.md).
 
 import math
 import os
+import signal
+import threading
 
 import numpy as np
 import pytest
@@ -96,3 +98,20 @@ class Collect:
     @property
     def text(self):
         return "".join(self.messages)
+
+
+@pytest.fixture
+def sigint_soon():
+    """start(delay=0.1) sends SIGINT to the process `delay` seconds later; timers still pending
+    when the test ends are cancelled."""
+    timers = []
+
+    def start(delay=0.1):
+        timer = threading.Timer(delay, os.kill, (os.getpid(), signal.SIGINT))
+        timers.append(timer)
+        timer.start()
+
+    yield start
+    for timer in timers:
+        timer.cancel()
+        timer.join()

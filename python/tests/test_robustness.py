@@ -72,22 +72,6 @@ def rz_chain(num_qubits, gates, angle):
     return circuit
 
 
-@pytest.fixture
-def sigint_soon():
-    """Sends SIGINT to the process 0.1 s after the test calls the fixture's start()."""
-    timers = []
-
-    def start():
-        timer = threading.Timer(0.1, os.kill, (os.getpid(), signal.SIGINT))
-        timers.append(timer)
-        timer.start()
-
-    yield start
-    for timer in timers:
-        timer.cancel()
-        timer.join()
-
-
 @pytest.mark.parametrize("num_qubits", [14, 16])
 def test_ctrl_c_cuts_a_long_circuit_short(sigint_soon, num_qubits):
     """Seconds of RZ gates on qubit 0: Ctrl-C raises KeyboardInterrupt with most of them not

@@ -2,8 +2,6 @@
 energy, the per-iteration callback and arrays, the exported circuit, and refused settings."""
 
 import os
-import signal
-import threading
 
 import numpy as np
 import pytest
@@ -76,22 +74,6 @@ def test_bad_settings_raise_invalid_argument(kwargs, message):
         chem.adapt_vqe(data.integrals, data.sector, **kwargs)
 
 
-@pytest.fixture
-def sigint_soon():
-    """Sends SIGINT to the process 0.2 s after the test calls the fixture's start()."""
-    timers = []
-
-    def start():
-        timer = threading.Timer(0.2, os.kill, (os.getpid(), signal.SIGINT))
-        timers.append(timer)
-        timer.start()
-
-    yield start
-    for timer in timers:
-        timer.cancel()
-        timer.join()
-
-
 @pytest.mark.parametrize("solve", [
     lambda data, seen: chem.adapt_vqe(data.integrals, data.sector, callback=seen.append),
     lambda data, seen: chem.uccsd(data.integrals, data.sector, ansatz="k-upccgsd", layers=2),
@@ -101,7 +83,7 @@ def test_ctrl_c_ends_a_solve_with_keyboard_interrupt(sigint_soon, solve):
     solve with KeyboardInterrupt, and the module solves the next molecule as before."""
     data = molecule("h2o")
     seen = []
-    sigint_soon()
+    sigint_soon(0.2)
     with pytest.raises(KeyboardInterrupt):
         solve(data, seen)
     h2 = molecule("h2_0.735")

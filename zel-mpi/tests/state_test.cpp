@@ -305,33 +305,21 @@ TEST(DistributedGates, ExcitationsMatchTheWholeState) {
     const std::uint64_t n = world_rank_bits() + 4;
     std::uint64_t seed = 91;
     for (const std::size_t orbitals : {2U, 4U}) {
-        std::vector<std::uint64_t> q(orbitals);
-        const auto each = [&](auto&& self, std::size_t j) -> void {
-            if (j == orbitals) {
-                const std::span<const std::uint64_t> from(q.data(), orbitals / 2);
-                const std::span<const std::uint64_t> to(q.data() + orbitals / 2, orbitals / 2);
-                for (const Operation& op :
-                     {fermionic_excitation(from, to, 0.7), qubit_excitation(from, to, -0.4)}) {
-                    ZarnikState whole = seeded_state(n, ++seed);
-                    DistributedState state = distribute(whole);
-                    const std::string error = thrown_by([&] {
-                        state.apply(op);
-                    });
-                    EXPECT_EQ(error, "") << describe(op);
-                    whole.apply(op);
-                    EXPECT_TRUE(block_matches(state, whole)) << describe(op);
-                }
-                return;
+        for (const zel::test::Qubits& q : zel::test::every_placement(orbitals, n)) {
+            const std::span<const std::uint64_t> from(q.data(), orbitals / 2);
+            const std::span<const std::uint64_t> to(q.data() + orbitals / 2, orbitals / 2);
+            for (const Operation& op :
+                 {fermionic_excitation(from, to, 0.7), qubit_excitation(from, to, -0.4)}) {
+                ZarnikState whole = seeded_state(n, ++seed);
+                DistributedState state = distribute(whole);
+                const std::string error = thrown_by([&] {
+                    state.apply(op);
+                });
+                EXPECT_EQ(error, "") << describe(op);
+                whole.apply(op);
+                EXPECT_TRUE(block_matches(state, whole)) << describe(op);
             }
-            for (std::uint64_t x = 0; x < n; ++x) {
-                if (std::find(q.begin(), q.begin() + static_cast<std::ptrdiff_t>(j), x) ==
-                    q.begin() + static_cast<std::ptrdiff_t>(j)) {
-                    q[j] = x;
-                    self(self, j + 1);
-                }
-            }
-        };
-        each(each, 0);
+        }
     }
 }
 
