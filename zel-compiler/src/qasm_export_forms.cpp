@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <numbers>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,26 +23,20 @@ std::string qubit(std::uint64_t q) {
     return "q[" + std::to_string(q) + "]";
 }
 
-void line(std::string& text, std::string_view gate, std::initializer_list<double> angles,
-          std::initializer_list<std::uint64_t> qubits) {
-    text += gate;
-    if (angles.size() != 0) {
-        text += '(';
-        bool first = true;
-        for (const double a : angles) {
-            text += first ? "" : ", ";
-            text += angle_literal(a);
-            first = false;
-        }
-        text += ')';
-    }
-    bool first = true;
-    for (const std::uint64_t q : qubits) {
-        text += first ? " " : ", ";
-        text += qubit(q);
-        first = false;
+// `gate(angles) qubits;` and a line feed.
+void call_line(std::string& text, std::string_view gate, std::span<const double> angles,
+               std::span<const std::uint64_t> qubits) {
+    text += gate_call(gate, angles);
+    for (std::size_t j = 0; j < qubits.size(); ++j) {
+        text += j == 0 ? " " : ", ";
+        text += qubit(qubits[j]);
     }
     text += ";\n";
+}
+
+void line(std::string& text, std::string_view gate, std::initializer_list<double> angles,
+          std::initializer_list<std::uint64_t> qubits) {
+    call_line(text, gate, {angles.begin(), angles.size()}, {qubits.begin(), qubits.size()});
 }
 
 // exp(-i theta/2 P) for the letters on `qubits`: each X or Y turned into Z (H; RX(pi/2)), the
@@ -158,6 +153,19 @@ void one_qubit_unitary(std::string& text, const std::vector<std::complex<double>
 
 }  // namespace
 
+std::string gate_call(std::string_view name, std::span<const double> angles) {
+    std::string text(name);
+    if (!angles.empty()) {
+        text += '(';
+        for (std::size_t j = 0; j < angles.size(); ++j) {
+            text += j == 0 ? "" : ", ";
+            text += angle_literal(angles[j]);
+        }
+        text += ')';
+    }
+    return text;
+}
+
 void append_checked(std::string& text, const Operation& op) {
     const GateInfo& info = gate_info(op.gate.kind);
     const std::vector<std::uint64_t>& q = op.qubits;
@@ -212,20 +220,7 @@ void append_checked(std::string& text, const Operation& op) {
         case GateKind::CCX:
         case GateKind::CSWAP: {
             // The stdgates.inc gate of the row's name is exactly the kind.
-            text += info.qasm;
-            if (!p.empty()) {
-                text += '(';
-                for (std::size_t j = 0; j < p.size(); ++j) {
-                    text += j == 0 ? "" : ", ";
-                    text += angle_literal(p[j]);
-                }
-                text += ')';
-            }
-            for (std::size_t j = 0; j < q.size(); ++j) {
-                text += j == 0 ? " " : ", ";
-                text += qubit(q[j]);
-            }
-            text += ";\n";
+            call_line(text, info.qasm, p, q);
             return;
         }
         case GateKind::I:

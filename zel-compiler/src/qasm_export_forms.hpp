@@ -5,7 +5,9 @@
 
 #include <complex>
 #include <cstdint>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "zel/core/circuit.hpp"
@@ -14,6 +16,9 @@ namespace zel::qasm {
 
 /// The angle as an OpenQASM float literal (see to_open_qasm).
 std::string angle_literal(double angle);
+
+/// `name(angle, ...)` with the angles as angle_literal writes them; `name` alone without angles.
+std::string gate_call(std::string_view name, std::span<const double> angles);
 
 /// Appends the lines of `op`, a kind from U on that `check_operation` accepts.
 void append_checked(std::string& text, const Operation& op);

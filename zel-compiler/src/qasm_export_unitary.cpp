@@ -6,6 +6,7 @@
 // state. Steps and phases that are the identity (the entry to clear is already 0, the phase
 // already equal) are left out, so permutations, diagonals and controlled matrices stay short.
 
+#include <array>
 #include <cmath>
 #include <complex>
 #include <cstddef>
@@ -53,18 +54,6 @@ void controlled_line(std::string& text, const std::vector<std::uint64_t>& qubits
         }
     }
     text += " q[" + std::to_string(qubits[target]) + "];\n";
-}
-
-std::string gate_text(const char* name, std::initializer_list<double> angles) {
-    std::string text = name;
-    text += '(';
-    bool first = true;
-    for (const double a : angles) {
-        text += first ? "" : ", ";
-        text += angle_literal(a);
-        first = false;
-    }
-    return text + ')';
 }
 
 }  // namespace
@@ -150,7 +139,8 @@ void unitary_lines(std::string& text, const std::vector<Complex>& matrix,
             }
             at(gone, column) = 0.0;
             std::string step;
-            controlled_line(step, qubits, lo, target, gate_text("U", {theta, phi, lambda}));
+            controlled_line(step, qubits, lo, target,
+                            gate_call("U", std::array{theta, phi, lambda}));
             steps.push_back(std::move(step));
         }
     }
@@ -169,7 +159,7 @@ void unitary_lines(std::string& text, const std::vector<Complex>& matrix,
         while (((s >> target) & 1U) == 0) {
             ++target;
         }
-        controlled_line(text, qubits, s, target, gate_text("p", {delta}));
+        controlled_line(text, qubits, s, target, gate_call("p", std::array{delta}));
     }
     for (std::size_t k = steps.size(); k-- > 0;) {
         text += steps[k];
