@@ -1,5 +1,8 @@
-// The Pauli-string rotation exp(-i theta/2 P) in one pass: diagonal strings by runs of one
-// factor, the others by runs of one sign.
+// The Pauli-string rotation exp(-i theta/2 P) in one pass. Every amplitude takes the same update,
+// new a_m = c a_m + sign(m ^ x) f turned(a_(m ^ x)), with c = cos(theta/2), sign(j) the parity of
+// j & z and f, turned() fixed by the string (see apply_pauli_rotation). The pass goes by aligned
+// blocks of a few amplitudes: the partner of a block is a block, the signs inside a block are a
+// pattern fixed for the whole pass, and only a block's own parity changes from one to the next.
 
 #include <algorithm>
 #include <bit>
@@ -17,9 +20,165 @@ namespace zel::detail {
 namespace {
 
 using A = PrimitiveAmplitude;
+using V = AmplitudeLanes;
+using V2 = AmplitudePairLanes;
 
 inline bool odd_parity(std::uint64_t bits) noexcept {
     return (std::popcount(bits) & 1) != 0;
+}
+
+// Amplitudes of a block: 2^SPAN_BITS, one 64-byte line, as two vectors of two amplitudes.
+constexpr unsigned SPAN_BITS = 2;
+constexpr std::uint64_t SPAN = std::uint64_t{1} << SPAN_BITS;
+
+// How the partner's vector is turned before it is scaled: its parts exchanged for an imaginary
+// factor, its two amplitudes exchanged when qubit 0 is under x.
+enum Turn : unsigned { KEEP = 0, PARTS = 1, AMPLITUDES = 2, BOTH = 3 };
+
+template <unsigned TURN>
+[[gnu::always_inline]] inline V2 turned_pair(V2 v) noexcept {
+    if constexpr (TURN == KEEP) {
+        return v;
+    } else if constexpr (TURN == PARTS) {
+        return __builtin_shufflevector(v, v, 1, 0, 3, 2);
+    } else if constexpr (TURN == AMPLITUDES) {
+        return __builtin_shufflevector(v, v, 2, 3, 0, 1);
+    } else {
+        return __builtin_shufflevector(v, v, 3, 2, 1, 0);
+    }
+}
+
+// The two vectors of the block at `line` (its first part), both in registers.
+struct Line {
+    V2 low;
+    V2 high;
+};
+
+[[gnu::always_inline]] inline Line load_line(const double* line) noexcept {
+    Line l;
+    std::memcpy(&l.low, line, sizeof l.low);
+    std::memcpy(&l.high, line + 4, sizeof l.high);
+    return l;
+}
+
+[[gnu::always_inline]] inline void store_line(double* line, const Line& l) noexcept {
+    std::memcpy(line, &l.low, sizeof l.low);
+    std::memcpy(line + 4, &l.high, sizeof l.high);
+}
+
+// What every block of a pass shares. Blocks are numbered by index >> SPAN_BITS; the pass visits
+// the block numbers of `blocks` (its controls set, the highest block bit of x clear) and each
+// one's partner block.
+struct BlockPass {
+    IndexPattern blocks;
+    V2 kept;                     // c in every lane
+    Line factor[2];              // sign f by the partner's position, for a block parity of 0, 1
+    std::uint64_t z_blocks = 0;  // z >> SPAN_BITS
+    std::uint64_t x_blocks = 0;  // x >> SPAN_BITS: a block's partner is its number ^ x_blocks
+    bool crossed = false;        // qubit 1 under x: the partner of the low vector is the high one
+};
+
+// new = c own + f turned(partner), the partner's vectors exchanged when they cross. A branch on
+// `crossed` is the same for the whole pass.
+template <unsigned TURN>
+[[gnu::always_inline]] inline Line rotated_line(const Line& own, const Line& partner, const Line& f,
+                                                V2 kept, bool crossed) noexcept {
+    const V2 to_low = crossed ? partner.high : partner.low;
+    const V2 to_high = crossed ? partner.low : partner.high;
+    return {kept * own.low + f.low * turned_pair<TURN>(to_low),
+            kept * own.high + f.high * turned_pair<TURN>(to_high)};
+}
+
+// A worker's share [begin, end) of the compressed block numbers. With SELF (x_blocks == 0) a
+// block is its own partner; otherwise block b and b ^ x_blocks are read, then both written. Each
+// lane computes c a + (f s) t, lane for lane the one-amplitude update, so every clone gives the
+// same bits.
+template <unsigned TURN, bool SELF>
+ZEL_EXACT_CLONES void rotate_blocks(double* parts, std::uint64_t begin, std::uint64_t end,
+                                    const BlockPass& shared) {
+    // A copy no pointer reaches: the stores to the amplitudes cannot force a reload.
+    const BlockPass pass = shared;
+    // Consecutive compressed numbers give consecutive blocks below the lowest fixed bit.
+    const std::uint64_t run = std::uint64_t{1}
+                              << (pass.blocks.fixed_count == 0 ? 63 : pass.blocks.fixed[0]);
+    const bool partner_odd = odd_parity(pass.x_blocks & pass.z_blocks);
+    std::uint64_t c = begin;
+    while (c < end) {
+        const std::uint64_t length = std::min(run - (c & (run - 1)), end - c);
+        const std::uint64_t first = pass.blocks.expand(c);
+        for (std::uint64_t b = first; b < first + length; ++b) {
+            const bool odd = odd_parity(b & pass.z_blocks);
+            double* own_line = parts + 2 * (b << SPAN_BITS);
+            const Line own = load_line(own_line);
+            if constexpr (SELF) {
+                store_line(own_line, rotated_line<TURN>(own, own, pass.factor[odd ? 1 : 0],
+                                                        pass.kept, pass.crossed));
+            } else {
+                double* other_line = parts + 2 * ((b ^ pass.x_blocks) << SPAN_BITS);
+                const Line other = load_line(other_line);
+                const Line new_own = rotated_line<TURN>(
+                    own, other, pass.factor[odd != partner_odd ? 1 : 0], pass.kept, pass.crossed);
+                const Line new_other = rotated_line<TURN>(other, own, pass.factor[odd ? 1 : 0],
+                                                          pass.kept, pass.crossed);
+                store_line(own_line, new_own);
+                store_line(other_line, new_other);
+            }
+        }
+        c += length;
+    }
+}
+
+template <unsigned TURN>
+void rotate_all_blocks(double* parts, std::uint64_t visited, const BlockPass& pass) {
+    // Spread over the pool by amplitudes, like the other kernels; chunks hold whole blocks.
+    parallel::for_each(
+        visited << SPAN_BITS, [parts, &pass](std::uint64_t begin, std::uint64_t end) {
+            if (pass.x_blocks == 0) {
+                rotate_blocks<TURN, true>(parts, begin >> SPAN_BITS, end >> SPAN_BITS, pass);
+            } else {
+                rotate_blocks<TURN, false>(parts, begin >> SPAN_BITS, end >> SPAN_BITS, pass);
+            }
+        });
+}
+
+// The rotation where controls leave whole blocks alone or change them whole.
+void rotate_by_blocks(double* parts, std::uint64_t dimension, std::uint64_t x, std::uint64_t z,
+                      std::uint64_t controls, double c, V coefficient, bool imaginary) {
+    BlockPass pass;
+    pass.kept = V2{c, c, c, c};
+    pass.z_blocks = z >> SPAN_BITS;
+    pass.x_blocks = x >> SPAN_BITS;
+    pass.crossed = (x & 2) != 0;
+    // The amplitude at position m of a block takes the sign of its partner's position m ^ x.
+    for (unsigned odd = 0; odd < 2; ++odd) {
+        double lanes[2 * SPAN];
+        for (std::uint64_t m = 0; m < SPAN; ++m) {
+            const bool negative = (odd != 0) != odd_parity((m ^ x) & z & (SPAN - 1));
+            const V f = negative ? -coefficient : coefficient;
+            lanes[2 * m] = f[0];
+            lanes[2 * m + 1] = f[1];
+        }
+        pass.factor[odd] = load_line(lanes);
+    }
+    const std::uint64_t control_blocks = controls >> SPAN_BITS;
+    const std::uint64_t pivot = pass.x_blocks == 0 ? 0 : std::bit_floor(pass.x_blocks);
+    pass.blocks = IndexPattern::of(control_blocks | pivot, control_blocks);
+    const std::uint64_t visited = (dimension >> SPAN_BITS) >> pass.blocks.fixed_count;
+    const unsigned turn = (imaginary ? PARTS : KEEP) | ((x & 1) != 0 ? AMPLITUDES : KEEP);
+    switch (turn) {
+        case KEEP:
+            rotate_all_blocks<KEEP>(parts, visited, pass);
+            return;
+        case PARTS:
+            rotate_all_blocks<PARTS>(parts, visited, pass);
+            return;
+        case AMPLITUDES:
+            rotate_all_blocks<AMPLITUDES>(parts, visited, pass);
+            return;
+        default:
+            rotate_all_blocks<BOTH>(parts, visited, pass);
+            return;
+    }
 }
 
 }  // namespace
@@ -28,90 +187,40 @@ void apply_pauli_rotation(A* psi, std::uint64_t dimension, std::uint64_t x, std:
                           unsigned y_count, std::uint64_t controls, double theta) {
     const double c = std::cos(theta / 2);
     const double s = std::sin(theta / 2);
-    if (x == 0) {
-        // Diagonal: the factor is c - i s or c + i s by the parity of the bits under z.
-        const Coefficient plus(A(c, -s));
-        const Coefficient minus(A(c, s));
-        auto* parts = reinterpret_cast<double*>(psi);
-        const auto turn = [=](std::uint64_t i, const Coefficient& factor) {
-            AmplitudeLanes a;
-            std::memcpy(&a, parts + 2 * i, sizeof a);
-            a = factor.times(a, swap_parts(a));
-            std::memcpy(parts + 2 * i, &a, sizeof a);
-        };
-        if (controls != 0 || z == 0) {
-            for_each_index(dimension, IndexPattern::of(controls, controls), [=](std::uint64_t i) {
-                turn(i, odd_parity(i & z) ? minus : plus);
-            });
-            return;
-        }
-        // Along an aligned half of 2^(l + 1) indexes, l the lowest qubit under z, the parity
-        // holds; it flips from the lower half to the upper one. The factors go into vectors of
-        // two amplitudes: (lower, upper) when l is 0, else the same factor twice.
-        const unsigned low = static_cast<unsigned>(std::countr_zero(z));
-        const std::uint64_t half = std::uint64_t{1} << low;
-        const AmplitudePairLanes real = {c, c, c, c};
-        const AmplitudePairLanes even =
-            low == 0 ? AmplitudePairLanes{s, -s, -s, s} : AmplitudePairLanes{s, -s, s, -s};
-        const AmplitudePairLanes other = low == 0 ? even : -even;
-        parallel::for_each(dimension >> (low + 1), [=](std::uint64_t begin, std::uint64_t end) {
-            const auto scale = [parts, real](std::uint64_t i, AmplitudePairLanes imag) {
-                AmplitudePairLanes a;
-                std::memcpy(&a, parts + 2 * i, sizeof a);
-                a = real * a + imag * swap_parts(a);
-                std::memcpy(parts + 2 * i, &a, sizeof a);
-            };
-            // The parity changes only where a qubit of z above l changes, so the factors
-            // hold along runs of `steady` blocks.
-            const std::uint64_t above = z & ~half;
-            const std::uint64_t steady =
-                above == 0 ? end : std::uint64_t{1} << (std::countr_zero(above) - low - 1);
-            std::uint64_t b = begin;
-            while (b < end) {
-                const std::uint64_t last = std::min(end, (b | (steady - 1)) + 1);
-                const bool odd = odd_parity((b << (low + 1)) & z);
-                const AmplitudePairLanes lower = odd ? -even : even;
-                const AmplitudePairLanes upper = odd ? -other : other;
-                if (low == 0) {
-                    for (; b < last; ++b) {
-                        scale(2 * b, lower);
-                    }
-                    continue;
-                }
-                for (; b < last; ++b) {
-                    const std::uint64_t base = b << (low + 1);
-                    for (std::uint64_t k = 0; k < half; k += 2) {
-                        scale(base + k, lower);
-                    }
-                    for (std::uint64_t k = 0; k < half; k += 2) {
-                        scale(base + half + k, upper);
-                    }
-                }
-            }
-        });
-        return;
-    }
-    // new a_k = c a_k + f sign(k') a_k' with k' = k ^ x, f = -i s i^(y_count), sign(j) the
-    // parity of j & z; the same with k and k' exchanged. f is real (s, -s) for an odd number of
-    // Y and imaginary (-is, is) for an even one: in vector lanes (re, im) it multiplies the
-    // partner as it is, or with its parts exchanged.
-    using V = AmplitudeLanes;
+    // f = -i s i^(y_count) is real (s, -s) for an odd number of Y and imaginary (-is, is) for an
+    // even one: in vector lanes (re, im) it multiplies the partner as it is, or with its parts
+    // exchanged. A diagonal string (x = 0) is its own partner: c - i s or c + i s by the parity.
     const bool imaginary = y_count % 2 == 0;
     const double size = (y_count % 4 == 0 || y_count % 4 == 3) ? -s : s;
     const V coefficient = imaginary ? V{-size, size} : V{size, size};
+    auto* parts = reinterpret_cast<double*>(psi);
+    if (dimension >= SPAN && (controls & (SPAN - 1)) == 0) {
+        rotate_by_blocks(parts, dimension, x, z, controls, c, coefficient, imaginary);
+        return;
+    }
+    // A control on the lowest qubits: amplitude by amplitude, over the indexes the controls
+    // select.
     const V kept = {c, c};
     const auto turned = [imaginary](V v) {
         return imaginary ? swap_parts(v) : v;
     };
-    // Any qubit of x splits the pairs into a visited and a partner half; the highest leaves the
-    // lower ones to vary along the runs, so an amplitude and its partner's neighbours share
-    // their lines (with the lowest, RXX on qubits 0 and n - 1 read every line twice).
-    const std::uint64_t pivot = std::uint64_t{1} << (63 - std::countl_zero(x));
-    // The partner's sign differs from k's by the parity of x & z.
+    if (x == 0) {
+        for_each_index(dimension, IndexPattern::of(controls, controls), [=](std::uint64_t i) {
+            V a;
+            std::memcpy(&a, parts + 2 * i, sizeof a);
+            const V f = odd_parity(i & z) ? -coefficient : coefficient;
+            a = kept * a + f * swap_parts(a);
+            std::memcpy(parts + 2 * i, &a, sizeof a);
+        });
+        return;
+    }
+    // The visited half is the one whose highest X qubit is clear; the partner's sign differs
+    // from k's by the parity of x & z.
+    const std::uint64_t pivot = std::bit_floor(x);
     const bool flipped = odd_parity(x & z);
-    auto* parts = reinterpret_cast<double*>(psi);
-    const auto rotate = [=](std::uint64_t k, bool odd) {
+    for_each_index(dimension, IndexPattern::of(controls | pivot, controls), [=](std::uint64_t k) {
         const std::uint64_t partner = k ^ x;
+        const bool odd = odd_parity(k & z);
         V a;
         V b;
         std::memcpy(&a, parts + 2 * k, sizeof a);
@@ -122,30 +231,6 @@ void apply_pauli_rotation(A* psi, std::uint64_t dimension, std::uint64_t x, std:
         const V new_b = kept * b + fa * turned(a);
         std::memcpy(parts + 2 * k, &new_a, sizeof new_a);
         std::memcpy(parts + 2 * partner, &new_b, sizeof new_b);
-    };
-    const IndexPattern pattern = IndexPattern::of(controls | pivot, controls);
-    if (by_block(dimension, pattern)) {
-        for_each_index_by_block(dimension, pattern, [=](std::uint64_t k) {
-            rotate(k, odd_parity(k & z));
-        });
-        return;
-    }
-    for_each_run(dimension, pattern, [=](std::uint64_t base, std::uint64_t length) {
-        // The bits that change along the run lie below the highest bit in which its first and
-        // last index differ; when z reads none of them the sign holds for the whole run, and
-        // the loop is plain vector arithmetic.
-        const std::uint64_t spread = base ^ (base + length - 1);
-        const std::uint64_t moving = spread == 0 ? 0 : (std::bit_floor(spread) << 1) - 1;
-        if ((z & moving) == 0) {
-            const bool odd = odd_parity(base & z);
-            for (std::uint64_t k = 0; k < length; ++k) {
-                rotate(base + k, odd);
-            }
-            return;
-        }
-        for (std::uint64_t k = 0; k < length; ++k) {
-            rotate(base + k, odd_parity((base + k) & z));
-        }
     });
 }
 
