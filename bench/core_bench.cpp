@@ -233,6 +233,30 @@ void kind_benchmark(benchmark::State& bench, GateKind kind) {
     bench.SetBytesProcessed(bench.iterations() * gate_bytes(kind, op.qubits, dimension_of(bench)));
 }
 
+// A UNITARY on the lowest k qubits of n, applied again and again: the per-call cost with the
+// unitarity check of its matrix. The matrix is a cyclic shift times i, exactly unitary.
+// Arguments: n, k. One thread.
+void unitary_benchmark(benchmark::State& bench) {
+    const auto n = static_cast<std::uint64_t>(bench.range(0));
+    const auto k = static_cast<std::uint64_t>(bench.range(1));
+    const ThreadScope scope(1);
+    ZarnikState state = random_state(n);
+    std::vector<std::uint64_t> qubits;
+    for (std::uint64_t j = 0; j < k; ++j) {
+        qubits.push_back(j);
+    }
+    const std::size_t d = std::size_t{1} << k;
+    std::vector<std::complex<double>> matrix(d * d);
+    for (std::size_t r = 0; r < d; ++r) {
+        matrix[r * d + (r + 1) % d] = std::complex<double>(0.0, 1.0);
+    }
+    const zel::Operation op = zel::unitary(qubits, matrix);
+    for (auto _ : bench) {
+        state.apply(op);
+        benchmark::ClobberMemory();
+    }
+}
+
 // exp(-i theta/2 P) for a string of w letters (X, Y, Z in turn) on the top w qubits, one pass
 // whatever w. Arguments: n, w. One thread.
 void pauli_rotation_benchmark(benchmark::State& bench) {
@@ -847,12 +871,17 @@ void register_all() {
         benchmark::RegisterBenchmark(("kind/" + std::string(info.name)).c_str(), kind_benchmark,
                                      info.kind)
             ->ArgNames({"n"})
-            ->ArgsProduct({info.arity > 2 || info.orbitals > 2
-                               ? std::vector<std::int64_t>{4, 10, 20, 24}
-                               : std::vector<std::int64_t>{2, 4, 10, 20, 24}})
+            ->ArgsProduct({info.orbitals > 2 ? std::vector<std::int64_t>{4, 10, 20, 24}
+                           : info.arity > 2  ? std::vector<std::int64_t>{3, 4, 10, 20, 24}
+                                             : std::vector<std::int64_t>{2, 4, 10, 20, 24}})
             ->Unit(benchmark::kNanosecond)
             ->UseRealTime();
     }
+    benchmark::RegisterBenchmark("unitary", unitary_benchmark)
+        ->ArgNames({"n", "k"})
+        ->ArgsProduct({{6}, {1, 2, 3, 4, 5, 6}})
+        ->Unit(benchmark::kNanosecond)
+        ->UseRealTime();
     benchmark::RegisterBenchmark("pauli_rotation", pauli_rotation_benchmark)
         ->ArgNames({"n", "w"})
         ->ArgsProduct({{20, 24}, {1, 2, 4, 8, 16}})
