@@ -14,10 +14,18 @@ namespace zel {
 
 void check_kind(GateKind kind) {
     if (static_cast<std::uint64_t>(kind) >= GATE_KIND_COUNT) {
-        throw InvalidArgument("gate kind " + std::to_string(static_cast<std::uint64_t>(kind)) +
-                              " is not one of the " + std::to_string(GATE_KIND_COUNT) + " kinds");
+        detail::refuse_kind(kind);
     }
 }
+
+namespace detail {
+
+void refuse_kind(GateKind kind) {
+    throw InvalidArgument("gate kind " + std::to_string(static_cast<std::uint64_t>(kind)) +
+                          " is not one of the " + std::to_string(GATE_KIND_COUNT) + " kinds");
+}
+
+}  // namespace detail
 
 std::string debug_text(const GateType& gate) {
     check_kind(gate.kind);

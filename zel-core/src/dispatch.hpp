@@ -9,8 +9,9 @@
 
 namespace zel::detail {
 
-/// Applies `op` (a kind from U on, already checked against the register) to the 2^n amplitudes
-/// at `psi`.
-void apply_checked(std::complex<double>* psi, std::uint64_t dimension, const Operation& op);
+/// Applies `op` (a kind from U on whose row is `info`, already checked against the register) to
+/// the `dimension` = 2^n amplitudes at `psi`.
+void apply_checked(std::complex<double>* psi, std::uint64_t dimension, const GateInfo& info,
+                   const Operation& op);
 
 }  // namespace zel::detail

@@ -2,10 +2,13 @@
 // excitations and the unitarity of a matrix, each refused with a message naming the kind.
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <complex>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <new>
 #include <span>
 #include <string>
 #include <vector>
@@ -57,6 +60,50 @@ void check_unitary(const GateInfo& info, const std::vector<Entry>& m, std::size_
     }
 }
 
+// The matrices of UNITARY operations that passed check_unitary on this thread, compared by their
+// bits: equal bits give equal products, so an operation applied again skips the O(d^3) check for
+// an O(d^2) comparison. A matrix is only ever added after it passed; each thread holds its own,
+// so nothing is shared and nothing needs a lock.
+class VerifiedMatrices {
+  public:
+    bool contains(std::span<const Entry> m) const noexcept {
+        for (const std::vector<Entry>& entry : entries_) {
+            if (entry.size() == m.size() &&
+                std::memcmp(entry.data(), m.data(), m.size_bytes()) == 0) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // Replaces the oldest entry. Without memory for the copy, the matrix is simply not kept.
+    void add(std::span<const Entry> m) noexcept {
+        std::vector<Entry>& slot = entries_[next_];
+        next_ = (next_ + 1) % SLOTS;
+        try {
+            slot.assign(m.begin(), m.end());
+        } catch (const std::bad_alloc&) {
+            slot.clear();
+        }
+    }
+
+  private:
+    // A few matrices, for circuits that alternate between them (a layer and its inverse).
+    static constexpr std::size_t SLOTS = 4;
+    std::array<std::vector<Entry>, SLOTS> entries_;
+    std::size_t next_ = 0;
+};
+
+// check_unitary, skipped for a matrix this thread has already verified.
+void check_unitary_once(const GateInfo& info, const std::vector<Entry>& m, std::size_t d) {
+    thread_local VerifiedMatrices verified;
+    if (verified.contains(m)) {
+        return;
+    }
+    check_unitary(info, m, d);
+    verified.add(m);
+}
+
 std::string list_text(std::span<const std::uint64_t> values) {
     std::string text;
     for (std::size_t j = 0; j < values.size(); ++j) {
@@ -64,6 +111,32 @@ std::string list_text(std::span<const std::uint64_t> values) {
         text += std::to_string(values[j]);
     }
     return text.empty() ? "none" : text;
+}
+
+// Whether `given` is exactly parity_qubits_of(orbitals) (two or four distinct orbitals below 64),
+// compared without building that list: the qubits strictly between the lowest two orbitals,
+// then those between the third and fourth, ascending.
+bool are_parity_qubits(std::span<const std::uint64_t> orbitals,
+                       std::span<const std::uint64_t> given) noexcept {
+    std::array<std::uint64_t, 4> sorted{};
+    const std::size_t count = std::min(orbitals.size(), sorted.size());
+    for (std::size_t j = 0; j < count; ++j) {
+        // Insertion into the sorted prefix.
+        std::size_t at = j;
+        for (; at > 0 && sorted[at - 1] > orbitals[j]; --at) {
+            sorted[at] = sorted[at - 1];
+        }
+        sorted[at] = orbitals[j];
+    }
+    std::size_t g = 0;
+    for (std::size_t j = 0; j + 1 < count; j += 2) {
+        for (std::uint64_t q = sorted[j] + 1; q < sorted[j + 1]; ++q, ++g) {
+            if (g == given.size() || given[g] != q) {
+                return false;
+            }
+        }
+    }
+    return g == given.size();
 }
 
 // The form of an excitation kind: its orbitals distinct and below 64, then (fermionic kinds)
@@ -92,12 +165,12 @@ void check_excitation_form(const GateInfo& info, const Operation& op) {
     if (!info.parity_qubits) {
         return;
     }
-    const std::vector<std::uint64_t> expected = detail::parity_qubits_of(orbital_list);
     const std::span<const std::uint64_t> given(op.qubits.data() + orbitals,
                                                op.qubits.size() - orbitals);
-    if (!std::equal(given.begin(), given.end(), expected.begin(), expected.end())) {
+    if (!are_parity_qubits(orbital_list, given)) {
         refuse(info, "the qubits after orbitals " + list_text(orbital_list) +
-                         " must be their parity qubits " + list_text(expected) + ", got " +
+                         " must be their parity qubits " +
+                         list_text(detail::parity_qubits_of(orbital_list)) + ", got " +
                          list_text(given));
     }
 }
@@ -107,12 +180,16 @@ void check_excitation_form(const GateInfo& info, const Operation& op) {
 namespace detail {
 
 void check_operation_form(const Operation& op) {
-    check_kind(op.gate.kind);
+    check_kind_fast(op.gate.kind);
     const GateInfo& info = gate_info(op.gate.kind);
     if (info.shape != GateShape::Checked) {
         return;
     }
-    const std::size_t k = operation_qubit_count(op);
+    check_checked_form(info, op);
+}
+
+void check_checked_form(const GateInfo& info, const Operation& op) {
+    const std::size_t k = info.variable_qubits ? op.qubits.size() : info.arity;
     if (info.orbitals != 0) {
         check_excitation_form(info, op);
     } else if (info.variable_qubits) {
@@ -153,13 +230,17 @@ void check_operation_form(const Operation& op) {
             refuse(info, "a matrix on " + plural(k, "qubit") + " has " + std::to_string(d * d) +
                              " entries, got " + std::to_string(op.payload.matrix.size()));
         }
-        check_unitary(info, op.payload.matrix, d);
+        check_unitary_once(info, op.payload.matrix, d);
     }
 }
 
 void check_qubit_list(std::uint64_t num_qubits, GateKind kind,
                       std::span<const std::uint64_t> qubits) {
-    const GateInfo& info = gate_info(kind);
+    check_checked_qubits(num_qubits, gate_info(kind), qubits);
+}
+
+void check_checked_qubits(std::uint64_t num_qubits, const GateInfo& info,
+                          std::span<const std::uint64_t> qubits) {
     if (info.variable_qubits) {
         if (qubits.empty()) {
             refuse(info, "acts on at least one qubit, got 0");
@@ -168,29 +249,40 @@ void check_qubit_list(std::uint64_t num_qubits, GateKind kind,
         refuse(info,
                "takes " + plural(info.arity, "qubit") + ", got " + std::to_string(qubits.size()));
     }
+    // Qubits below 64 are remembered as bits; a register wider than that (only ever checked,
+    // never allocated) compares the earlier entries one by one.
+    std::uint64_t seen = 0;
     for (std::size_t j = 0; j < qubits.size(); ++j) {
-        if (qubits[j] >= num_qubits) {
-            refuse(info, "qubit " + std::to_string(qubits[j]) + " is not below the register's " +
+        const std::uint64_t q = qubits[j];
+        if (q >= num_qubits) {
+            refuse(info, "qubit " + std::to_string(q) + " is not below the register's " +
                              plural(num_qubits, "qubit"));
         }
-        for (std::size_t e = 0; e < j; ++e) {
-            if (qubits[e] == qubits[j]) {
-                refuse(info, "qubit " + std::to_string(qubits[j]) + " appears twice");
-            }
+        const bool twice =
+            q < 64 ? ((seen >> q) & 1U) != 0
+                   : std::find(qubits.begin(), qubits.begin() + j, q) != qubits.begin() + j;
+        if (twice) {
+            refuse(info, "qubit " + std::to_string(q) + " appears twice");
         }
+        seen |= q < 64 ? std::uint64_t{1} << q : 0;
     }
+}
+
+void check_checked_operation(std::uint64_t num_qubits, const GateInfo& info, const Operation& op) {
+    check_checked_qubits(num_qubits, info, op.qubits);
+    check_checked_form(info, op);
 }
 
 }  // namespace detail
 
 void check_operation(std::uint64_t num_qubits, const Operation& op) {
-    check_kind(op.gate.kind);
-    if (gate_info(op.gate.kind).shape != GateShape::Checked) {
+    detail::check_kind_fast(op.gate.kind);
+    const GateInfo& info = gate_info(op.gate.kind);
+    if (info.shape != GateShape::Checked) {
         check_gate(num_qubits, op.gate, op.qubits);
         return;
     }
-    detail::check_qubit_list(num_qubits, op.gate.kind, op.qubits);
-    detail::check_operation_form(op);
+    detail::check_checked_operation(num_qubits, info, op);
 }
 
 }  // namespace zel

@@ -48,10 +48,31 @@ std::size_t operation_qubit_count(const Operation& op) noexcept;
 /// finiteness, payload. Throws `InvalidArgument` naming the kind; the original kinds pass.
 void check_operation_form(const Operation& op);
 
+/// check_operation_form for a kind from U on whose row is `info`.
+void check_checked_form(const GateInfo& info, const Operation& op);
+
+/// check_qubit_list for the row `info`.
+void check_checked_qubits(std::uint64_t num_qubits, const GateInfo& info,
+                          std::span<const std::uint64_t> qubits);
+
+/// check_operation for a kind from U on whose row is `info`: its qubits against the register,
+/// then its form. Nothing is allocated and no text is built unless it throws.
+void check_checked_operation(std::uint64_t num_qubits, const GateInfo& info, const Operation& op);
+
 /// For a kind from U on: exactly the row's number of qubits (at least one for variable kinds),
 /// every one below `num_qubits`, none twice; else `InvalidArgument` naming the kind.
 void check_qubit_list(std::uint64_t num_qubits, GateKind kind,
                       std::span<const std::uint64_t> qubits);
+
+/// Throws the `InvalidArgument` of check_kind for a kind outside the table.
+[[noreturn]] void refuse_kind(GateKind kind);
+
+/// check_kind with the test inline: the call that builds the message happens only on failure.
+inline void check_kind_fast(GateKind kind) {
+    if (static_cast<std::size_t>(kind) >= GATE_KIND_COUNT) {
+        refuse_kind(kind);
+    }
+}
 
 /// Throws `InvalidArgument` with the kind's name, a colon and `reason`.
 [[noreturn]] void refuse(const GateInfo& info, const std::string& reason);

@@ -35,17 +35,10 @@ constexpr std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) noexcep
                : a + b;
 }
 
-}  // namespace
-
-void check_gate(std::uint64_t num_qubits, const GateType& gate,
-                std::span<const std::uint64_t> qubits) {
-    check_kind(gate.kind);
-    const GateInfo& info = gate_info(gate.kind);
+// check_gate's rules for one of the fourteen original kinds (a shape other than Checked).
+void check_original(std::uint64_t num_qubits, const GateInfo& info,
+                    std::span<const std::uint64_t> qubits) {
     if (info.shape == GateShape::None) {
-        return;
-    }
-    if (info.shape == GateShape::Checked) {
-        detail::check_qubit_list(num_qubits, gate.kind, qubits);
         return;
     }
     if (qubits.size() < info.arity) {
@@ -74,13 +67,66 @@ void check_gate(std::uint64_t num_qubits, const GateType& gate,
             const std::uint64_t q1 = qubits[1];
             if (q0 < num_qubits && q0 != q1 && q1 >= num_qubits) {
                 throw IndexOutOfBounds(dimension,
-                                       gate.kind == GateKind::CX
+                                       info.kind == GateKind::CX
                                            ? saturating_add(qubit_mask(q0), reported_index(q1))
                                            : reported_index(q1));
             }
             return;
         }
     }
+}
+
+// One of the fourteen original kinds on the 2^n amplitudes at `psi`, after check_original.
+void apply_original(ZarnikState::Amplitude* psi, std::uint64_t dimension, std::uint64_t num_qubits,
+                    const GateInfo& info, const GateType& gate,
+                    std::span<const std::uint64_t> qubits, std::span<const double> params) {
+    const GateKind kind = info.kind;
+    const std::uint64_t q0 = qubits[0];
+    switch (info.shape) {
+        case GateShape::None:
+        case GateShape::Checked:
+            return;
+        case GateShape::Pair: {
+            const detail::HalfAngle angle =
+                info.has_angle ? detail::half_angle(gate, params) : detail::HalfAngle{};
+            detail::apply_pair_kind(psi, dimension, kind, static_cast<unsigned>(q0), angle);
+            return;
+        }
+        case GateShape::Diagonal:
+            if (kind == GateKind::RZ) {
+                detail::apply_rz(psi, dimension, num_qubits, q0, detail::half_angle(gate, params));
+            } else if (kind == GateKind::CZ) {
+                const std::uint64_t q1 = qubits[1];
+                if (q0 < num_qubits && q1 < num_qubits && q0 != q1) {
+                    detail::apply_cz(psi, dimension, q0, q1);
+                }
+            } else if (q0 < num_qubits) {
+                detail::apply_phase_kind(psi, dimension, kind, static_cast<unsigned>(q0));
+            }
+            return;
+        case GateShape::Swap: {
+            // check_original has refused a second qubit outside the state when the first is
+            // inside.
+            const std::uint64_t q1 = qubits[1];
+            if (q0 < num_qubits && q0 != q1) {
+                detail::apply_swap_kind(psi, dimension, kind, q0, q1);
+            }
+            return;
+        }
+    }
+}
+
+}  // namespace
+
+void check_gate(std::uint64_t num_qubits, const GateType& gate,
+                std::span<const std::uint64_t> qubits) {
+    detail::check_kind_fast(gate.kind);
+    const GateInfo& info = gate_info(gate.kind);
+    if (info.shape == GateShape::Checked) {
+        detail::check_checked_qubits(num_qubits, info, qubits);
+        return;
+    }
+    check_original(num_qubits, info, qubits);
 }
 
 ZarnikState::ZarnikState(std::uint64_t num_qubits) : num_qubits_(num_qubits) {
@@ -155,56 +201,30 @@ void ZarnikState::apply_gate(const GateType& gate, std::span<const std::uint64_t
     if (kind == GateKind::I) {
         return;
     }
-    check_kind(kind);
-    if (gate_info(kind).shape == GateShape::Checked) {
+    detail::check_kind_fast(kind);
+    const GateInfo& info = gate_info(kind);
+    if (info.shape == GateShape::Checked) {
         apply(Operation{gate, {qubits.begin(), qubits.end()}, {params.begin(), params.end()}, {}});
         return;
     }
-    check_gate(num_qubits_, gate, qubits);
-    const std::uint64_t q0 = qubits[0];
-    switch (gate_info(kind).shape) {
-        case GateShape::None:
-        case GateShape::Checked:
-            return;
-        case GateShape::Pair: {
-            const detail::HalfAngle angle =
-                is_rotation(kind) ? detail::half_angle(gate, params) : detail::HalfAngle{};
-            detail::apply_pair_kind(amplitudes_, dimension_, kind, static_cast<unsigned>(q0),
-                                    angle);
-            return;
-        }
-        case GateShape::Diagonal:
-            if (kind == GateKind::RZ) {
-                detail::apply_rz(amplitudes_, dimension_, num_qubits_, q0,
-                                 detail::half_angle(gate, params));
-            } else if (kind == GateKind::CZ) {
-                const std::uint64_t q1 = qubits[1];
-                if (q0 < num_qubits_ && q1 < num_qubits_ && q0 != q1) {
-                    detail::apply_cz(amplitudes_, dimension_, q0, q1);
-                }
-            } else if (q0 < num_qubits_) {
-                detail::apply_phase_kind(amplitudes_, dimension_, kind, static_cast<unsigned>(q0));
-            }
-            return;
-        case GateShape::Swap: {
-            // check_gate has refused a second qubit outside the state when the first is inside.
-            const std::uint64_t q1 = qubits[1];
-            if (q0 < num_qubits_ && q0 != q1) {
-                detail::apply_swap_kind(amplitudes_, dimension_, kind, q0, q1);
-            }
-            return;
-        }
-    }
+    check_original(num_qubits_, info, qubits);
+    apply_original(amplitudes_, dimension_, num_qubits_, info, gate, qubits, params);
 }
 
 void ZarnikState::apply(const Operation& op) {
-    check_kind(op.gate.kind);
-    if (gate_info(op.gate.kind).shape != GateShape::Checked) {
-        apply_gate(op.gate, op.qubits, op.params);
+    const GateKind kind = op.gate.kind;
+    detail::check_kind_fast(kind);
+    const GateInfo& info = gate_info(kind);
+    if (info.shape != GateShape::Checked) {
+        if (kind == GateKind::I) {
+            return;
+        }
+        check_original(num_qubits_, info, op.qubits);
+        apply_original(amplitudes_, dimension_, num_qubits_, info, op.gate, op.qubits, op.params);
         return;
     }
-    check_operation(num_qubits_, op);
-    detail::apply_checked(amplitudes_, dimension_, op);
+    detail::check_checked_operation(num_qubits_, info, op);
+    detail::apply_checked(amplitudes_, dimension_, info, op);
 }
 
 double ZarnikState::calculate_entropy() const {

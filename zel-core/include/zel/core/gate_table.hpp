@@ -122,7 +122,7 @@ inline constexpr std::array<GateInfo, GATE_KIND_COUNT> GATE_TABLE = {{
      .shape = GateShape::Checked, .changes = ChangedAmplitudes::TargetSet, .bitwise = false,
      .param_count = 1, .primitive = Primitive::Diagonal,
      .target_matrix = [](std::span<const double> p, GateEntry* m) {
-         detail::write2(m, 1.0, 0.0, 0.0, std::polar(1.0, p[0]));
+         detail::write2(m, 1.0, 0.0, 0.0, detail::unit_phase(p[0]));
      },
      .inverse_kind = GateKind::P, .inverse_rule = InverseRule::Negated,
      .generator = GeneratorForm::MinusSetBits},
@@ -163,7 +163,7 @@ inline constexpr std::array<GateInfo, GATE_KIND_COUNT> GATE_TABLE = {{
      .shape = GateShape::Checked, .changes = ChangedAmplitudes::BothSet, .bitwise = false,
      .param_count = 1, .controls = 1, .primitive = Primitive::Diagonal,
      .target_matrix = [](std::span<const double> p, GateEntry* m) {
-         detail::write2(m, 1.0, 0.0, 0.0, std::polar(1.0, p[0]));
+         detail::write2(m, 1.0, 0.0, 0.0, detail::unit_phase(p[0]));
      },
      .inverse_kind = GateKind::CP, .inverse_rule = InverseRule::Negated,
      .generator = GeneratorForm::MinusSetBits},
@@ -219,7 +219,7 @@ inline constexpr std::array<GateInfo, GATE_KIND_COUNT> GATE_TABLE = {{
      .has_angle = false, .shape = GateShape::Checked, .changes = ChangedAmplitudes::All,
      .bitwise = false, .param_count = 1, .primitive = Primitive::GlobalPhase,
      .target_matrix = [](std::span<const double> p, GateEntry* m) {
-         m[0] = std::polar(1.0, p[0]);
+         m[0] = detail::unit_phase(p[0]);
      },
      .inverse_kind = GateKind::GPHASE, .inverse_rule = InverseRule::Negated,
      .generator = GeneratorForm::MinusSetBits},

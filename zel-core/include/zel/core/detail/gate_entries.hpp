@@ -27,6 +27,24 @@ inline void write_swap(GateEntry* m) {
     m[0] = m[6] = m[9] = m[15] = 1.0;
 }
 
+/// e^(i angle) = cos(angle) + i sin(angle), both parts from one evaluation of the angle (the
+/// compiler forms them with one sincos); the same bits as std::polar(1.0, angle).
+inline GateEntry unit_phase(double angle) {
+    return GateEntry(std::cos(angle), std::sin(angle));
+}
+
+/// a * b with the real arithmetic written out, (ac - bd) + i(ad + bc): the bits of the
+/// std::complex product for finite parts, without its test and library call for NaN results.
+inline GateEntry entry_product(GateEntry a, GateEntry b) {
+    return GateEntry(a.real() * b.real() - a.imag() * b.imag(),
+                     a.real() * b.imag() + a.imag() * b.real());
+}
+
+/// r * a for a real r, part by part.
+inline GateEntry entry_scaled(double r, GateEntry a) {
+    return GateEntry(r * a.real(), r * a.imag());
+}
+
 /// U(theta, phi, lambda) times e^(i gamma): [[c, -e^(il) s], [e^(ip) s, e^(i(p+l)) c]]. The
 /// phases are products of e^(i gamma), e^(i phi) and e^(i lambda), never the exponential of a
 /// sum: a sum of angles far apart in size would lose the smaller one in some entries and not
@@ -34,11 +52,12 @@ inline void write_swap(GateEntry* m) {
 inline void write_u(GateEntry* m, double theta, double phi, double lambda, double gamma) {
     const double c = std::cos(theta / 2);
     const double s = std::sin(theta / 2);
-    const GateEntry g = std::polar(1.0, gamma);
-    const GateEntry gp = g * std::polar(1.0, phi);
-    const GateEntry gl = g * std::polar(1.0, lambda);
-    const GateEntry gpl = gp * std::polar(1.0, lambda);
-    write2(m, c * g, -s * gl, s * gp, c * gpl);
+    const GateEntry g = unit_phase(gamma);
+    const GateEntry l = unit_phase(lambda);
+    const GateEntry gp = entry_product(g, unit_phase(phi));
+    const GateEntry gl = entry_product(g, l);
+    const GateEntry gpl = entry_product(gp, l);
+    write2(m, entry_scaled(c, g), entry_scaled(-s, gl), entry_scaled(s, gp), entry_scaled(c, gpl));
 }
 
 }  // namespace zel::detail
