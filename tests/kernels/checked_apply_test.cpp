@@ -242,6 +242,54 @@ TEST(CheckedApply, ParityListsComparedInPlace) {
     }
 }
 
+// The sign by its definition, on a list of occupied orbitals: each ladder operator, right to
+// left, passes the occupied orbitals below its own.
+int sign_by_list(const std::vector<std::uint64_t>& from, const std::vector<std::uint64_t>& to) {
+    std::vector<std::uint64_t> occupied = from;
+    int sign = 1;
+    const auto pass = [&](std::uint64_t m) {
+        for (const std::uint64_t q : occupied) {
+            sign = q < m ? -sign : sign;
+        }
+    };
+    for (const std::uint64_t m : from) {
+        occupied.erase(std::find(occupied.begin(), occupied.end(), m));
+        pass(m);
+    }
+    for (std::size_t j = to.size(); j-- > 0;) {
+        pass(to[j]);
+        occupied.push_back(to[j]);
+    }
+    return sign;
+}
+
+TEST(CheckedApply, ExcitationSignsOfEveryDoubleOnSixOrbitalsAndAtTheTop) {
+    // Every ordered choice of four distinct orbitals among 0-5 as a double and of two as a
+    // single, and the same shifted to the top of 64 orbitals.
+    for (const std::uint64_t offset : {std::uint64_t{0}, std::uint64_t{58}}) {
+        for (std::uint64_t a = 0; a < 6; ++a) {
+            for (std::uint64_t b = 0; b < 6; ++b) {
+                if (b == a) {
+                    continue;
+                }
+                EXPECT_EQ(excitation_sign({{a + offset}}, {{b + offset}}),
+                          sign_by_list({a + offset}, {b + offset}));
+                for (std::uint64_t c = 0; c < 6; ++c) {
+                    for (std::uint64_t d = 0; d < 6; ++d) {
+                        if (c == a || c == b || d == a || d == b || d == c) {
+                            continue;
+                        }
+                        const std::vector<std::uint64_t> from = {a + offset, b + offset};
+                        const std::vector<std::uint64_t> to = {c + offset, d + offset};
+                        EXPECT_EQ(excitation_sign(from, to), sign_by_list(from, to))
+                            << a << b << c << d << " +" << offset;
+                    }
+                }
+            }
+        }
+    }
+}
+
 TEST(CheckedApply, MatrixWritersGiveTheBitsOfTheComplexFormulas) {
     // U(theta, phi, lambda) e^(i gamma) from std::polar and std::complex products, entry by
     // entry, against the row's writer; angles far apart in size and signed zeros included.

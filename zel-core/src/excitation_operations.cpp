@@ -32,22 +32,25 @@ using Entry = std::complex<double>;
 // its filled ones occupied with the sign -1. Each ladder operator on mode m, applied right to
 // left, contributes the parity of the occupied orbitals below m; parity qubits are not orbitals
 // and contribute through `ExcitationMasks::parity`.
+// The occupied orbitals are a bit set (orbitals are distinct and below 64), so that applying an
+// operation allocates nothing.
 bool excitation_sign_negative(std::span<const std::uint64_t> orbitals, std::size_t half) {
-    std::vector<std::uint64_t> occupied(orbitals.begin(),
-                                        orbitals.begin() + static_cast<std::ptrdiff_t>(half));
+    std::uint64_t occupied = 0;
+    for (std::size_t j = 0; j < half; ++j) {
+        occupied |= std::uint64_t{1} << orbitals[j];
+    }
     bool negative = false;
     const auto pass = [&](std::uint64_t m) {
-        for (const std::uint64_t q : occupied) {
-            negative = q < m ? !negative : negative;
-        }
+        const std::uint64_t below = (std::uint64_t{1} << m) - 1;
+        negative = (std::popcount(occupied & below) & 1) != 0 ? !negative : negative;
     };
     for (std::size_t j = 0; j < half; ++j) {
-        occupied.erase(std::find(occupied.begin(), occupied.end(), orbitals[j]));
+        occupied &= ~(std::uint64_t{1} << orbitals[j]);
         pass(orbitals[j]);
     }
     for (std::size_t j = half; j-- > 0;) {
         pass(orbitals[half + j]);
-        occupied.push_back(orbitals[half + j]);
+        occupied |= std::uint64_t{1} << orbitals[half + j];
     }
     return negative;
 }

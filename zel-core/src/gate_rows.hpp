@@ -85,8 +85,8 @@ std::string plural(std::size_t count, const char* word);
 /// and fourth).
 std::vector<std::uint64_t> parity_qubits_of(std::span<const std::uint64_t> orbitals);
 
-/// Whether the excitation of `orbitals` (the `half` emptied ones, then the filled ones) carries
-/// the sign -1 before the parity of its parity qubits.
+/// Whether the excitation of distinct `orbitals` below 64 (the `half` emptied ones, then the
+/// filled ones) carries the sign -1 before the parity of its parity qubits.
 bool excitation_sign_negative(std::span<const std::uint64_t> orbitals, std::size_t half);
 
 /// An excitation's rotation by its angle (`rotation`) or its generator i (T - T^dagger)
