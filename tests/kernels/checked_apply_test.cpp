@@ -193,6 +193,10 @@ TEST(CheckedApply, QubitListsRefusedAsBefore) {
         {100, pauli_rotation("XY", {99, 100}, 0.1),
          "PAULI_ROTATION: qubit 100 is not below the register's 100 qubits"},
         {100, pauli_rotation("XYZ", {63, 64, 63}, 0.1), "PAULI_ROTATION: qubit 63 appears twice"},
+        {100, make_operation(GateKind::CRX, {70, 70}, {0.1}), "CRX: qubit 70 appears twice"},
+        {64, make_operation(GateKind::CCX, {63, 0, 63}), "CCX: qubit 63 appears twice"},
+        {3, make_operation(GateKind::CRX, {0, 1}, {0.1, 0.2}), "CRX: takes 1 parameter, got 2"},
+        {3, make_operation(GateKind::CRX, {0, 1, 2}, {0.1}), "CRX: takes 2 qubits, got 3"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
@@ -204,6 +208,8 @@ TEST(CheckedApply, QubitListsRefusedAsBefore) {
         }
     }
     EXPECT_NO_THROW(check_operation(100, pauli_rotation("XYZ", {64, 63, 99}, 0.1)));
+    EXPECT_NO_THROW(check_operation(100, make_operation(GateKind::CRX, {70, 99}, {0.1})));
+    EXPECT_NO_THROW(check_operation(64, make_operation(GateKind::CCX, {63, 0, 62})));
 }
 
 TEST(CheckedApply, ParityListsComparedInPlace) {

@@ -269,7 +269,27 @@ void check_checked_qubits(std::uint64_t num_qubits, const GateInfo& info,
 }
 
 void check_checked_operation(std::uint64_t num_qubits, const GateInfo& info, const Operation& op) {
-    check_checked_qubits(num_qubits, info, op.qubits);
+    // The common operation is accepted in one short pass: its own number of qubits, each below
+    // the register (of at most 64 qubits) and none twice, its own number of finite parameters
+    // and no payload. Whatever this pass does not accept goes through the full checks, which
+    // refuse with the exact message (or accept what the pass left to them).
+    const std::vector<std::uint64_t>& qubits = op.qubits;
+    bool plain = num_qubits <= 64 && !info.variable_qubits && info.orbitals == 0 &&
+                 info.payload == PayloadKind::None && qubits.size() == info.arity &&
+                 op.params.size() == info.param_count;
+    std::uint64_t seen = 0;
+    for (std::size_t j = 0; plain && j < qubits.size(); ++j) {
+        const std::uint64_t q = qubits[j];
+        plain = q < num_qubits && ((seen >> q) & 1U) == 0;
+        seen |= plain ? std::uint64_t{1} << q : 0;
+    }
+    for (std::size_t j = 0; plain && j < op.params.size(); ++j) {
+        plain = std::isfinite(op.params[j]);
+    }
+    if (plain) {
+        return;
+    }
+    check_checked_qubits(num_qubits, info, qubits);
     check_checked_form(info, op);
 }
 
