@@ -88,7 +88,7 @@ TEST(PauliRotation, RandomStringsMatchTheirMatrix) {
 // Above the grain the pass is split into chunks; two threads give the bits of one, and both the
 // action of the string on basis states. Strings of 4-16 letters on the top qubits (X, Y, Z in
 // turn) and spread from qubit 0 to the top, short strings on the lowest qubits, and controlled
-// rotations whose control is above the target.
+// rotations with the control above the target and on the lowest qubits.
 TEST(PauliRotation, WideStringsAboveTheGrain) {
     constexpr std::uint64_t N = 18;
     std::mt19937_64 rng(SEED + 41);
@@ -125,9 +125,12 @@ TEST(PauliRotation, WideStringsAboveTheGrain) {
         string(spread, spread_qubits);
     }
     for (const GateKind kind : {GateKind::CRX, GateKind::CRY, GateKind::CRZ}) {
-        const Operation op = make_operation(kind, {5, 0}, {THETA});
-        cases.push_back({std::string(gate_info(kind).name), op,
-                         apply_on_qubits(operation_matrix(op), op.qubits, v)});
+        for (const Qubits& q : {Qubits{5, 0}, Qubits{0, N - 1}, Qubits{1, 2}}) {
+            const Operation op = make_operation(kind, q, {THETA});
+            cases.push_back(
+                {std::string(gate_info(kind).name) + " controlled by qubit " + std::to_string(q[0]),
+                 op, apply_on_qubits(operation_matrix(op), op.qubits, v)});
+        }
     }
     const std::size_t before = parallel::thread_count();
     for (const Case& c : cases) {

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 #include "zel/core/parallel.hpp"
@@ -14,7 +15,6 @@
 #include "cpu_dispatch.hpp"
 #include "gate_math.hpp"
 #include "primitive_kernels.hpp"
-#include "primitive_loops.hpp"
 
 namespace zel::detail {
 namespace {
@@ -66,6 +66,15 @@ struct Line {
     std::memcpy(line + 4, &l.high, sizeof l.high);
 }
 
+// Lanes of all ones where a line's amplitude changes, zeros where a control on qubit 0 or 1
+// leaves it alone.
+using Mask = std::int64_t __attribute__((vector_size(32)));
+
+struct LineMask {
+    Mask low;
+    Mask high;
+};
+
 // What every block of a pass shares. Blocks are numbered by index >> SPAN_BITS; the pass visits
 // the block numbers of `blocks` (its controls set, the highest block bit of x clear) and each
 // one's partner block.
@@ -76,24 +85,31 @@ struct BlockPass {
     std::uint64_t z_blocks = 0;  // z >> SPAN_BITS
     std::uint64_t x_blocks = 0;  // x >> SPAN_BITS: a block's partner is its number ^ x_blocks
     bool crossed = false;        // qubit 1 under x: the partner of the low vector is the high one
+    LineMask changed;            // the amplitudes the controls on qubits 0 and 1 select
 };
 
 // new = c own + f turned(partner), the partner's vectors exchanged when they cross. A branch on
-// `crossed` is the same for the whole pass.
-template <unsigned TURN>
+// `crossed` is the same for the whole pass. With MASKED, the amplitudes outside `changed` keep
+// their bits.
+template <unsigned TURN, bool MASKED>
 [[gnu::always_inline]] inline Line rotated_line(const Line& own, const Line& partner, const Line& f,
-                                                V2 kept, bool crossed) noexcept {
-    const V2 to_low = crossed ? partner.high : partner.low;
-    const V2 to_high = crossed ? partner.low : partner.high;
-    return {kept * own.low + f.low * turned_pair<TURN>(to_low),
-            kept * own.high + f.high * turned_pair<TURN>(to_high)};
+                                                const BlockPass& pass) noexcept {
+    const V2 to_low = pass.crossed ? partner.high : partner.low;
+    const V2 to_high = pass.crossed ? partner.low : partner.high;
+    const V2 low = pass.kept * own.low + f.low * turned_pair<TURN>(to_low);
+    const V2 high = pass.kept * own.high + f.high * turned_pair<TURN>(to_high);
+    if constexpr (MASKED) {
+        return {pass.changed.low ? low : own.low, pass.changed.high ? high : own.high};
+    } else {
+        return {low, high};
+    }
 }
 
 // A worker's share [begin, end) of the compressed block numbers. With SELF (x_blocks == 0) a
 // block is its own partner; otherwise block b and b ^ x_blocks are read, then both written. Each
 // lane computes c a + (f s) t, lane for lane the one-amplitude update, so every clone gives the
 // same bits.
-template <unsigned TURN, bool SELF>
+template <unsigned TURN, bool SELF, bool MASKED>
 ZEL_EXACT_CLONES void rotate_blocks(double* parts, std::uint64_t begin, std::uint64_t end,
                                     const BlockPass& shared) {
     // A copy no pointer reaches: the stores to the amplitudes cannot force a reload.
@@ -111,15 +127,15 @@ ZEL_EXACT_CLONES void rotate_blocks(double* parts, std::uint64_t begin, std::uin
             double* own_line = parts + 2 * (b << SPAN_BITS);
             const Line own = load_line(own_line);
             if constexpr (SELF) {
-                store_line(own_line, rotated_line<TURN>(own, own, pass.factor[odd ? 1 : 0],
-                                                        pass.kept, pass.crossed));
+                store_line(own_line,
+                           rotated_line<TURN, MASKED>(own, own, pass.factor[odd ? 1 : 0], pass));
             } else {
                 double* other_line = parts + 2 * ((b ^ pass.x_blocks) << SPAN_BITS);
                 const Line other = load_line(other_line);
-                const Line new_own = rotated_line<TURN>(
-                    own, other, pass.factor[odd != partner_odd ? 1 : 0], pass.kept, pass.crossed);
-                const Line new_other = rotated_line<TURN>(other, own, pass.factor[odd ? 1 : 0],
-                                                          pass.kept, pass.crossed);
+                const Line new_own = rotated_line<TURN, MASKED>(
+                    own, other, pass.factor[odd != partner_odd ? 1 : 0], pass);
+                const Line new_other =
+                    rotated_line<TURN, MASKED>(other, own, pass.factor[odd ? 1 : 0], pass);
                 store_line(own_line, new_own);
                 store_line(other_line, new_other);
             }
@@ -128,20 +144,30 @@ ZEL_EXACT_CLONES void rotate_blocks(double* parts, std::uint64_t begin, std::uin
     }
 }
 
-template <unsigned TURN>
+template <unsigned TURN, bool SELF, bool MASKED>
 void rotate_all_blocks(double* parts, std::uint64_t visited, const BlockPass& pass) {
     // Spread over the pool by amplitudes, like the other kernels; chunks hold whole blocks.
     parallel::for_each(
         visited << SPAN_BITS, [parts, &pass](std::uint64_t begin, std::uint64_t end) {
-            if (pass.x_blocks == 0) {
-                rotate_blocks<TURN, true>(parts, begin >> SPAN_BITS, end >> SPAN_BITS, pass);
-            } else {
-                rotate_blocks<TURN, false>(parts, begin >> SPAN_BITS, end >> SPAN_BITS, pass);
-            }
+            rotate_blocks<TURN, SELF, MASKED>(parts, begin >> SPAN_BITS, end >> SPAN_BITS, pass);
         });
 }
 
-// The rotation where controls leave whole blocks alone or change them whole.
+template <unsigned TURN>
+void rotate_all_blocks(double* parts, std::uint64_t visited, const BlockPass& pass, bool masked) {
+    if (pass.x_blocks == 0) {
+        if (masked) {
+            rotate_all_blocks<TURN, true, true>(parts, visited, pass);
+        } else {
+            rotate_all_blocks<TURN, true, false>(parts, visited, pass);
+        }
+    } else if (masked) {
+        rotate_all_blocks<TURN, false, true>(parts, visited, pass);
+    } else {
+        rotate_all_blocks<TURN, false, false>(parts, visited, pass);
+    }
+}
+
 void rotate_by_blocks(double* parts, std::uint64_t dimension, std::uint64_t x, std::uint64_t z,
                       std::uint64_t controls, double c, V coefficient, bool imaginary) {
     BlockPass pass;
@@ -160,23 +186,31 @@ void rotate_by_blocks(double* parts, std::uint64_t dimension, std::uint64_t x, s
         }
         pass.factor[odd] = load_line(lanes);
     }
+    const std::uint64_t control_lanes = controls & (SPAN - 1);
+    std::int64_t changed[SPAN];
+    for (std::uint64_t m = 0; m < SPAN; ++m) {
+        changed[m] = (m & control_lanes) == control_lanes ? -1 : 0;
+    }
+    pass.changed = {Mask{changed[0], changed[0], changed[1], changed[1]},
+                    Mask{changed[2], changed[2], changed[3], changed[3]}};
     const std::uint64_t control_blocks = controls >> SPAN_BITS;
     const std::uint64_t pivot = pass.x_blocks == 0 ? 0 : std::bit_floor(pass.x_blocks);
     pass.blocks = IndexPattern::of(control_blocks | pivot, control_blocks);
     const std::uint64_t visited = (dimension >> SPAN_BITS) >> pass.blocks.fixed_count;
+    const bool masked = control_lanes != 0;
     const unsigned turn = (imaginary ? PARTS : KEEP) | ((x & 1) != 0 ? AMPLITUDES : KEEP);
     switch (turn) {
         case KEEP:
-            rotate_all_blocks<KEEP>(parts, visited, pass);
+            rotate_all_blocks<KEEP>(parts, visited, pass, masked);
             return;
         case PARTS:
-            rotate_all_blocks<PARTS>(parts, visited, pass);
+            rotate_all_blocks<PARTS>(parts, visited, pass, masked);
             return;
         case AMPLITUDES:
-            rotate_all_blocks<AMPLITUDES>(parts, visited, pass);
+            rotate_all_blocks<AMPLITUDES>(parts, visited, pass, masked);
             return;
         default:
-            rotate_all_blocks<BOTH>(parts, visited, pass);
+            rotate_all_blocks<BOTH>(parts, visited, pass, masked);
             return;
     }
 }
@@ -194,44 +228,24 @@ void apply_pauli_rotation(A* psi, std::uint64_t dimension, std::uint64_t x, std:
     const double size = (y_count % 4 == 0 || y_count % 4 == 3) ? -s : s;
     const V coefficient = imaginary ? V{-size, size} : V{size, size};
     auto* parts = reinterpret_cast<double*>(psi);
-    if (dimension >= SPAN && (controls & (SPAN - 1)) == 0) {
+    if (dimension >= SPAN) {
         rotate_by_blocks(parts, dimension, x, z, controls, c, coefficient, imaginary);
         return;
     }
-    // A control on the lowest qubits: amplitude by amplitude, over the indexes the controls
-    // select.
+    // One qubit: each amplitude the controls select, from the old values of both.
     const V kept = {c, c};
     const auto turned = [imaginary](V v) {
         return imaginary ? swap_parts(v) : v;
     };
-    if (x == 0) {
-        for_each_index(dimension, IndexPattern::of(controls, controls), [=](std::uint64_t i) {
-            V a;
-            std::memcpy(&a, parts + 2 * i, sizeof a);
-            const V f = odd_parity(i & z) ? -coefficient : coefficient;
-            a = kept * a + f * swap_parts(a);
-            std::memcpy(parts + 2 * i, &a, sizeof a);
-        });
-        return;
+    V old[SPAN];
+    std::memcpy(&old, parts, dimension * sizeof(V));
+    for (std::uint64_t m = 0; m < dimension; ++m) {
+        if ((m & controls) == controls) {
+            const V f = odd_parity((m ^ x) & z) ? -coefficient : coefficient;
+            const V a = kept * old[m] + f * turned(old[m ^ x]);
+            std::memcpy(parts + 2 * m, &a, sizeof a);
+        }
     }
-    // The visited half is the one whose highest X qubit is clear; the partner's sign differs
-    // from k's by the parity of x & z.
-    const std::uint64_t pivot = std::bit_floor(x);
-    const bool flipped = odd_parity(x & z);
-    for_each_index(dimension, IndexPattern::of(controls | pivot, controls), [=](std::uint64_t k) {
-        const std::uint64_t partner = k ^ x;
-        const bool odd = odd_parity(k & z);
-        V a;
-        V b;
-        std::memcpy(&a, parts + 2 * k, sizeof a);
-        std::memcpy(&b, parts + 2 * partner, sizeof b);
-        const V fa = odd ? -coefficient : coefficient;
-        const V fb = odd != flipped ? -coefficient : coefficient;
-        const V new_a = kept * a + fb * turned(b);
-        const V new_b = kept * b + fa * turned(a);
-        std::memcpy(parts + 2 * k, &new_a, sizeof new_a);
-        std::memcpy(parts + 2 * partner, &new_b, sizeof new_b);
-    });
 }
 
 }  // namespace zel::detail
