@@ -23,166 +23,133 @@ namespace {
 
 using detail::complex_sum;
 using detail::conj_times;
-using detail::group_factor;
 using detail::power_of_i;
 using detail::times;
 using Amplitude = detail::GradientAmplitude;
 using FlipGroup = PauliFlipGroup;
 
-// <phi| B |psi> for the sum B whose terms are `groups`, restricted to the basis states whose
-// bits in `controls` are all set (B commutes with that projector when it acts on other qubits).
+using Derivative = detail::OperationDerivative;
+
+// Reads a whole state's amplitudes by basis index.
+struct WholeVector {
+    const Amplitude* data;
+    Amplitude operator()(std::uint64_t index) const noexcept {
+        return data[index];
+    }
+};
+
+WholeVector whole(const ZarnikState& state) noexcept {
+    return WholeVector{state.amplitudes().data()};
+}
+
+// A chunk's partial from +0 by one of the `add_*` item sums of reductions.hpp.
+template <class Add>
+Amplitude chunk_partial(std::size_t begin, std::size_t end, const Add& add) {
+    double acc[2] = {0.0, 0.0};
+    add(begin, end, acc);
+    return {acc[0], acc[1]};
+}
+
+// <phi| B |psi> for the sum B whose terms are `groups`, the groups' sums added in order.
 Amplitude grouped_inner(const ZarnikState& phi, const ZarnikState& psi,
-                        std::span<const FlipGroup> groups, std::uint64_t controls) {
-    const Amplitude* a = phi.amplitudes().data();
-    const Amplitude* b = psi.amplitudes().data();
+                        std::span<const FlipGroup> groups) {
     Amplitude total(0.0, 0.0);
     for (const FlipGroup& group : groups) {
         total += complex_sum(phi.dimension(), [&](std::size_t begin, std::size_t end) {
-            Amplitude part(0.0, 0.0);
-            for (std::uint64_t j = begin; j < end; ++j) {
-                if ((j & controls) != controls) {
-                    continue;
-                }
-                const std::uint64_t source = j ^ group.flip;
-                part += conj_times(a[j], times(group_factor(group, source), b[source]));
-            }
-            return part;
+            return chunk_partial(begin, end, [&](std::uint64_t x, std::uint64_t y, double* acc) {
+                detail::add_group_overlap(x, y, group, whole(phi), whole(psi), acc);
+            });
         });
     }
     return total;
 }
 
-// sum_j (-1)^popcount((j ^ flip) & sign) conj(phi_j) psi_(j ^ flip) over the basis states j
-// whose `controls` bits are all set: <phi|P|psi> of one Pauli string without its i^y factor,
-// restricted by the controls. The one-term case of `grouped_inner`, written for speed: it is
-// the backward sweep's work for every Pauli rotation.
-template <bool CONTROLLED>
-Amplitude signed_overlap(const ZarnikState& phi, const ZarnikState& psi, std::uint64_t flip,
-                         std::uint64_t sign, std::uint64_t controls) {
-    const Amplitude* a = phi.amplitudes().data();
-    const Amplitude* b = psi.amplitudes().data();
+// <phi|P|psi> of one Pauli string without its i^y factor, restricted by the controls: the
+// backward sweep's work for every Pauli rotation.
+Amplitude signed_overlap(const ZarnikState& phi, const ZarnikState& psi, const Derivative& d) {
     return complex_sum(phi.dimension(), [&](std::size_t begin, std::size_t end) {
-        double re = 0.0;
-        double im = 0.0;
-        for (std::uint64_t j = begin; j < end; ++j) {
-            if (CONTROLLED && (j & controls) != controls) {
-                continue;
+        return chunk_partial(begin, end, [&](std::uint64_t x, std::uint64_t y, double* acc) {
+            if (d.controls == 0) {
+                detail::add_signed_overlap<false>(x, y, d.flip, d.sign, 0, whole(phi), whole(psi),
+                                                  acc);
+            } else {
+                detail::add_signed_overlap<true>(x, y, d.flip, d.sign, d.controls, whole(phi),
+                                                 whole(psi), acc);
             }
-            const std::uint64_t source = j ^ flip;
-            const double s = 1.0 - 2.0 * static_cast<double>(std::popcount(source & sign) & 1);
-            const Amplitude z = conj_times(a[j], b[source]);
-            re += s * z.real();
-            im += s * z.imag();
-        }
-        return Amplitude(re, im);
+        });
     });
 }
 
 Amplitude inner(const ZarnikState& phi, const ZarnikState& psi) {
-    const Amplitude* a = phi.amplitudes().data();
-    const Amplitude* b = psi.amplitudes().data();
     return complex_sum(phi.dimension(), [&](std::size_t begin, std::size_t end) {
-        Amplitude part(0.0, 0.0);
-        for (std::size_t j = begin; j < end; ++j) {
-            part += conj_times(a[j], b[j]);
-        }
-        return part;
+        return chunk_partial(begin, end, [&](std::uint64_t x, std::uint64_t y, double* acc) {
+            detail::add_inner(x, y, whole(phi), whole(psi), acc);
+        });
     });
 }
 
-// <phi| D |psi> for a row-major 2^k x 2^k matrix D on `qubits` (local bit j is qubits[j]),
-// every qubit below the register and distinct (checked by `check_operation` beforehand).
+// <phi| D |psi> for a row-major 2^k x 2^k matrix D on the qubits of `items`, every qubit below
+// the register and distinct (checked by `check_operation` beforehand).
 Amplitude local_inner(const ZarnikState& phi, const ZarnikState& psi,
-                      std::span<const std::uint64_t> qubits, std::span<const Amplitude> matrix) {
-    const std::size_t k = qubits.size();
-    const std::size_t d = std::size_t{1} << k;
-    std::vector<unsigned> sorted(qubits.begin(), qubits.end());
-    std::sort(sorted.begin(), sorted.end());
-    std::vector<std::uint64_t> offset(d, 0);
-    for (std::size_t local = 0; local < d; ++local) {
-        for (std::size_t j = 0; j < k; ++j) {
-            if ((local >> j) & 1U) {
-                offset[local] |= std::uint64_t{1} << qubits[j];
-            }
-        }
-    }
-    const Amplitude* a = phi.amplitudes().data();
-    const Amplitude* b = psi.amplitudes().data();
-    return complex_sum(phi.dimension() >> k, [&](std::size_t begin, std::size_t end) {
-        Amplitude part(0.0, 0.0);
-        for (std::uint64_t c = begin; c < end; ++c) {
-            std::uint64_t base = c;
-            for (const unsigned bit : sorted) {
-                base = detail::insert_zero_bit(base, bit);
-            }
-            for (std::size_t r = 0; r < d; ++r) {
-                Amplitude row(0.0, 0.0);
-                for (std::size_t col = 0; col < d; ++col) {
-                    row += times(matrix[r * d + col], b[base | offset[col]]);
-                }
-                part += conj_times(a[base | offset[r]], row);
-            }
-        }
-        return part;
-    });
+                      const detail::DenseItems& items, std::span<const Amplitude> matrix) {
+    return complex_sum(
+        phi.dimension() >> items.sorted.size(), [&](std::size_t begin, std::size_t end) {
+            return chunk_partial(begin, end, [&](std::uint64_t x, std::uint64_t y, double* acc) {
+                detail::add_dense_overlap(x, y, items, matrix, whole(phi), whole(psi), acc);
+            });
+        });
 }
 
-// The generator P/2 of a rotation kind (under its controls) as one flip group and the mask of
-// its controls. Qubits at or beyond 64 (only a lenient RZ can name one) read a 0 bit.
-FlipGroup half_pauli_group(const Operation& op, std::uint64_t& controls) {
+// The generator P/2 of a rotation kind (under its controls) as a derivative form. Qubits at or
+// beyond 64 (only a lenient RZ can name one) read a 0 bit.
+Derivative half_pauli_derivative(const Operation& op) {
     const GateInfo& info = gate_info(op.gate.kind);
     const std::string_view letters =
         info.pauli.empty() ? std::string_view(op.payload.pauli) : info.pauli;
-    controls = 0;
+    Derivative d;
+    d.form = Derivative::Form::HalfPauli;
     for (std::size_t j = 0; j < info.controls; ++j) {
-        controls |= std::uint64_t{1} << op.qubits[j];
+        d.controls |= std::uint64_t{1} << op.qubits[j];
     }
-    detail::MaskedTerm masks{0, 0, 0, false};
+    unsigned y_count = 0;
     for (std::size_t j = 0; j < letters.size(); ++j) {
         const std::uint64_t q = op.qubits[info.controls + j];
         const std::uint64_t bit = q < 64 ? std::uint64_t{1} << q : 0;
         switch (letters[j]) {
             case 'X':
-                masks.flip ^= bit;
+                d.flip ^= bit;
                 break;
             case 'Y':
-                masks.flip ^= bit;
-                masks.sign ^= bit;
-                ++masks.y_count;
+                d.flip ^= bit;
+                d.sign ^= bit;
+                ++y_count;
                 break;
             case 'Z':
-                masks.sign ^= bit;
+                d.sign ^= bit;
                 break;
             default:
                 break;
         }
     }
-    return FlipGroup{masks.flip, {0.5 * power_of_i(masks.y_count)}, {masks.sign}};
+    d.weight = 0.5 * power_of_i(y_count);
+    return d;
 }
 
-// Re <phi| T - T^dagger |psi> for the excitation of `op`: over the amplitudes i it moves (their
-// `from` bits set, `to` bits clear) and partners j, s (conj(phi_j) psi_i - conj(phi_i) psi_j)
-// with T's sign s, in one pass over those pairs only.
-double excitation_overlap(const Operation& op, const ZarnikState& phi, const ZarnikState& psi) {
-    const detail::ExcitationMasks masks = detail::excitation_masks(op, false);
-    const std::uint64_t both = masks.from | masks.to;
-    const detail::IndexPattern pattern = detail::IndexPattern::of(both, masks.from);
-    const Amplitude* a = phi.amplitudes().data();
-    const Amplitude* b = psi.amplitudes().data();
+// Re <phi| T - T^dagger |psi> for the excitation `d`: over the amplitudes i it moves (their
+// `from` bits set, `to` bits clear) and partners j, in one pass over those pairs only.
+double excitation_overlap(const Derivative& d, const ZarnikState& phi, const ZarnikState& psi) {
+    const detail::IndexPattern pattern = detail::IndexPattern::of(d.from | d.to, d.from);
+    const auto expand = [&pattern](std::uint64_t c) {
+        return pattern.expand(c);
+    };
     const std::size_t count = phi.dimension() >> pattern.fixed_count;
     return complex_sum(count,
                        [&](std::size_t begin, std::size_t end) {
-                           double part = 0.0;
-                           for (std::uint64_t c = begin; c < end; ++c) {
-                               const std::uint64_t i = pattern.expand(c);
-                               const std::uint64_t j = i ^ both;
-                               const double value =
-                                   conj_times(a[j], b[i]).real() - conj_times(a[i], b[j]).real();
-                               const bool negative =
-                                   masks.negative != ((std::popcount(i & masks.parity) & 1) != 0);
-                               part += negative ? -value : value;
-                           }
-                           return Amplitude(part, 0.0);
+                           return chunk_partial(
+                               begin, end, [&](std::uint64_t x, std::uint64_t y, double* acc) {
+                                   detail::add_excitation_overlap(x, y, d, expand, whole(phi),
+                                                                  whole(psi), acc);
+                               });
                        })
         .real();
 }
@@ -276,39 +243,26 @@ void operation_gradient(const Operation& op, const ZarnikState& phi, const Zarni
     if (out.empty()) {
         return;
     }
-    const GateInfo& info = gate_info(op.gate.kind);
-    if (info.shape != GateShape::Checked && !is_rotation(op.gate.kind)) {
-        return;  // the original kinds without angle read no parameter
-    }
-    switch (info.generator) {
-        case GeneratorForm::HalfPauli: {
+    const Derivative d = detail::operation_derivative(op);
+    switch (d.form) {
+        case Derivative::Form::Zero:
+            return;
+        case Derivative::Form::HalfPauli:
             // D = -i G with G = P/2 under the controls: 2 Re(-i z) = 2 Im z.
-            std::uint64_t controls = 0;
-            const FlipGroup group = half_pauli_group(op, controls);
-            const Amplitude overlap =
-                controls == 0
-                    ? signed_overlap<false>(phi, psi, group.flip, group.signs[0], 0)
-                    : signed_overlap<true>(phi, psi, group.flip, group.signs[0], controls);
-            out[0] = 2.0 * times(group.weights[0], overlap).imag();
+            out[0] = 2.0 * times(d.weight, signed_overlap(phi, psi, d)).imag();
+            return;
+        case Derivative::Form::Dense: {
+            const detail::DenseItems items(d.qubits);
+            for (std::size_t slot = 0; slot < d.matrices.size(); ++slot) {
+                const Amplitude value = local_inner(phi, psi, items, d.matrices[slot]);
+                out[slot] = 2.0 * (d.imaginary ? value.imag() : value.real());
+            }
             return;
         }
-        case GeneratorForm::MinusSetBits: {
-            const std::vector<Amplitude> g = generator_matrix(op);
-            out[0] = 2.0 * local_inner(phi, psi, op.qubits, g).imag();
-            return;
-        }
-        case GeneratorForm::Excitation:
+        case Derivative::Form::Excitation:
             // D = -i G = T - T^dagger.
-            out[0] = 2.0 * excitation_overlap(op, phi, psi);
+            out[0] = 2.0 * excitation_overlap(d, phi, psi);
             return;
-        case GeneratorForm::None:
-            break;
-    }
-    const std::vector<Amplitude> m = operation_matrix(op);
-    const std::size_t d = std::size_t{1} << op.qubits.size();
-    for (std::size_t slot = 0; slot < info.param_count; ++slot) {
-        const std::vector<Amplitude> d_matrix = times_adjoint(matrix_derivative(op, slot), m, d);
-        out[slot] = 2.0 * local_inner(phi, psi, op.qubits, d_matrix).real();
     }
 }
 
@@ -368,6 +322,50 @@ EnergyGradient checked_energy_and_gradient(const ZarnikGraph& circuit,
 
 }  // namespace
 
+namespace detail {
+
+OperationDerivative operation_derivative(const Operation& op) {
+    const GateInfo& info = gate_info(op.gate.kind);
+    if (info.shape != GateShape::Checked && !is_rotation(op.gate.kind)) {
+        return {};  // the original kinds without angle read no parameter
+    }
+    switch (info.generator) {
+        case GeneratorForm::HalfPauli:
+            return half_pauli_derivative(op);
+        case GeneratorForm::MinusSetBits: {
+            OperationDerivative d;
+            d.form = OperationDerivative::Form::Dense;
+            d.qubits = op.qubits;
+            d.matrices.push_back(generator_matrix(op));
+            d.imaginary = true;
+            return d;
+        }
+        case GeneratorForm::Excitation: {
+            const ExcitationMasks masks = excitation_masks(op, false);
+            OperationDerivative d;
+            d.form = OperationDerivative::Form::Excitation;
+            d.from = masks.from;
+            d.to = masks.to;
+            d.parity = masks.parity;
+            d.negative = masks.negative;
+            return d;
+        }
+        case GeneratorForm::None:
+            break;
+    }
+    OperationDerivative d;
+    d.form = OperationDerivative::Form::Dense;
+    d.qubits = op.qubits;
+    const std::vector<Amplitude> m = operation_matrix(op);
+    const std::size_t size = std::size_t{1} << op.qubits.size();
+    for (std::size_t slot = 0; slot < info.param_count; ++slot) {
+        d.matrices.push_back(times_adjoint(matrix_derivative(op, slot), m, size));
+    }
+    return d;
+}
+
+}  // namespace detail
+
 EnergyGradient energy_and_gradient(const ZarnikGraph& circuit, const PauliSum& hamiltonian,
                                    const ZarnikState& reference) {
     const std::vector<std::size_t> first_slot = parameter_slots(circuit, reference.num_qubits());
@@ -404,7 +402,7 @@ std::vector<double> pool_gradients(const PauliSum& hamiltonian, const ZarnikStat
     std::vector<double> gradients;
     gradients.reserve(pool.size());
     for (const PreparedPauliSum& generator : pool) {
-        gradients.push_back(-2.0 * grouped_inner(h_psi, psi, generator.groups(), 0).imag());
+        gradients.push_back(-2.0 * grouped_inner(h_psi, psi, generator.groups()).imag());
     }
     return gradients;
 }

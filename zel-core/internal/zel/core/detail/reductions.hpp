@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <complex>
 #include <cstddef>
 #include <cstdint>
@@ -18,7 +19,9 @@
 #include <span>
 #include <vector>
 
+#include "zel/core/circuit.hpp"
 #include "zel/core/error.hpp"
+#include "zel/core/gradient.hpp"
 #include "zel/core/observable.hpp"
 #include "zel/core/parallel.hpp"
 
@@ -225,6 +228,206 @@ double expectation_in_batches(const PauliSum& sum, std::uint64_t num_qubits,
         }
     }
     return total;
+}
+
+// --- Products and overlaps of the adjoint gradients ---------------------------------------
+//
+// H|psi> adds, for every target amplitude j, the flip groups' products in group order:
+// out_j = sum_g group_factor(g, j ^ flip_g) psi_(j ^ flip_g), from +0. The overlaps of the
+// backward sweep are sums over items (basis indexes, or the compressed indexes of the amplitudes
+// an operation moves) in the fixed chunks of parallel::SUM_CHUNK items: each chunk's partial is
+// +0 plus its items' contributions in ascending order, and the value is -0.0 plus the partials
+// in ascending chunk order. The `add_*` functions add the contributions of the items
+// [begin, end) to a running partial acc[0] (real part), acc[1] (imaginary part); a chunk cut into
+// consecutive pieces gives the bits of the whole chunk. They read the vectors through
+// `a(index)` (phi, the bra) and `b(index)` (psi, the ket), which return the amplitude at a
+// basis index, so a caller that holds the vectors in blocks reads the same values as one that
+// holds them whole.
+
+using GradientAmplitude = std::complex<double>;
+
+// Products written out in real arithmetic: std::complex's operator* checks for infinities and
+// NaN (Annex G) and is several times slower in these loops.
+inline GradientAmplitude times(GradientAmplitude x, GradientAmplitude y) noexcept {
+    return {x.real() * y.real() - x.imag() * y.imag(), x.real() * y.imag() + x.imag() * y.real()};
+}
+
+// conj(x) * y.
+inline GradientAmplitude conj_times(GradientAmplitude x, GradientAmplitude y) noexcept {
+    return {x.real() * y.real() + x.imag() * y.imag(), x.real() * y.imag() - x.imag() * y.real()};
+}
+
+inline GradientAmplitude power_of_i(unsigned exponent) noexcept {
+    constexpr std::array<GradientAmplitude, 4> POWERS = {
+        GradientAmplitude(1.0, 0.0), GradientAmplitude(0.0, 1.0), GradientAmplitude(-1.0, 0.0),
+        GradientAmplitude(0.0, -1.0)};
+    return POWERS[exponent % 4];
+}
+
+// sum_t weight_t (-1)^popcount(source & sign_t): the factor that the group's terms together
+// put on the amplitude moved from `source` to `source ^ flip`, added in term order.
+inline GradientAmplitude group_factor(const PauliFlipGroup& group, std::uint64_t source) noexcept {
+    GradientAmplitude factor(0.0, 0.0);
+    for (std::size_t t = 0; t < group.weights.size(); ++t) {
+        if (std::popcount(source & group.signs[t]) % 2 == 0) {
+            factor += group.weights[t];
+        } else {
+            factor -= group.weights[t];
+        }
+    }
+    return factor;
+}
+
+/// `c` with zero bits inserted at the positions `sorted` (ascending), one after the other.
+inline std::uint64_t with_zero_bits(std::uint64_t c, std::span<const unsigned> sorted) noexcept {
+    for (const unsigned bit : sorted) {
+        const std::uint64_t low = (std::uint64_t{1} << bit) - 1;
+        c = ((c & ~low) << 1) | (c & low);
+    }
+    return c;
+}
+
+/// What the backward sweep reads for the derivatives of one operation, the same for a whole
+/// state and a distributed one. Each slot's derivative is 2 Re <phi| D |psi> with
+/// D = dU/dtheta U^dagger:
+/// - Zero: every slot's derivative is 0 (kinds that read no parameter).
+/// - HalfPauli: D = -i weight P under `controls`, P|k> = (-1)^popcount(k & sign) |k ^ flip>
+///   without its power of i (folded into `weight`); slot 0 is 2 Im(weight * overlap), the
+///   overlap summed by `add_signed_overlap`.
+/// - Dense: `matrices[s]` on `qubits` for slot s, summed by `add_dense_overlap`; slot s is 2 Im of
+///   the sum when `imaginary` (matrices[0] is the generator G, D = -i G), else 2 Re.
+/// - Excitation: D = T - T^dagger; slot 0 is 2 Re of the sum of `add_excitation_overlap`.
+struct OperationDerivative {
+    enum class Form : std::uint8_t { Zero, HalfPauli, Dense, Excitation };
+    Form form = Form::Zero;
+    std::uint64_t flip = 0;                                ///< HalfPauli: the X|Y mask.
+    std::uint64_t sign = 0;                                ///< HalfPauli: the Y|Z mask.
+    std::uint64_t controls = 0;                            ///< HalfPauli: the control mask.
+    GradientAmplitude weight;                              ///< HalfPauli: 1/2 i^(Y count).
+    std::vector<std::uint64_t> qubits;                     ///< Dense: local bit j is qubits[j].
+    std::vector<std::vector<GradientAmplitude>> matrices;  ///< Dense: one per slot, row-major.
+    bool imaginary = false;                                ///< Dense: 2 Im instead of 2 Re.
+    std::uint64_t from = 0;    ///< Excitation: bits set on the amplitudes it moves.
+    std::uint64_t to = 0;      ///< Excitation: bits clear on the amplitudes it moves.
+    std::uint64_t parity = 0;  ///< Excitation: the parity bits of T's sign.
+    bool negative = false;     ///< Excitation: T's own sign.
+};
+
+/// The derivative form of an operation already checked against the register.
+OperationDerivative operation_derivative(const Operation& op);
+
+/// The items of a dense overlap: the basis indexes whose bits at `qubits` are clear, numbered
+/// by the compressed index c (`with_zero_bits(c, sorted)`), and the offset of each local basis
+/// state of the matrix (local bit j at qubit qubits[j]).
+struct DenseItems {
+    std::vector<unsigned> sorted;
+    std::vector<std::uint64_t> offset;
+
+    explicit DenseItems(std::span<const std::uint64_t> qubits) {
+        const std::size_t k = qubits.size();
+        sorted.assign(qubits.begin(), qubits.end());
+        std::sort(sorted.begin(), sorted.end());
+        offset.assign(std::size_t{1} << k, 0);
+        for (std::size_t local = 0; local < offset.size(); ++local) {
+            for (std::size_t j = 0; j < k; ++j) {
+                if ((local >> j) & 1U) {
+                    offset[local] |= std::uint64_t{1} << qubits[j];
+                }
+            }
+        }
+    }
+};
+
+/// <phi|psi>: items are basis indexes j, contribution conj(a_j) b_j.
+template <class A, class B>
+void add_inner(std::uint64_t begin, std::uint64_t end, const A& a, const B& b, double* acc) {
+    GradientAmplitude part(acc[0], acc[1]);
+    for (std::uint64_t j = begin; j < end; ++j) {
+        part += conj_times(a(j), b(j));
+    }
+    acc[0] = part.real();
+    acc[1] = part.imag();
+}
+
+/// <phi|P|psi> of one Pauli string without its power of i, restricted to the basis states j
+/// whose `controls` bits are set: contribution (-1)^popcount((j ^ flip) & sign) conj(a_j)
+/// b_(j ^ flip).
+template <bool CONTROLLED, class A, class B>
+void add_signed_overlap(std::uint64_t begin, std::uint64_t end, std::uint64_t flip,
+                        std::uint64_t sign, std::uint64_t controls, const A& a, const B& b,
+                        double* acc) {
+    double re = acc[0];
+    double im = acc[1];
+    for (std::uint64_t j = begin; j < end; ++j) {
+        if (CONTROLLED && (j & controls) != controls) {
+            continue;
+        }
+        const std::uint64_t source = j ^ flip;
+        const double s = 1.0 - 2.0 * static_cast<double>(std::popcount(source & sign) & 1);
+        const GradientAmplitude z = conj_times(a(j), b(source));
+        re += s * z.real();
+        im += s * z.imag();
+    }
+    acc[0] = re;
+    acc[1] = im;
+}
+
+/// <phi|B|psi> of one flip group of a sum B: contribution
+/// conj(a_j) group_factor(group, j ^ flip) b_(j ^ flip).
+template <class A, class B>
+void add_group_overlap(std::uint64_t begin, std::uint64_t end, const PauliFlipGroup& group,
+                       const A& a, const B& b, double* acc) {
+    GradientAmplitude part(acc[0], acc[1]);
+    for (std::uint64_t j = begin; j < end; ++j) {
+        const std::uint64_t source = j ^ group.flip;
+        part += conj_times(a(j), times(group_factor(group, source), b(source)));
+    }
+    acc[0] = part.real();
+    acc[1] = part.imag();
+}
+
+/// <phi|D|psi> for a row-major matrix D on the qubits of `items`: item c, with base index
+/// i = with_zero_bits(c, items.sorted), contributes sum_r conj(a_(i | offset_r)) row_r with
+/// row_r = sum_col D_(r, col) b_(i | offset_col) from +0, columns ascending.
+template <class A, class B>
+void add_dense_overlap(std::uint64_t begin, std::uint64_t end, const DenseItems& items,
+                       std::span<const GradientAmplitude> matrix, const A& a, const B& b,
+                       double* acc) {
+    const std::size_t d = items.offset.size();
+    const std::uint64_t* offset = items.offset.data();
+    GradientAmplitude part(acc[0], acc[1]);
+    for (std::uint64_t c = begin; c < end; ++c) {
+        const std::uint64_t base = with_zero_bits(c, items.sorted);
+        for (std::size_t r = 0; r < d; ++r) {
+            GradientAmplitude row(0.0, 0.0);
+            for (std::size_t col = 0; col < d; ++col) {
+                row += times(matrix[r * d + col], b(base | offset[col]));
+            }
+            part += conj_times(a(base | offset[r]), row);
+        }
+    }
+    acc[0] = part.real();
+    acc[1] = part.imag();
+}
+
+/// Re <phi| T - T^dagger |psi> of an excitation: item c names i = expand(c), an amplitude the
+/// excitation moves, with partner j = i ^ from ^ to; it contributes
+/// s (Re conj(a_j) b_i - Re conj(a_i) b_j) to acc[0] with T's sign s. acc[1] is left alone.
+template <class Expand, class A, class B>
+void add_excitation_overlap(std::uint64_t begin, std::uint64_t end,
+                            const OperationDerivative& excitation, const Expand& expand, const A& a,
+                            const B& b, double* acc) {
+    const std::uint64_t both = excitation.from | excitation.to;
+    double part = acc[0];
+    for (std::uint64_t c = begin; c < end; ++c) {
+        const std::uint64_t i = expand(c);
+        const std::uint64_t j = i ^ both;
+        const double value = conj_times(a(j), b(i)).real() - conj_times(a(i), b(j)).real();
+        const bool negative =
+            excitation.negative != ((std::popcount(i & excitation.parity) & 1) != 0);
+        part += negative ? -value : value;
+    }
+    acc[0] = part;
 }
 
 }  // namespace zel::detail
