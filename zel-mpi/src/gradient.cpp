@@ -1,38 +1,343 @@
 #include "zel/mpi/gradient.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "zel/core/detail/reductions.hpp"
 #include "zel/core/error.hpp"
+#include "zel/core/gate_table.hpp"
+#include "zel/core/parallel.hpp"
 #include "zel/core/state.hpp"
+
+#include "context.hpp"
+#include "ordered_sum.hpp"
 
 namespace zel::mpi {
 namespace {
 
-// Every term of `sum` fits a register of `dimension` amplitudes; throws the core's
-// `IndexOutOfBounds` otherwise. The arguments are the same on every rank, so all ranks throw
-// alike and none is left waiting in the gather.
-void check_sum(const PauliSum& sum, std::uint64_t dimension) {
-    for (const PauliTerm& term : sum.terms) {
-        zel::detail::MaskedTerm masked;
-        zel::detail::mask_term(term, masked);
-        zel::detail::check_partner(masked, dimension);
+using detail::Amplitude;
+using zel::detail::OperationDerivative;
+using Form = OperationDerivative::Form;
+
+// Where this rank's block sits in the whole state.
+struct Layout {
+    std::uint64_t local_qubits;
+    std::uint64_t count;  // amplitudes per block
+    std::uint64_t low;    // count - 1: the local part of a basis index
+    std::uint64_t first;  // basis index of the block's first amplitude
+    std::uint64_t rank;
+
+    explicit Layout(const DistributedState& state)
+        : local_qubits(state.local_qubits()),
+          count(state.local_amplitudes().size()),
+          low(count - 1),
+          first(state.first_index()),
+          rank(static_cast<std::uint64_t>(state.rank())) {
+    }
+};
+
+// Reads the amplitudes of one block by basis index: every index read lies in that block.
+struct BlockReader {
+    const Amplitude* data;
+    std::uint64_t low;
+
+    Amplitude operator()(std::uint64_t index) const noexcept {
+        return data[index & low];
+    }
+};
+
+// Reads the amplitudes of this rank's block and of partner blocks by basis index: blocks[m]
+// holds the block of rank (this rank ^ m) for every m that the reads reach.
+struct TableReader {
+    const Amplitude* const* blocks;
+    std::uint64_t local_qubits;
+    std::uint64_t low;
+    std::uint64_t rank;
+
+    Amplitude operator()(std::uint64_t index) const noexcept {
+        return blocks[(index >> local_qubits) ^ rank][index & low];
+    }
+};
+
+// `x` without its bits at the positions of `mask`, the remaining bits moved down in order.
+std::uint64_t without_bits(std::uint64_t x, std::uint64_t mask) noexcept {
+    std::uint64_t out = 0;
+    unsigned position = 0;
+    for (unsigned bit = 0; bit < 64; ++bit) {
+        if (((mask >> bit) & 1U) == 0) {
+            out |= ((x >> bit) & 1U) << position;
+            ++position;
+        }
+    }
+    return out;
+}
+
+// Blocks received from partner ranks, in slots of one block each, allocated when first needed
+// (collective: the ranks need the same slots at the same step and agree on the allocation).
+class PartnerBlocks {
+  public:
+    PartnerBlocks(detail::Context& context, std::uint64_t count)
+        : context_(context), count_(count) {
+    }
+
+    // Makes room for `slots` blocks.
+    void reserve(std::size_t slots) {
+        if (slots <= slots_.size()) {
+            return;
+        }
+        const std::size_t bytes = static_cast<std::size_t>(count_) * sizeof(Amplitude);
+        detail::agreed_allocation(context_, bytes, [&] {
+            while (slots_.size() < slots) {
+                slots_.emplace_back(static_cast<std::size_t>(count_));
+            }
+        });
+        partner_.resize(slots_.size(), -1);
+    }
+
+    // The block of `vector` on rank `partner` in slot `s`, traded for this rank's block (the
+    // partner asks for this rank's block at the same step). A slot that already holds that
+    // rank's block of the same vector, unchanged since (`keep`), is not traded again.
+    const Amplitude* trade(std::size_t s, const DistributedState& vector, int partner, bool keep) {
+        reserve(s + 1);
+        if (!(keep && partner_[s] == partner)) {
+            const Amplitude* own = vector.local_amplitudes().data();
+            Amplitude* into = slots_[s].data();
+            const std::uint64_t piece = context_.piece(count_);
+            for (std::uint64_t offset = 0; offset < count_; offset += piece) {
+                context_.sendrecv(own + offset, into + offset, piece, partner);
+            }
+            partner_[s] = partner;
+        }
+        return slots_[s].data();
+    }
+
+    // Forgets what the slots hold (the vectors changed).
+    void forget() noexcept {
+        std::fill(partner_.begin(), partner_.end(), -1);
+    }
+
+  private:
+    detail::Context& context_;
+    std::uint64_t count_;
+    std::vector<std::vector<Amplitude>> slots_;
+    std::vector<int> partner_;
+};
+
+// Slot of the Hamiltonian product's partner block of psi, kept while psi does not change.
+constexpr std::size_t PSI_SLOT = 0;
+
+// Writes H|psi> into `out`: for every target amplitude j of the block, the groups' products
+// added in group order from +0, with the core's expression per amplitude. A group whose flip
+// mask has rank bits reads the partner rank's block of psi, traded when the partner changes.
+void product(const PreparedPauliSum& h, const DistributedState& psi, DistributedState& out,
+             PartnerBlocks& partners) {
+    const Layout at(psi);
+    Amplitude* result = out.local_amplitudes_mut().data();
+    parallel::for_each(static_cast<std::size_t>(at.count), [&](std::size_t begin, std::size_t end) {
+        std::fill(result + begin, result + end, Amplitude(0.0, 0.0));
+    });
+    for (const PauliFlipGroup& group : h.groups()) {
+        const std::uint64_t rank_flip = group.flip >> at.local_qubits;
+        const Amplitude* in =
+            rank_flip == 0
+                ? psi.local_amplitudes().data()
+                : partners.trade(PSI_SLOT, psi, static_cast<int>(at.rank ^ rank_flip), true);
+        const std::uint64_t local_flip = group.flip & at.low;
+        parallel::for_each(
+            static_cast<std::size_t>(at.count), [&](std::size_t begin, std::size_t end) {
+                for (std::uint64_t j = begin; j < end; ++j) {
+                    const std::uint64_t source = (at.first + j) ^ group.flip;
+                    result[j] += zel::detail::times(zel::detail::group_factor(group, source),
+                                                    in[j ^ local_flip]);
+                }
+            });
     }
 }
 
-// Copies this rank's slice of `whole` into the block of `out`.
-void scatter_into(const ZarnikState& whole, DistributedState& out) {
-    const auto block = out.local_amplitudes_mut();
-    const auto first = whole.amplitudes().begin() + static_cast<std::ptrdiff_t>(out.first_index());
-    std::copy(first, first + static_cast<std::ptrdiff_t>(block.size()), block.begin());
+// The sum over basis indexes of `add(begin, end, acc)`: this rank's items are its block.
+template <class Add>
+Amplitude sum_over_block(const DistributedState& state, const Add& add) {
+    const Layout at(state);
+    return detail::ordered_sum(detail::context_of(state), state.dimension(), at.first,
+                               at.first + at.count, add);
 }
 
-}  // namespace
+// <phi|psi>.
+Amplitude inner(const DistributedState& phi, const DistributedState& psi) {
+    const Layout at(phi);
+    const BlockReader a{phi.local_amplitudes().data(), at.low};
+    const BlockReader b{psi.local_amplitudes().data(), at.low};
+    return sum_over_block(phi, [&](std::uint64_t x, std::uint64_t y, double* acc) {
+        zel::detail::add_inner(x, y, a, b, acc);
+    });
+}
 
-void apply_pauli_sum(const PauliSum& sum, const DistributedState& psi, DistributedState& out) {
+// The block of psi that the sources j ^ flip of this rank's targets j lie in.
+const Amplitude* source_block(const DistributedState& psi, std::uint64_t flip,
+                              PartnerBlocks& partners, std::size_t slot, bool keep) {
+    const Layout at(psi);
+    const std::uint64_t rank_flip = flip >> at.local_qubits;
+    return rank_flip == 0 ? psi.local_amplitudes().data()
+                          : partners.trade(slot, psi, static_cast<int>(at.rank ^ rank_flip), keep);
+}
+
+// <phi|P|psi> of a Pauli rotation's string under its controls, without its power of i.
+Amplitude signed_overlap(const DistributedState& phi, const DistributedState& psi,
+                         const OperationDerivative& d, PartnerBlocks& partners) {
+    const Layout at(phi);
+    const BlockReader a{phi.local_amplitudes().data(), at.low};
+    const BlockReader b{source_block(psi, d.flip, partners, 0, false), at.low};
+    return sum_over_block(phi, [&](std::uint64_t x, std::uint64_t y, double* acc) {
+        if (d.controls == 0) {
+            zel::detail::add_signed_overlap<false>(x, y, d.flip, d.sign, 0, a, b, acc);
+        } else {
+            zel::detail::add_signed_overlap<true>(x, y, d.flip, d.sign, d.controls, a, b, acc);
+        }
+    });
+}
+
+// Trades this rank's blocks of phi and psi with every rank that differs from it in a subset of
+// the rank bits `rank_mask` (the subsets in ascending order, the same on every rank), and fills
+// the tables with the blocks by rank offset.
+void trade_with_subsets(const DistributedState& phi, const DistributedState& psi,
+                        std::uint64_t rank_mask, PartnerBlocks& partners,
+                        std::vector<const Amplitude*>& phi_blocks,
+                        std::vector<const Amplitude*>& psi_blocks) {
+    const Layout at(phi);
+    const auto ranks = static_cast<std::size_t>(phi.rank_count());
+    phi_blocks.assign(ranks, nullptr);
+    psi_blocks.assign(ranks, nullptr);
+    phi_blocks[0] = phi.local_amplitudes().data();
+    psi_blocks[0] = psi.local_amplitudes().data();
+    std::size_t slot = 0;
+    // Every non-empty subset m of rank_mask, ascending.
+    for (std::uint64_t m = (0 - rank_mask) & rank_mask; m != 0; m = (m - rank_mask) & rank_mask) {
+        const auto partner = static_cast<int>(at.rank ^ m);
+        phi_blocks[m] = partners.trade(slot++, phi, partner, false);
+        psi_blocks[m] = partners.trade(slot++, psi, partner, false);
+    }
+}
+
+// Re <phi| T - T^dagger |psi> of an excitation (in the real part). The items are the amplitudes
+// i it moves, numbered as the core numbers them; rank r holds those of its block when its rank
+// bits match the excitation's (`from` set, `to` clear), in one consecutive range. The partner
+// amplitudes j = i ^ from ^ to lie on rank r ^ ((from | to) >> local qubits).
+Amplitude excitation_overlap(const DistributedState& phi, const DistributedState& psi,
+                             const OperationDerivative& d, PartnerBlocks& partners) {
+    const Layout at(phi);
+    const std::uint64_t both = d.from | d.to;
+    const std::uint64_t rank_both = both >> at.local_qubits;
+    const std::uint64_t rank_from = d.from >> at.local_qubits;
+    std::vector<const Amplitude*> phi_blocks;
+    std::vector<const Amplitude*> psi_blocks;
+    trade_with_subsets(phi, psi, rank_both, partners, phi_blocks, psi_blocks);
+    std::vector<unsigned> fixed;
+    for (std::uint64_t rest = both; rest != 0; rest &= rest - 1) {
+        fixed.push_back(static_cast<unsigned>(std::countr_zero(rest)));
+    }
+    const auto expand = [&](std::uint64_t c) {
+        return zel::detail::with_zero_bits(c, fixed) | d.from;
+    };
+    const std::uint64_t items = phi.dimension() >> fixed.size();
+    const std::uint64_t per_rank = at.count >> std::popcount(both & at.low);
+    const bool holds = (at.rank & rank_both) == rank_from;
+    const std::uint64_t first = holds ? without_bits(at.rank, rank_both) * per_rank : 0;
+    const std::uint64_t last = holds ? first + per_rank : 0;
+    const TableReader a{phi_blocks.data(), at.local_qubits, at.low, at.rank};
+    const TableReader b{psi_blocks.data(), at.local_qubits, at.low, at.rank};
+    return detail::ordered_sum(detail::context_of(phi), items, first, last,
+                               [&](std::uint64_t x, std::uint64_t y, double* acc) {
+                                   zel::detail::add_excitation_overlap(x, y, d, expand, a, b, acc);
+                               });
+}
+
+// <phi| D |psi> for each matrix D of a dense derivative, into `values`. The items are the base
+// indexes with the operation's qubits clear; rank r holds those of its block when its rank
+// bits among the operation's qubits are clear, and reads the blocks of the ranks that differ
+// from it in those bits.
+void dense_overlaps(const DistributedState& phi, const DistributedState& psi,
+                    const OperationDerivative& d, PartnerBlocks& partners,
+                    std::vector<Amplitude>& values) {
+    const Layout at(phi);
+    std::uint64_t qubit_mask = 0;
+    for (const std::uint64_t q : d.qubits) {
+        qubit_mask |= std::uint64_t{1} << q;
+    }
+    const std::uint64_t rank_mask = qubit_mask >> at.local_qubits;
+    std::vector<const Amplitude*> phi_blocks;
+    std::vector<const Amplitude*> psi_blocks;
+    trade_with_subsets(phi, psi, rank_mask, partners, phi_blocks, psi_blocks);
+    const zel::detail::DenseItems dense(d.qubits);
+    const std::uint64_t items = phi.dimension() >> d.qubits.size();
+    const std::uint64_t per_rank = at.count >> std::popcount(qubit_mask & at.low);
+    const bool holds = (at.rank & rank_mask) == 0;
+    const std::uint64_t first = holds ? without_bits(at.rank, rank_mask) * per_rank : 0;
+    const std::uint64_t last = holds ? first + per_rank : 0;
+    const TableReader a{phi_blocks.data(), at.local_qubits, at.low, at.rank};
+    const TableReader b{psi_blocks.data(), at.local_qubits, at.low, at.rank};
+    values.clear();
+    for (const std::vector<Amplitude>& matrix : d.matrices) {
+        values.push_back(detail::ordered_sum(detail::context_of(phi), items, first, last,
+                                             [&](std::uint64_t x, std::uint64_t y, double* acc) {
+                                                 zel::detail::add_dense_overlap(x, y, dense, matrix,
+                                                                                a, b, acc);
+                                             }));
+    }
+}
+
+// dE/dp for every slot of `op` into `out`, `psi` being the state just after `op` and `phi` the
+// Hamiltonian's product carried back to the same point: the core's values.
+void operation_gradient(const Operation& op, const DistributedState& phi,
+                        const DistributedState& psi, PartnerBlocks& partners,
+                        std::span<double> out) {
+    std::fill(out.begin(), out.end(), 0.0);
+    if (out.empty()) {
+        return;
+    }
+    const OperationDerivative d = zel::detail::operation_derivative(op);
+    switch (d.form) {
+        case Form::Zero:
+            return;
+        case Form::HalfPauli:
+            out[0] =
+                2.0 * zel::detail::times(d.weight, signed_overlap(phi, psi, d, partners)).imag();
+            return;
+        case Form::Dense: {
+            std::vector<Amplitude> values;
+            dense_overlaps(phi, psi, d, partners, values);
+            for (std::size_t slot = 0; slot < values.size(); ++slot) {
+                out[slot] = 2.0 * (d.imaginary ? values[slot].imag() : values[slot].real());
+            }
+            return;
+        }
+        case Form::Excitation:
+            out[0] = 2.0 * excitation_overlap(phi, psi, d, partners).real();
+            return;
+    }
+}
+
+// Whether the distributed state runs every operation of the circuit and its inverse on blocks
+// of `local_qubits` qubits: an operation of a kind from U on may need all its qubits (a
+// fermionic excitation its orbitals) in one block. Depends on the circuit and the layout only,
+// so every rank answers alike.
+bool runs_on_blocks(const ZarnikGraph& circuit, std::uint64_t local_qubits) {
+    return std::all_of(
+        circuit.operations.begin(), circuit.operations.end(), [&](const Operation& op) {
+            const GateInfo& info = gate_info(op.gate.kind);
+            if (info.shape != GateShape::Checked) {
+                return true;
+            }
+            const std::size_t needed = info.parity_qubits ? info.orbitals : op.qubits.size();
+            return needed <= local_qubits;
+        });
+}
+
+void check_outputs(const DistributedState& psi, const DistributedState& out) {
     if (psi.num_qubits() != out.num_qubits()) {
         throw InvalidArgument("apply_pauli_sum: the output has " +
                               std::to_string(out.num_qubits()) + " qubits, the input " +
@@ -46,34 +351,99 @@ void apply_pauli_sum(const PauliSum& sum, const DistributedState& psi, Distribut
     if (&psi == &out) {
         throw InvalidArgument("apply_pauli_sum: the output must be another state than the input");
     }
-    check_sum(sum, psi.dimension());
-    scatter_into(zel::apply_pauli_sum(sum, psi.gather()), out);
+}
+
+}  // namespace
+
+void apply_pauli_sum(const PauliSum& sum, const DistributedState& psi, DistributedState& out) {
+    check_outputs(psi, out);
+    const PreparedPauliSum h(sum, psi.num_qubits());
+    PartnerBlocks partners(detail::context_of(psi), psi.local_amplitudes().size());
+    product(h, psi, out, partners);
 }
 
 DistributedState apply_pauli_sum(const PauliSum& sum, const DistributedState& psi) {
-    check_sum(sum, psi.dimension());
-    const ZarnikState product = zel::apply_pauli_sum(sum, psi.gather());
+    const PreparedPauliSum h(sum, psi.num_qubits());
     DistributedState out = fresh_state_like(psi);
-    scatter_into(product, out);
+    PartnerBlocks partners(detail::context_of(psi), psi.local_amplitudes().size());
+    product(h, psi, out, partners);
     return out;
 }
 
 EnergyGradient energy_and_gradient(const ZarnikGraph& circuit, const PauliSum& hamiltonian,
                                    const DistributedState& reference) {
-    for (const Operation& op : circuit.operations) {
-        check_operation(reference.num_qubits(), op);
+    const std::uint64_t n = reference.num_qubits();
+    const std::vector<Operation>& ops = circuit.operations;
+    std::vector<std::size_t> first_slot(ops.size() + 1, 0);
+    for (std::size_t k = 0; k < ops.size(); ++k) {
+        check_operation(n, ops[k]);
+        first_slot[k + 1] = first_slot[k] + ops[k].params.size();
     }
-    check_sum(hamiltonian, reference.dimension());
-    return zel::energy_and_gradient(circuit, hamiltonian, reference.gather());
+    const PreparedPauliSum h(hamiltonian, n);
+    if (!runs_on_blocks(circuit, reference.local_qubits())) {
+        return zel::energy_and_gradient(circuit, h, reference.gather());
+    }
+
+    DistributedState psi = reference;
+    for (const Operation& op : ops) {
+        psi.apply(op);
+    }
+    DistributedState phi = fresh_state_like(psi);
+    PartnerBlocks partners(detail::context_of(psi), psi.local_amplitudes().size());
+    product(h, psi, phi, partners);
+
+    EnergyGradient result;
+    result.energy = inner(psi, phi).real();
+    result.gradient.assign(first_slot.back(), 0.0);
+
+    // As in the core: the sweep stops at the first operation with parameters.
+    std::size_t first_parametric = ops.size();
+    for (std::size_t k = 0; k < ops.size(); ++k) {
+        if (!ops[k].params.empty()) {
+            first_parametric = k;
+            break;
+        }
+    }
+    for (std::size_t k = ops.size(); k-- > first_parametric;) {
+        const std::span<double> out(result.gradient.data() + first_slot[k], ops[k].params.size());
+        partners.forget();
+        operation_gradient(ops[k], phi, psi, partners, out);
+        if (k > first_parametric) {
+            const Operation undo = inverse(ops[k]);
+            psi.apply(undo);
+            phi.apply(undo);
+        }
+    }
+    return result;
 }
 
 std::vector<double> pool_gradients(const PauliSum& hamiltonian, const DistributedState& psi,
                                    std::span<const PauliSum> generators) {
-    check_sum(hamiltonian, psi.dimension());
+    const PreparedPauliSum h(hamiltonian, psi.num_qubits());
+    std::vector<PreparedPauliSum> pool;
+    pool.reserve(generators.size());
     for (const PauliSum& generator : generators) {
-        check_sum(generator, psi.dimension());
+        pool.emplace_back(generator, psi.num_qubits());
     }
-    return zel::pool_gradients(hamiltonian, psi.gather(), generators);
+    const Layout at(psi);
+    DistributedState h_psi = fresh_state_like(psi);
+    PartnerBlocks partners(detail::context_of(psi), at.count);
+    product(h, psi, h_psi, partners);
+    const BlockReader a{h_psi.local_amplitudes().data(), at.low};
+    std::vector<double> gradients;
+    gradients.reserve(pool.size());
+    for (const PreparedPauliSum& generator : pool) {
+        // 2 Re <H psi| i B psi> = -2 Im <H psi| B psi>, the groups' sums added in order.
+        Amplitude total(0.0, 0.0);
+        for (const PauliFlipGroup& group : generator.groups()) {
+            const BlockReader b{source_block(psi, group.flip, partners, PSI_SLOT, true), at.low};
+            total += sum_over_block(psi, [&](std::uint64_t x, std::uint64_t y, double* acc) {
+                zel::detail::add_group_overlap(x, y, group, a, b, acc);
+            });
+        }
+        gradients.push_back(-2.0 * total.imag());
+    }
+    return gradients;
 }
 
 }  // namespace zel::mpi

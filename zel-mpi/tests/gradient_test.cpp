@@ -1,9 +1,12 @@
 // Adjoint gradients, Pauli-sum products and pool gradients of the distributed state against the
-// whole state, bit for bit: every parametric kind on registers of 4 to 6 qubits (rank bits among
-// the qubits the operations touch), and the argument checks alike on every rank.
+// whole state, bit for bit: every parametric kind on registers of 4 to 8 qubits (rank bits among
+// the qubits the operations touch, blocks smaller than a sum's chunk), blocks of two chunks with
+// items that continue across ranks, exchanges in small pieces, and the argument checks alike on
+// every rank.
 
 #include "zel/mpi/gradient.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <numbers>
@@ -80,6 +83,30 @@ ZarnikGraph seeded_circuit(GateKind kind, std::uint64_t n, random::Generator& rn
     return circuit;
 }
 
+// `op` with the top qubit and the one below it (rank bits on 2 and 4 ranks) in the places of its
+// last two qubits (of its last two orbitals for an excitation, whose parity qubits follow).
+Operation with_top_qubits(const Operation& op, std::uint64_t n) {
+    const GateInfo& info = gate_info(op.gate.kind);
+    const std::size_t count = info.orbitals != 0 ? info.orbitals : op.qubits.size();
+    std::vector<std::uint64_t> qubits(op.qubits.begin(), op.qubits.begin() + count);
+    for (std::size_t j = 0; j < std::min<std::size_t>(2, count); ++j) {
+        const std::uint64_t top = n - 1 - j;
+        std::uint64_t& last = qubits[count - 1 - j];
+        std::replace(qubits.begin(), qubits.end(), top, last);
+        last = top;
+    }
+    if (info.orbitals == 0) {
+        Operation moved = op;
+        moved.qubits = qubits;
+        return moved;
+    }
+    const std::size_t half = info.orbitals / 2;
+    const std::span<const std::uint64_t> from(qubits.data(), half);
+    const std::span<const std::uint64_t> to(qubits.data() + half, half);
+    return info.parity_qubits ? fermionic_excitation(from, to, op.params[0])
+                              : qubit_excitation(from, to, op.params[0]);
+}
+
 std::vector<std::uint64_t> bits_of_all(const std::vector<double>& values) {
     std::vector<std::uint64_t> out;
     for (const double v : values) {
@@ -93,7 +120,7 @@ TEST(DistributedGradient, EveryParametricKindMatchesTheWholeStateBitForBit) {
         if (info.param_count == 0) {
             continue;
         }
-        for (const std::uint64_t n : {4U, 6U}) {
+        for (const std::uint64_t n : {4U, 6U, 8U}) {
             SCOPED_TRACE(std::string(info.name) + " on " + std::to_string(n) + " qubits");
             random::Generator rng(n * 131 + static_cast<std::uint64_t>(info.kind));
             const ZarnikGraph circuit = seeded_circuit(info.kind, n, rng);
@@ -101,19 +128,56 @@ TEST(DistributedGradient, EveryParametricKindMatchesTheWholeStateBitForBit) {
             const ZarnikState reference = seeded_state(n, 7 + n);
 
             const EnergyGradient whole = zel::energy_and_gradient(circuit, h, reference);
-            const EnergyGradient spread = energy_and_gradient(circuit, h, distribute(reference));
-            EXPECT_EQ(bits_of(spread.energy), bits_of(whole.energy));
-            EXPECT_EQ(bits_of_all(spread.gradient), bits_of_all(whole.gradient));
+            // Exchanges of whole blocks, and of pieces of two amplitudes.
+            for (const std::uint64_t piece : {DEFAULT_EXCHANGE_AMPLITUDES, std::uint64_t{2}}) {
+                const EnergyGradient spread =
+                    energy_and_gradient(circuit, h, distribute(reference, {piece}));
+                EXPECT_EQ(bits_of(spread.energy), bits_of(whole.energy));
+                EXPECT_EQ(bits_of_all(spread.gradient), bits_of_all(whole.gradient));
+            }
         }
     }
 }
 
+// Blocks of 2^14 amplitudes, two chunks of the core's sums each: the reductions over basis
+// indexes sum whole chunks on each rank, while the items of an excitation or of a dense matrix
+// on rank-bit qubits are fewer per rank than a chunk and continue across ranks. One circuit
+// holds every parametric kind, its last qubits (the rank bits) among each operation's.
+TEST(DistributedGradient, LargerBlocksSumTheirChunksInTheWholeStateOrder) {
+    const std::uint64_t n = world_rank_bits() + 14;
+    random::Generator rng(2026);
+    ZarnikGraph circuit(n);
+    for (std::uint64_t q = 0; q < n; ++q) {
+        circuit.add_gate(GateType::of(GateKind::H), {q});
+    }
+    for (const GateInfo& info : GATE_TABLE) {
+        if (info.param_count == 0) {
+            continue;
+        }
+        circuit.add(with_top_qubits(seeded_operation(info.kind, n, rng), n));
+        circuit.add_gate(GateType::of(GateKind::CX), {n - 1, rng() % (n - 1)});
+    }
+    const PauliSum h = random_sum(rng, n, 40, 4);
+    const ZarnikState reference = seeded_state(n, 11);
+    const DistributedState spread = distribute(reference);
+
+    const EnergyGradient whole = zel::energy_and_gradient(circuit, h, reference);
+    const EnergyGradient distributed = energy_and_gradient(circuit, h, spread);
+    EXPECT_EQ(bits_of(distributed.energy), bits_of(whole.energy));
+    EXPECT_EQ(bits_of_all(distributed.gradient), bits_of_all(whole.gradient));
+
+    const std::vector<PauliSum> pool = {random_sum(rng, n, 4, n), random_sum(rng, n, 8, 3)};
+    EXPECT_TRUE(block_matches(apply_pauli_sum(h, spread), zel::apply_pauli_sum(h, reference)));
+    EXPECT_EQ(bits_of_all(pool_gradients(h, spread, pool)),
+              bits_of_all(zel::pool_gradients(h, reference, pool)));
+}
+
 TEST(DistributedGradient, ProductsAndPoolGradientsMatchTheWholeStateBitForBit) {
-    for (const std::uint64_t n : {4U, 5U, 6U}) {
+    for (const std::uint64_t n : {4U, 5U, 6U, 8U}) {
         SCOPED_TRACE(std::to_string(n) + " qubits");
         random::Generator rng(n);
         const ZarnikState whole = seeded_state(n, 100 + n);
-        const DistributedState spread = distribute(whole);
+        const DistributedState spread = distribute(whole, {std::uint64_t{1} << (n % 3)});
         const PauliSum h = random_sum(rng, n, 30, n);
         const std::vector<PauliSum> pool = {random_sum(rng, n, 2, 2), random_sum(rng, n, 8, n),
                                             PauliSum{}};
