@@ -46,6 +46,19 @@ template <class Update>
     });
 }
 
+// The general 2x2 product on qubit 0, a pair per vector: [begin, end) numbers the pairs. The
+// update comes by reference and is copied where no store to an amplitude can reach it.
+ZEL_EXACT_CLONES void neighbour_pairs(double* parts, std::uint64_t begin, std::uint64_t end,
+                                      const NeighbourPairUpdate& update) {
+    const NeighbourPairUpdate local = update;
+    for (std::uint64_t c = begin; c < end; ++c) {
+        AmplitudePairLanes pair;
+        std::memcpy(&pair, parts + 4 * c, sizeof pair);
+        pair = local(pair);
+        std::memcpy(parts + 4 * c, &pair, sizeof pair);
+    }
+}
+
 // A phase on the amplitudes with bit t set: the loop of the original S and T kernels.
 [[gnu::noinline]] void upper_phase_kernel(A* psi, std::uint64_t dimension, unsigned t,
                                           const Coefficient phase) {
@@ -103,11 +116,18 @@ void apply_controlled_pair(A* psi, std::uint64_t dimension, std::uint64_t contro
     const std::uint64_t bit = std::uint64_t{1} << t;
     const MatrixUpdate update{Coefficient(m[0]), Coefficient(m[1]), Coefficient(m[2]),
                               Coefficient(m[3])};
+    auto* parts = reinterpret_cast<double*>(psi);
+    if (controls == 0 && t == 0) {
+        const NeighbourPairUpdate neighbours(m);
+        parallel::for_each(dimension / 2, [&](std::uint64_t begin, std::uint64_t end) {
+            neighbour_pairs(parts, begin, end, neighbours);
+        });
+        return;
+    }
     if (controls == 0) {
         whole_pair_kernel(psi, dimension, t, update);
         return;
     }
-    auto* parts = reinterpret_cast<double*>(psi);
     for_each_index(dimension, IndexPattern::of(controls | bit, controls), [=](std::uint64_t i) {
         update_whole(update, parts + 2 * i, parts + 2 * (i | bit));
     });

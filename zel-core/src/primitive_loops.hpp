@@ -173,4 +173,30 @@ struct MatrixUpdate {
     }
 };
 
+// MatrixUpdate on a pair whose two amplitudes are neighbours (qubit 0), the pair as one vector
+// (re0, im0, re1, im1). The terms m00 a0 and m11 a1 form in place; m10 a0 and m01 a1 form in
+// the other half and the halves trade places before the sum. Each lane takes the products and
+// the sum of MatrixUpdate (the upper row adds its terms the other way round, the same bits), so
+// the AVX2 clone, which takes a whole pair per instruction, gives the bits of the baseline.
+struct NeighbourPairUpdate {
+    AmplitudePairLanes direct_real;
+    AmplitudePairLanes direct_imag;
+    AmplitudePairLanes crossed_real;
+    AmplitudePairLanes crossed_imag;
+
+    explicit NeighbourPairUpdate(const PrimitiveAmplitude m[4]) noexcept
+        : direct_real{m[0].real(), m[0].real(), m[3].real(), m[3].real()},
+          direct_imag{-m[0].imag(), m[0].imag(), -m[3].imag(), m[3].imag()},
+          crossed_real{m[2].real(), m[2].real(), m[1].real(), m[1].real()},
+          crossed_imag{-m[2].imag(), m[2].imag(), -m[1].imag(), m[1].imag()} {
+    }
+
+    [[gnu::always_inline]] AmplitudePairLanes operator()(AmplitudePairLanes pair) const noexcept {
+        const AmplitudePairLanes swapped = swap_parts(pair);
+        const AmplitudePairLanes crossed = crossed_real * pair + crossed_imag * swapped;
+        return (direct_real * pair + direct_imag * swapped) +
+               __builtin_shufflevector(crossed, crossed, 2, 3, 0, 1);
+    }
+};
+
 }  // namespace zel::detail
