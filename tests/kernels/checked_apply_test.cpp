@@ -127,27 +127,38 @@ TEST(CheckedApply, UnitaryVerifiedBeforeNeverLetsAnotherMatrixThrough) {
 }
 
 TEST(CheckedApply, RepeatedUnitariesMatchTheirFirstApplication) {
-    // More distinct matrices than the thread keeps, applied in turn three times: every call
-    // gives the bits a fresh thread gives for the same sequence (one whose checks all run).
-    std::vector<Operation> ops;
-    for (int j = 0; j < 7; ++j) {
-        ops.push_back(unitary({0, 2}, shift(2, 0.1 * j)));
-    }
-    const auto run = [&ops] {
-        ZarnikState state = spread_state(3);
-        for (int round = 0; round < 3; ++round) {
-            for (const Operation& op : ops) {
-                state.apply(op);
-            }
+    // More distinct matrices than the thread keeps (by count on two qubits, by bytes on six),
+    // applied in turn twice: every call gives the bits a fresh thread gives for the same
+    // sequence, and a matrix one entry off a verified one is still refused afterwards.
+    for (const std::size_t k : {std::size_t{2}, std::size_t{6}}) {
+        SCOPED_TRACE(k);
+        std::vector<Operation> ops;
+        const int count = k == 2 ? 70 : 18;
+        std::vector<std::uint64_t> qubits;
+        for (std::uint64_t q = 0; q < k; ++q) {
+            qubits.push_back(q);
         }
-        return state;
-    };
-    const ZarnikState here = run();
-    ZarnikState elsewhere(0);
-    std::thread([&] {
-        elsewhere = run();
-    }).join();
-    EXPECT_TRUE(same_bits(here, elsewhere));
+        for (int j = 0; j < count; ++j) {
+            ops.push_back(unitary(qubits, shift(k, 0.01 * j)));
+        }
+        const auto run = [&ops] {
+            ZarnikState state = spread_state(6);
+            for (int round = 0; round < 2; ++round) {
+                for (const Operation& op : ops) {
+                    state.apply(op);
+                }
+            }
+            return state;
+        };
+        const ZarnikState here = run();
+        ZarnikState elsewhere(0);
+        std::thread([&] {
+            elsewhere = run();
+        }).join();
+        EXPECT_TRUE(same_bits(here, elsewhere));
+        ZarnikState state = spread_state(6);
+        expect_refused(state, unitary(qubits, nearly_identity(k)), NOT_UNITARY_1E9);
+    }
 }
 
 TEST(CheckedApply, ThreadsVerifyTheirOwnMatrices) {

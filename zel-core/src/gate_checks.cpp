@@ -63,12 +63,15 @@ void check_unitary(const GateInfo& info, const std::vector<Entry>& m, std::size_
 // The matrices of UNITARY operations that passed check_unitary on this thread, compared by their
 // bits: equal bits give equal products, so an operation applied again skips the O(d^3) check for
 // an O(d^2) comparison. A matrix is only ever added after it passed; each thread holds its own,
-// so nothing is shared and nothing needs a lock.
+// so nothing is shared and nothing needs a lock. Enough are kept for a circuit's unitaries to
+// be checked once when the circuit is checked and then not again when it runs, or runs again.
 class VerifiedMatrices {
   public:
     bool contains(std::span<const Entry> m) const noexcept {
-        for (const std::vector<Entry>& entry : entries_) {
-            if (entry.size() == m.size() &&
+        const std::uint64_t print = fingerprint(m);
+        for (std::size_t j = 0; j < SLOTS; ++j) {
+            const std::vector<Entry>& entry = entries_[j];
+            if (prints_[j] == print && entry.size() == m.size() &&
                 std::memcmp(entry.data(), m.data(), m.size_bytes()) == 0) {
                 return true;
             }
@@ -76,22 +79,56 @@ class VerifiedMatrices {
         return false;
     }
 
-    // Replaces the oldest entry. Without memory for the copy, the matrix is simply not kept.
+    // Keeps a copy of `m` in place of the oldest entries, as many as the byte budget needs.
+    // Without memory for the copy, the matrix is simply not kept.
     void add(std::span<const Entry> m) noexcept {
-        std::vector<Entry>& slot = entries_[next_];
-        next_ = (next_ + 1) % SLOTS;
-        try {
-            slot.assign(m.begin(), m.end());
-        } catch (const std::bad_alloc&) {
-            slot.clear();
+        const std::size_t bytes = m.size_bytes();
+        if (bytes > MAX_BYTES) {
+            return;
         }
+        release(next_);
+        for (std::size_t j = (next_ + 1) % SLOTS; bytes_ + bytes > MAX_BYTES; j = (j + 1) % SLOTS) {
+            release(j);
+        }
+        try {
+            entries_[next_].assign(m.begin(), m.end());
+        } catch (const std::bad_alloc&) {
+            return;
+        }
+        bytes_ += bytes;
+        prints_[next_] = fingerprint(m);
+        next_ = (next_ + 1) % SLOTS;
     }
 
   private:
-    // A few matrices, for circuits that alternate between them (a layer and its inverse).
-    static constexpr std::size_t SLOTS = 4;
+    static constexpr std::size_t SLOTS = 64;
+    // 16 matrices on 6 qubits, or every slot for matrices on up to 5.
+    static constexpr std::size_t MAX_BYTES = std::size_t{1} << 20;
+
+    // The size and up to 16 entries spread over the matrix, mixed: cheap next to the
+    // comparison, and different for matrices that differ in one of those entries.
+    static std::uint64_t fingerprint(std::span<const Entry> m) noexcept {
+        constexpr std::uint64_t PRIME = 0x100000001b3;  // the 64-bit FNV prime
+        std::uint64_t h = m.size();
+        const std::size_t step = std::max<std::size_t>(1, m.size() / 16);
+        for (std::size_t k = 0; k < m.size(); k += step) {
+            std::uint64_t parts[2];
+            std::memcpy(parts, &m[k], sizeof parts);
+            h = (h ^ parts[0]) * PRIME;
+            h = (h ^ parts[1]) * PRIME;
+        }
+        return h;
+    }
+
+    void release(std::size_t j) noexcept {
+        bytes_ -= entries_[j].size() * sizeof(Entry);
+        entries_[j] = std::vector<Entry>();
+    }
+
     std::array<std::vector<Entry>, SLOTS> entries_;
+    std::array<std::uint64_t, SLOTS> prints_{};
     std::size_t next_ = 0;
+    std::size_t bytes_ = 0;
 };
 
 // check_unitary, skipped for a matrix this thread has already verified.
