@@ -257,6 +257,29 @@ void unitary_benchmark(benchmark::State& bench) {
     }
 }
 
+// A circuit of `ops` distinct UNITARY operations on 3 qubits each of n = 6, checked as a whole and
+// then run (apply_circuit), again and again: how often the matrices are verified.
+// Arguments: ops. One thread.
+void unitary_circuit_benchmark(benchmark::State& bench) {
+    const auto ops = static_cast<std::size_t>(bench.range(0));
+    constexpr std::uint64_t N = 6;
+    constexpr std::size_t D = 8;
+    const ThreadScope scope(1);
+    ZarnikState state = random_state(N);
+    zel::ZarnikGraph circuit(N);
+    for (std::size_t j = 0; j < ops; ++j) {
+        std::vector<std::complex<double>> matrix(D * D);
+        for (std::size_t r = 0; r < D; ++r) {
+            matrix[r * D + (r + 1 + j) % D] = std::polar(1.0, 0.1 * static_cast<double>(j));
+        }
+        circuit.add(zel::unitary({j % N, (j + 1) % N, (j + 3) % N}, matrix));
+    }
+    for (auto _ : bench) {
+        zel::apply_circuit(state, circuit);
+        benchmark::ClobberMemory();
+    }
+}
+
 // exp(-i theta/2 P) for a string of w letters (X, Y, Z in turn) on the top w qubits, one pass
 // whatever w. Arguments: n, w. One thread.
 void pauli_rotation_benchmark(benchmark::State& bench) {
@@ -881,6 +904,12 @@ void register_all() {
         ->ArgNames({"n", "k"})
         ->ArgsProduct({{6}, {1, 2, 3, 4, 5, 6}})
         ->Unit(benchmark::kNanosecond)
+        ->UseRealTime();
+    benchmark::RegisterBenchmark("unitary_circuit", unitary_circuit_benchmark)
+        ->ArgNames({"ops"})
+        ->Arg(4)
+        ->Arg(16)
+        ->Unit(benchmark::kMicrosecond)
         ->UseRealTime();
     benchmark::RegisterBenchmark("pauli_rotation", pauli_rotation_benchmark)
         ->ArgNames({"n", "w"})
