@@ -57,6 +57,9 @@ chem::AdaptPool pool_of(const std::string& name) {
     if (name == "pauli") {
         return chem::AdaptPool::PauliString;
     }
+    if (name == "generalized-qubit") {
+        return chem::AdaptPool::GeneralizedQubit;
+    }
     return chem::AdaptPool::Fermionic;
 }
 
@@ -138,11 +141,16 @@ void print_final(std::ostream& out, double energy, double exact) {
 }
 
 void run_adapt(const SolveOptions& options, std::ostream& out) {
-    if ((options.pool == "qubit" || options.pool == "pauli") &&
+    if ((options.pool == "qubit" || options.pool == "pauli" ||
+         options.pool == "generalized-qubit") &&
         options.molecule.mapping != "jordan-wigner") {
         throw Failure{EXIT_USAGE, "--pool " + options.pool +
                                       ": qubit excitations act on occupation qubits and need "
                                       "--mapping jordan-wigner"};
+    }
+    if (options.spin_complement && options.pool == "pauli") {
+        throw Failure{EXIT_USAGE,
+                      "--spin-complement pairs excitations, not the Pauli strings of --pool pauli"};
     }
     const Problem problem = build_problem(options.molecule);
     std::ofstream qasm = open_qasm(options.qasm);
@@ -150,6 +158,7 @@ void run_adapt(const SolveOptions& options, std::ostream& out) {
     const chem::VqeProblem vqe = vqe_problem(problem);
     chem::AdaptOptions adapt;
     adapt.pool = pool_of(options.pool);
+    adapt.spin_complement = options.spin_complement;
     adapt.gradient_tolerance = options.gradient_tolerance;
     adapt.energy_tolerance = options.energy_tolerance;
     adapt.max_operators = options.max_operators;
@@ -159,7 +168,7 @@ void run_adapt(const SolveOptions& options, std::ostream& out) {
         const double reference = basis_state_energy(vqe.hamiltonian, vqe.reference_index);
         print_header(out, "ADAPT-VQE", options, problem, exact, reference);
         out << "pool:                 " << options.pool << ", "
-            << chem::make_pool(vqe, adapt.pool).size() << " operators\n"
+            << chem::make_pool(vqe, adapt.pool, adapt.spin_complement).size() << " operators\n"
             << "iter  energy (Ha)      error (mHa)  |gradient|  chem. acc.  operator\n";
         out.flush();
         adapt.callback = [&](const chem::AdaptIteration& it) {
@@ -198,6 +207,7 @@ void run_adapt(const SolveOptions& options, std::ostream& out) {
     }
     out << problem_json("adapt", options.molecule, problem)
                .add_string("pool", options.pool)
+               .add_bool("spin_complement", options.spin_complement)
                .add_string("optimizer", options.optimizer)
                .add_number("exact_energy", exact)
                .add_number("reference_energy", result.reference_energy)
@@ -313,8 +323,15 @@ CLI::App* add_solve_command(CLI::App& app, SolveOptions& options, bool adapt) {
                                  "from the Hartree-Fock state, default), generalized (all "
                                  "spin-preserving singles and doubles), qubit (the same as qubit "
                                  "excitations, without parity strings), pauli (their single "
-                                 "Pauli strings)"))
-            ->check(CLI::IsMember({"fermionic", "generalized", "qubit", "pauli"}));
+                                 "Pauli strings), generalized-qubit (the generalized list as "
+                                 "qubit excitations)"))
+            ->check(
+                CLI::IsMember({"fermionic", "generalized", "qubit", "pauli", "generalized-qubit"}));
+        command->add_flag("--spin-complement", options.spin_complement,
+                          wrapped("pair each excitation with its spin complement (every "
+                                  "orbital's spin exchanged) as one operator with one parameter, "
+                                  "as spin-adapted pools do; fewer operators for closed-shell "
+                                  "molecules"));
         command
             ->add_option("--gradient-tolerance", options.gradient_tolerance,
                          wrapped("stop when the norm of all pool gradients is at or below this "

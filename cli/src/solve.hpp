@@ -16,7 +16,8 @@ namespace zel::cli {
 /// Options of the solver commands.
 struct SolveOptions {
     MoleculeOptions molecule;
-    std::string pool = "fermionic";  // adapt: fermionic, generalized, qubit, pauli
+    std::string pool = "fermionic";  // adapt: fermionic, generalized, qubit, pauli, ...
+    bool spin_complement = false;    // adapt: excitations paired with their spin complements
     std::string ansatz = "uccsd";    // uccsd: uccsd or k-upccgsd
     std::size_t layers = 1;          // k of k-UpCCGSD
     std::string optimizer = "lbfgs";

@@ -190,6 +190,7 @@ SOLVER_CASES = [
     ('adapt', 'h2_1.5', ['--pool', 'generalized', '--mapping', 'bravyi-kitaev']),
     ('adapt', 'lih_1.595', ['--active-electrons', 2, '--active-orbitals', 5,
                             '--mapping', 'parity', '--reduce']),
+    ('adapt', 'h4_chain_0.9', ['--pool', 'generalized-qubit', '--spin-complement']),
     ('uccsd', 'h2_1.0', []),
     ('uccsd', 'h2_2.5', ['--ansatz', 'k-upccgsd', '--layers', 2, '--reduce']),
 ]
@@ -236,6 +237,9 @@ BAD_SOLVER_ARGUMENTS = [
     (['adapt', H2, '--qasm', '/nonexistent/dir/x.qasm'], EXIT_COMPUTATION, 'cannot write'),
     (['uccsd', '/nonexistent.fcidump'], EXIT_INPUT, 'cannot open'),
     (['adapt', H2, '--pool', 'qubit', '--mapping', 'parity'], EXIT_USAGE, 'jordan-wigner'),
+    (['adapt', H2, '--pool', 'generalized-qubit', '--mapping', 'parity'], EXIT_USAGE,
+     'jordan-wigner'),
+    (['adapt', H2, '--pool', 'pauli', '--spin-complement'], EXIT_USAGE, 'Pauli strings'),
 ]
 
 

@@ -38,14 +38,16 @@ Reduction reduction_of(const std::string& name) {
 }
 
 AdaptPool pool_of(const std::string& name) {
-    for (const AdaptPool pool : {AdaptPool::Fermionic, AdaptPool::GeneralizedFermionic,
-                                 AdaptPool::Qubit, AdaptPool::PauliString}) {
+    for (const AdaptPool pool :
+         {AdaptPool::Fermionic, AdaptPool::GeneralizedFermionic, AdaptPool::Qubit,
+          AdaptPool::PauliString, AdaptPool::GeneralizedQubit}) {
         if (name == adapt_pool_name(pool)) {
             return pool;
         }
     }
-    throw InvalidArgument("pool must be 'fermionic', 'generalized', 'qubit' or 'pauli', not '" +
-                          name + "'");
+    throw InvalidArgument(
+        "pool must be 'fermionic', 'generalized', 'qubit', 'pauli' or 'generalized-qubit', not '" +
+        name + "'");
 }
 
 VqeOptions vqe_options(const std::string& optimizer, double optimizer_tolerance,
@@ -84,12 +86,13 @@ py::object namespace_of(py::dict members) {
 
 py::object adapt(const Integrals& integrals, const Sector& sector, Mapping mapping,
                  SpinOrdering ordering, const std::string& reduction, const std::string& pool,
-                 double gradient_tolerance, double energy_tolerance, std::size_t max_operators,
-                 const std::string& optimizer, double optimizer_tolerance,
-                 std::size_t max_evaluations, std::size_t threads, std::uint64_t seed,
-                 const py::object& callback) {
+                 bool spin_complement, double gradient_tolerance, double energy_tolerance,
+                 std::size_t max_operators, const std::string& optimizer,
+                 double optimizer_tolerance, std::size_t max_evaluations, std::size_t threads,
+                 std::uint64_t seed, const py::object& callback) {
     AdaptOptions options;
     options.pool = pool_of(pool);
+    options.spin_complement = spin_complement;
     options.gradient_tolerance = gradient_tolerance;
     options.energy_tolerance = energy_tolerance;
     options.max_operators = max_operators;
@@ -178,18 +181,21 @@ void bind_vqe(py::module_& chem) {
     chem.def("adapt_vqe", &adapt, py::arg("integrals"), py::arg("sector"),
              py::arg("mapping") = Mapping::JordanWigner,
              py::arg("ordering") = SpinOrdering::Blocked, py::arg("reduction") = "none",
-             py::arg("pool") = "fermionic", py::arg("gradient_tolerance") = 1e-3,
-             py::arg("energy_tolerance") = 0.0, py::arg("max_operators") = 100,
-             py::arg("optimizer") = "lbfgs", py::arg("optimizer_tolerance") = 1e-6,
-             py::arg("max_evaluations") = 10000, py::arg("threads") = 0, py::arg("seed") = 0,
-             py::arg("callback") = py::none(),
+             py::arg("pool") = "fermionic", py::arg("spin_complement") = false,
+             py::arg("gradient_tolerance") = 1e-3, py::arg("energy_tolerance") = 0.0,
+             py::arg("max_operators") = 100, py::arg("optimizer") = "lbfgs",
+             py::arg("optimizer_tolerance") = 1e-6, py::arg("max_evaluations") = 10000,
+             py::arg("threads") = 0, py::arg("seed") = 0, py::arg("callback") = py::none(),
              R"(ADAPT-VQE from the Hartree-Fock state of `integrals` in `sector`.
 
 Each iteration computes the energy gradient of every pool operator, stops when their norm is at
 or below `gradient_tolerance` (hartree), appends the operator of largest |gradient| and
 re-optimises all parameters (L-BFGS on exact gradients, warm-started). `pool`: 'fermionic'
-(UCCSD singles and doubles), 'generalized', 'qubit' or 'pauli' (the last two need
-Mapping.JordanWigner). `reduction`: 'none', 'two-qubit' (parity, blocked) or 'tapering'. Also stops
+(UCCSD singles and doubles), 'generalized', 'qubit', 'pauli' or 'generalized-qubit' (the
+generalised list as qubit excitations; the last three need Mapping.JordanWigner).
+`spin_complement`: pair each excitation with its spin complement (every mode's spin exchanged)
+as one operator with one parameter, as spin-adapted pools do (not with 'pauli'). `reduction`:
+'none', 'two-qubit' (parity, blocked) or 'tapering'. Also stops
 when an iteration lowers the energy by less than `energy_tolerance` (0: off) or at
 `max_operators`. `callback(iteration)` is called after every iteration with a dict (iteration,
 pool_index, operator, gradient, gradient_norm, energy, evaluations, seconds); an exception it

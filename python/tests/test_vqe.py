@@ -22,6 +22,7 @@ def molecule(name, active=None):
     ("h2_0.735", None, {}),
     ("h2_2.5", None, {"pool": "qubit", "reduction": "tapering"}),
     ("lih_1.595", (2, 5), {"mapping": chem.Mapping.Parity, "reduction": "two-qubit"}),
+    ("h4_chain_0.9", None, {"pool": "generalized-qubit", "spin_complement": True}),
 ])
 def test_adapt_reaches_chemical_accuracy_with_a_callback_per_iteration(name, active, kwargs):
     data = molecule(name, active)
@@ -67,6 +68,8 @@ def test_a_raising_callback_ends_the_solve():
     ({"reduction": "some"}, "reduction must be"),
     ({"optimizer": "adam"}, "optimizer must be"),
     ({"pool": "pauli", "mapping": chem.Mapping.BravyiKitaev}, "Jordan-Wigner"),
+    ({"pool": "generalized-qubit", "mapping": chem.Mapping.Parity}, "Jordan-Wigner"),
+    ({"pool": "pauli", "spin_complement": True}, "not the Pauli strings"),
 ])
 def test_bad_settings_raise_invalid_argument(kwargs, message):
     data = molecule("h2_0.735")

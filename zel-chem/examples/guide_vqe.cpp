@@ -64,6 +64,22 @@ int main() {
     const std::size_t index = zel::chem::append_operator(ansatz, *generator);
     std::cout << zel::chem::operator_label(pair) << " drives parameter " << index << '\n';
 
+    // Spin-complemented pairs: the alpha and beta versions of an excitation as one operator.
+    const std::vector<zel::chem::PoolOperator> paired =
+        zel::chem::make_pool(problem, zel::chem::AdaptPool::GeneralizedQubit, true);
+    for (const zel::chem::PoolOperator& op : paired) {
+        std::cout << op.label << (op.factors.empty() ? "" : "  (one parameter, two excitations)")
+                  << '\n';
+    }
+    zel::chem::TiedAnsatz both{zel::ZarnikGraph(problem.num_qubits), {}};
+    zel::chem::append_operator(both, paired.front());  // Pauli rotations of every factor
+    zel::chem::AdaptOptions spin_adapted;
+    spin_adapted.pool = zel::chem::AdaptPool::Qubit;
+    spin_adapted.spin_complement = true;
+    const zel::chem::AdaptResult fewer = zel::chem::adapt_vqe(problem, spin_adapted);
+    std::cout << "spin-complemented qubit pool: " << fewer.iterations.size() << " operators\n";
+    expect_near(fewer.energy, exact, 1.6e-3, "ADAPT energy with spin-complemented pairs");
+
     // The final circuit in standard gates, from |0...0> (what `zel adapt --qasm` writes).
     const zel::ZarnikGraph circuit =
         zel::chem::prepared_circuit(adapt.ansatz, problem.reference_index);

@@ -31,7 +31,7 @@ void check_adapt_options(const AdaptOptions& options) {
 
 std::vector<PoolOperator> checked_pool(const VqeProblem& problem, const AdaptOptions& options) {
     check_adapt_options(options);
-    std::vector<PoolOperator> pool = make_pool(problem, options.pool);
+    std::vector<PoolOperator> pool = make_pool(problem, options.pool, options.spin_complement);
     if (pool.empty()) {
         throw InvalidArgument("ADAPT-VQE: the pool is empty");
     }
@@ -102,7 +102,7 @@ AdaptResult adapt_vqe(const VqeProblem& problem, const AdaptOptions& options,
             result.stop = AdaptStop::MaxOperators;
             break;
         }
-        append_operator(result.ansatz, pool[chosen].generator);
+        append_operator(result.ansatz, pool[chosen]);
         append_operator(fast, pool[chosen], problem.mapping);
         result.parameters.push_back(0.0);
         const OptimizeResult optimized =
@@ -159,7 +159,7 @@ StrategyAction AdaptStrategy::evaluate_and_evolve(const ZarnikGraph& graph, doub
     // The operator as the tied circuit would hold it, then each rotation in plain gates; the
     // RZ of rotation i follows the new parameter with the tie's coefficient.
     TiedAnsatz single{ZarnikGraph(problem_.num_qubits), {}};
-    append_operator(single, pool_[chosen].generator);
+    append_operator(single, pool_[chosen]);
     std::vector<TiedSlot> ties;
     std::size_t slot = parameter_count(graph);
     for (std::size_t i = 0; i < single.circuit.operations.size(); ++i) {

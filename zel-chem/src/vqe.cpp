@@ -7,9 +7,7 @@
 #include <memory>
 #include <numbers>
 #include <random>
-#include <set>
 #include <span>
-#include <sstream>
 #include <utility>
 
 #include "zel/chem/mapping.hpp"
@@ -92,29 +90,6 @@ std::optional<PauliSum> reduce_operator(const VqeProblem& problem, const PauliSu
     return reduced;
 }
 
-/// The excitation when it runs as one native operation on the problem's register.
-std::optional<Excitation> native_excitation(const VqeProblem& problem,
-                                            const Excitation& excitation) {
-    if (problem.reduction != Reduction::None || (excitation.kind == ExcitationKind::Fermionic &&
-                                                 problem.mapping != Mapping::JordanWigner)) {
-        return std::nullopt;
-    }
-    return excitation;
-}
-
-std::string pauli_string_label(const PauliTerm& term) {
-    std::string text;
-    for (const PauliFactor& factor : term.paulis) {
-        if (factor.kind == Pauli::I) {
-            continue;
-        }
-        text += text.empty() ? "" : " ";
-        text += "IXYZ"[static_cast<int>(factor.kind)];
-        text += std::to_string(factor.qubit);
-    }
-    return text;
-}
-
 double seconds_since(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
@@ -128,27 +103,6 @@ std::optional<PauliSum> problem_generator(const VqeProblem& problem, const Excit
 
 std::size_t append_operator(TiedAnsatz& ansatz, const PauliSum& generator) {
     return excitation_circuit(ansatz, generator);
-}
-
-std::size_t append_operator(TiedAnsatz& ansatz, const PoolOperator& op, Mapping mapping) {
-    if (op.excitation) {
-        return excitation_circuit(ansatz, *op.excitation, mapping, ExcitationPath::Native);
-    }
-    return excitation_circuit(ansatz, op.generator);
-}
-
-std::string operator_label(const Excitation& excitation) {
-    std::ostringstream text;
-    text << (excitation.kind == ExcitationKind::Fermionic ? "f[" : "q[");
-    for (const std::uint32_t mode : excitation.from) {
-        text << mode << ' ';
-    }
-    text << "->";
-    for (const std::uint32_t mode : excitation.to) {
-        text << ' ' << mode;
-    }
-    text << ']';
-    return text.str();
 }
 
 std::string_view vqe_optimizer_name(VqeOptimizer optimizer) noexcept {
@@ -171,6 +125,8 @@ std::string_view adapt_pool_name(AdaptPool pool) noexcept {
             return "qubit";
         case AdaptPool::PauliString:
             return "pauli";
+        case AdaptPool::GeneralizedQubit:
+            return "generalized-qubit";
         case AdaptPool::Fermionic:
             break;
     }
@@ -202,48 +158,6 @@ void check_vqe_options(const VqeOptions& options) {
     }
 }
 
-std::vector<PoolOperator> make_pool(const VqeProblem& problem, AdaptPool pool) {
-    if ((pool == AdaptPool::Qubit || pool == AdaptPool::PauliString) &&
-        problem.mapping != Mapping::JordanWigner) {
-        // Under parity or Bravyi-Kitaev a qubit does not hold one orbital's occupation, so a
-        // qubit excitation would not move electrons between orbitals.
-        throw InvalidArgument(
-            "ADAPT-VQE: the qubit and pauli pools act on occupation qubits and need the "
-            "Jordan-Wigner mapping");
-    }
-    const std::size_t n = problem.num_orbitals;
-    std::vector<Excitation> excitations =
-        pool == AdaptPool::GeneralizedFermionic
-            ? generalized_excitations(n, problem.ordering)
-            : uccsd_excitations(n, problem.sector, problem.ordering);
-    if (pool == AdaptPool::Qubit || pool == AdaptPool::PauliString) {
-        excitations = as_qubit_excitations(std::move(excitations));
-    }
-    std::vector<PoolOperator> out;
-    std::set<std::string> seen;
-    for (const Excitation& excitation : excitations) {
-        std::optional<PauliSum> generator = problem_generator(problem, excitation);
-        if (!generator) {
-            continue;
-        }
-        if (pool != AdaptPool::PauliString) {
-            out.push_back(PoolOperator{std::move(*generator),
-                                       native_excitation(problem, excitation),
-                                       operator_label(excitation)});
-            continue;
-        }
-        for (const PauliTerm& term : generator->terms) {
-            std::string label = pauli_string_label(term);
-            if (seen.insert(label).second) {
-                PauliSum single;
-                single.terms.push_back(PauliTerm{1.0, term.paulis});
-                out.push_back(PoolOperator{std::move(single), std::nullopt, std::move(label)});
-            }
-        }
-    }
-    return out;
-}
-
 namespace {
 
 VqeResult solve_fixed(const VqeProblem& problem, const std::vector<PoolOperator>& operators,
@@ -255,7 +169,7 @@ VqeResult solve_fixed(const VqeProblem& problem, const std::vector<PoolOperator>
     result.ansatz = TiedAnsatz{ZarnikGraph(problem.num_qubits), {}};
     TiedAnsatz fast{ZarnikGraph(problem.num_qubits), {}};
     for (const PoolOperator& op : operators) {
-        append_operator(result.ansatz, op.generator);
+        append_operator(result.ansatz, op);
         append_operator(fast, op, problem.mapping);
         result.operators.push_back(op.label);
     }
@@ -311,8 +225,10 @@ VqeResult k_upccgsd(const VqeProblem& problem, std::size_t layers, const VqeOpti
     std::vector<PoolOperator> one_layer;
     for (const Excitation& e : layer) {
         if (std::optional<PauliSum> generator = problem_generator(problem, e)) {
-            one_layer.push_back(PoolOperator{std::move(*generator), native_excitation(problem, e),
-                                             operator_label(e)});
+            one_layer.push_back(PoolOperator{std::move(*generator),
+                                             detail::native_excitation(problem, e),
+                                             operator_label(e),
+                                             {}});
         }
     }
     std::vector<PoolOperator> operators;

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -34,6 +35,11 @@ class ThreadSetting {
 OptimizeResult optimize_ansatz(const TiedAnsatz& ansatz, const PauliSum& hamiltonian,
                                std::uint64_t reference_index, std::span<const double> start,
                                const VqeOptions& options, VqeEvaluator& evaluator);
+
+/// The excitation when it runs as one native operation on the problem's register: none under a
+/// reduction, nor for a fermionic excitation under another mapping than Jordan–Wigner.
+std::optional<Excitation> native_excitation(const VqeProblem& problem,
+                                            const Excitation& excitation);
 
 /// exp(-i theta/2 P) of a PAULI_ROTATION in H, RX, CX and RZ gates; `rz_position` receives the
 /// index of the RZ that carries theta. Empty for the identity string.

@@ -190,13 +190,25 @@ enum class AdaptPool : std::uint8_t {
     GeneralizedFermionic,  ///< all spin-preserving singles and doubles (generalised)
     Qubit,                 ///< the UCCSD list as qubit excitations (no parity strings)
     PauliString,           ///< the distinct Pauli strings of the qubit excitations, one each
+    GeneralizedQubit,      ///< the generalised list as qubit excitations (no parity strings)
 };
 
-/// The pool's name: "fermionic", "generalized", "qubit" or "pauli".
+/// The pool's name: "fermionic", "generalized", "qubit", "pauli" or "generalized-qubit".
 std::string_view adapt_pool_name(AdaptPool pool) noexcept;
+
+/// One factor of a pool operator made of several excitations: exp(coefficient theta (T - T^dagger))
+/// for its excitation, whose Hermitian generator is `generator`.
+struct PoolFactor {
+    PauliSum generator;
+    /// The excitation when it runs as one native operation (as `PoolOperator::excitation`).
+    std::optional<Excitation> excitation;
+    double coefficient = 1.0;
+};
 
 /// One pool operator: its Hermitian generator B on the problem's register and a label.
 struct PoolOperator {
+    /// B; for an operator of several factors, the sum of each factor's coefficient times its
+    /// generator (the pool gradient at theta = 0 is that of the product).
     PauliSum generator;
     /// The excitation behind the operator when it can run as one native operation (no
     /// reduction; a fermionic excitation under Jordan–Wigner or a qubit excitation); empty
@@ -204,22 +216,40 @@ struct PoolOperator {
     /// give the same state, for the exported circuit.
     std::optional<Excitation> excitation;
     /// "f[0 1 -> 2 3]" (fermionic; modes from -> to), "q[0 -> 2]" (qubit excitation) or the
-    /// Pauli string ("X0 Y2").
+    /// Pauli string ("X0 Y2"); for a spin-complemented pair both labels joined by " + " or
+    /// " - " (the second factor's coefficient).
     std::string label;
+    /// A spin-complemented pair: the product of its factors, the first applied first, all driven
+    /// by the one parameter. Empty for an operator of one excitation or Pauli string, which is
+    /// exp(i theta B); then `excitation` applies.
+    std::vector<PoolFactor> factors;
 };
+
+/// Appends `op` to `ansatz` as one new logical parameter, as the Pauli rotations of its
+/// generator (of each factor in turn for an operator of several, tied to the one parameter with
+/// the factor's coefficient), and returns the parameter's index; throws as `excitation_circuit`.
+std::size_t append_operator(TiedAnsatz& ansatz, const PoolOperator& op);
 
 /// Appends `op` to `ansatz` as one new logical parameter: as the native operation of its
 /// excitation under `mapping` when it has one (`excitation_circuit` with
-/// `ExcitationPath::Native`), else as the Pauli rotations of its generator. Returns the
+/// `ExcitationPath::Native`), else as the Pauli rotations of its generator; an operator of
+/// several factors takes each factor that way in turn, tied to the one parameter. Returns the
 /// parameter's index; throws as `excitation_circuit`.
 std::size_t append_operator(TiedAnsatz& ansatz, const PoolOperator& op, Mapping mapping);
 
 /// The operators of `pool` for `problem`, in a fixed order; operators that cannot act within
-/// the sector are left out, and Pauli strings appear once each. Throws `InvalidArgument`
-/// ("ADAPT-VQE: the qubit and pauli pools act on occupation qubits and need the Jordan-Wigner
-/// mapping") for those pools under another mapping, where a qubit does not hold an orbital's
-/// occupation.
-std::vector<PoolOperator> make_pool(const VqeProblem& problem, AdaptPool pool);
+/// the sector are left out, and Pauli strings appear once each. With `spin_complement`, each
+/// excitation whose spin complement (every mode's spin exchanged) is another excitation of the
+/// list makes one operator with it, the pair driven by one parameter (as spin-adapted pools do;
+/// the complement's coefficient is -1 when the list holds it with its modes in another order or
+/// reversed); excitations that are their own complement stay single; not for the pauli pool.
+/// Throws `InvalidArgument` ("ADAPT-VQE: the qubit, generalized-qubit and pauli pools act on
+/// occupation qubits and need the Jordan-Wigner mapping") for those pools under another
+/// mapping, where a qubit does not hold an orbital's occupation, and ("ADAPT-VQE: spin
+/// complements pair excitations, not the Pauli strings of the pauli pool") for
+/// `spin_complement` with the pauli pool.
+std::vector<PoolOperator> make_pool(const VqeProblem& problem, AdaptPool pool,
+                                    bool spin_complement = false);
 
 /// Why ADAPT-VQE stopped.
 enum class AdaptStop : std::uint8_t {
@@ -250,6 +280,8 @@ using AdaptCallback = std::function<void(const AdaptIteration&)>;
 /// Settings of ADAPT-VQE.
 struct AdaptOptions {
     AdaptPool pool = AdaptPool::Fermionic;
+    /// Pair each excitation with its spin complement as one operator (see `make_pool`).
+    bool spin_complement = false;
     /// Stop when the norm of all pool gradients is at or below this (hartree).
     double gradient_tolerance = 1e-3;
     /// Stop when an iteration lowers the energy by less than this (hartree); 0: off.
