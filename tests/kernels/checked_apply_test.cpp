@@ -5,6 +5,7 @@
 // std::complex formulas they replace.
 
 #include <algorithm>
+#include <cmath>
 #include <complex>
 #include <cstdint>
 #include <cstring>
@@ -17,9 +18,12 @@
 #include <gtest/gtest.h>
 
 #include "zel/core/circuit.hpp"
+#include "zel/core/detail/kernels.hpp"
 #include "zel/core/error.hpp"
 #include "zel/core/gate_table.hpp"
 #include "zel/core/state.hpp"
+
+#include "support/placement.hpp"
 
 namespace zel {
 namespace {
@@ -255,6 +259,63 @@ TEST(CheckedApply, ParityListsComparedInPlace) {
             EXPECT_NO_THROW(check_operation(8, op));
         } else {
             EXPECT_THROW(check_operation(8, op), InvalidArgument);
+        }
+    }
+}
+
+// Every kind from U on at every placement on n qubits (three-qubit placements sampled on six),
+// with sample parameters; one-qubit unitaries, Pauli rotations and excitations.
+std::vector<Operation> operations_on(std::uint64_t n) {
+    std::vector<Operation> ops;
+    for (std::size_t k = ORIGINAL_KIND_COUNT; k < GATE_KIND_COUNT; ++k) {
+        const GateInfo& info = GATE_TABLE[k];
+        if (info.variable_qubits || info.arity > n) {
+            continue;
+        }
+        std::vector<double> params;
+        for (std::size_t j = 0; j < info.param_count; ++j) {
+            params.push_back(0.3 + 0.7 * static_cast<double>(j));
+        }
+        const std::vector<test::Qubits> placements = test::every_placement(info.arity, n);
+        for (std::size_t j = 0; j < placements.size(); j += info.arity == 3 && n > 4 ? 7 : 1) {
+            ops.push_back(make_operation(info.kind, placements[j], params));
+        }
+    }
+    for (std::uint64_t q = 0; q < n; ++q) {
+        ops.push_back(unitary({q}, {Amplitude(0.6, 0.0), Amplitude(0.0, 0.8), Amplitude(0.0, 0.8),
+                                    Amplitude(0.6, 0.0)}));
+        ops.push_back(pauli_rotation("Y", {q}, 0.9));
+    }
+    for (const std::size_t orbitals : {std::size_t{2}, std::size_t{4}}) {
+        if (orbitals > n) {
+            continue;
+        }
+        for (const test::Qubits& q : test::every_placement(orbitals, n)) {
+            const std::span<const std::uint64_t> from(q.data(), orbitals / 2);
+            const std::span<const std::uint64_t> to(q.data() + orbitals / 2, orbitals / 2);
+            ops.push_back(fermionic_excitation(from, to, 0.7));
+            ops.push_back(qubit_excitation(from, to, -0.4));
+        }
+    }
+    return ops;
+}
+
+TEST(CheckedApply, SmallRegistersGiveTheKernelsBits) {
+    // A whole register of up to 64 amplitudes runs plain loops of its own; the kernels run the
+    // same operation when the register is handed to them as one block.
+    for (const std::uint64_t n : {1, 2, 3, 6, 7}) {
+        ZarnikState start(n);
+        std::span<Amplitude> a = start.amplitudes_mut();
+        for (std::size_t j = 0; j < a.size(); ++j) {
+            const auto x = static_cast<double>(j);
+            a[j] = Amplitude(std::sin(0.7 * x + 1.0), std::cos(1.3 * x));
+        }
+        for (const Operation& op : operations_on(n)) {
+            ZarnikState whole = start;
+            whole.apply(op);
+            ZarnikState kernels = start;
+            ASSERT_TRUE(detail::apply_checked_on_block(kernels.amplitudes_mut().data(), n, 0, op));
+            EXPECT_TRUE(same_bits(whole, kernels)) << debug_text(op.gate) << " on " << n;
         }
     }
 }

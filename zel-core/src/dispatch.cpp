@@ -4,8 +4,11 @@
 #include "dispatch.hpp"
 
 #include <array>
+#include <bit>
+#include <cmath>
 #include <cstddef>
 #include <string_view>
+#include <utility>
 
 #include "zel/core/detail/kernels.hpp"
 
@@ -96,6 +99,152 @@ void apply_selected(std::complex<double>* psi, std::uint64_t dimension, const Ga
     }
 }
 
+// Registers of at most SMALL_DIMENSION amplitudes (6 qubits) run the primitives whose arithmetic
+// is a fixed product per amplitude in the plain loops below, on the calling thread: at 2 to 6
+// qubits a call into the kernels (pool decision, traversal choice, index pattern set-up) costs
+// more than the work. Each loop computes, part by part, exactly what the kernel computes for the
+// same amplitude (the same products, summed in the same order), so the bits are those of the
+// kernels; a test compares the two paths on every kind and placement.
+constexpr std::uint64_t SMALL_DIMENSION = 64;
+
+// The indexes i < dimension with (i & fixed) == set (set a subset of fixed), ascending: the
+// fixed bits are filled with ones before each increment so that the carry passes over them.
+template <class Body>
+void for_each_matching(std::uint64_t dimension, std::uint64_t fixed, std::uint64_t set,
+                       const Body& body) {
+    for (std::uint64_t i = set; i < dimension; i = (((i | fixed) + 1) & ~fixed) | set) {
+        body(i);
+    }
+}
+
+// m * a for the entry m = (mr, mi) and the amplitude a = (re, im): (mr re + (-mi) im,
+// mr im + mi re), the lanes of the kernels' coefficient product.
+struct SmallProduct {
+    double re;
+    double im;
+};
+
+inline SmallProduct small_times(std::complex<double> m, double re, double im) noexcept {
+    const double mr = m.real();
+    const double mi = m.imag();
+    return {mr * re + (-mi) * im, mr * im + mi * re};
+}
+
+// The 2x2 matrix m on target t where every bit of `controls` is set.
+void small_pair(double* parts, std::uint64_t dimension, std::uint64_t controls, unsigned t,
+                const std::complex<double> m[4]) {
+    const std::uint64_t bit = std::uint64_t{1} << t;
+    for_each_matching(dimension, controls | bit, controls, [&](std::uint64_t i) {
+        double* a0 = parts + 2 * i;
+        double* a1 = parts + 2 * (i | bit);
+        const double re0 = a0[0], im0 = a0[1], re1 = a1[0], im1 = a1[1];
+        const SmallProduct p00 = small_times(m[0], re0, im0);
+        const SmallProduct p01 = small_times(m[1], re1, im1);
+        const SmallProduct p10 = small_times(m[2], re0, im0);
+        const SmallProduct p11 = small_times(m[3], re1, im1);
+        a0[0] = p00.re + p01.re;
+        a0[1] = p00.im + p01.im;
+        a1[0] = p10.re + p11.re;
+        a1[1] = p10.im + p11.im;
+    });
+}
+
+// Multiplies by `phase` the amplitudes where every bit of `selected` is set.
+void small_phase(double* parts, std::uint64_t dimension, std::uint64_t selected,
+                 std::complex<double> phase) {
+    for_each_matching(dimension, selected, selected, [&](std::uint64_t i) {
+        const SmallProduct p = small_times(phase, parts[2 * i], parts[2 * i + 1]);
+        parts[2 * i] = p.re;
+        parts[2 * i + 1] = p.im;
+    });
+}
+
+// X on t, or the exchange of t and b, where every bit of `controls` is set.
+void small_permutation(std::complex<double>* psi, std::uint64_t dimension, std::uint64_t controls,
+                       unsigned t, unsigned b, bool exchange) {
+    const std::uint64_t bit_t = std::uint64_t{1} << t;
+    if (!exchange) {
+        for_each_matching(dimension, controls | bit_t, controls, [&](std::uint64_t i) {
+            std::swap(psi[i], psi[i | bit_t]);
+        });
+        return;
+    }
+    const std::uint64_t bit_b = std::uint64_t{1} << b;
+    for_each_matching(dimension, controls | bit_t | bit_b, controls | bit_t, [&](std::uint64_t i) {
+        std::swap(psi[i], psi[(i ^ bit_t) | bit_b]);
+    });
+}
+
+// The excitation's rotation: a_i and its partner a_j become c a_i - f a_j and c a_j + f a_i with
+// f = +-sin(theta) by the sign and the parity of i & parity, part by part as the kernel's lanes.
+void small_excitation(double* parts, std::uint64_t dimension, const ExcitationMasks& masks,
+                      double theta) {
+    const double c = std::cos(theta);
+    const double s = std::sin(theta);
+    const std::uint64_t both = masks.from | masks.to;
+    for_each_matching(dimension, both, masks.from, [&](std::uint64_t i) {
+        double* a = parts + 2 * i;
+        double* b = parts + 2 * (i ^ both);
+        const bool odd = (std::popcount(i & masks.parity) & 1) != 0;
+        const double f = masks.negative != odd ? -s : s;
+        const double are = a[0], aim = a[1], bre = b[0], bim = b[1];
+        a[0] = c * are - f * bre;
+        a[1] = c * aim - f * bim;
+        b[0] = c * bre + f * are;
+        b[1] = c * bim + f * aim;
+    });
+}
+
+// Runs `op` on a whole register of at most SMALL_DIMENSION amplitudes when its primitive has a
+// plain loop here; false leaves it to the kernels.
+bool apply_small(std::complex<double>* psi, std::uint64_t dimension, const GateInfo& info,
+                 const Operation& op, std::uint64_t selected) {
+    auto* parts = reinterpret_cast<double*>(psi);
+    const std::size_t controls = info.controls;
+    switch (info.primitive) {
+        case Primitive::Pair: {
+            std::array<std::complex<double>, 4> m;
+            info.target_matrix(op.params, m.data());
+            small_pair(parts, dimension, selected, static_cast<unsigned>(op.qubits[controls]),
+                       m.data());
+            return true;
+        }
+        case Primitive::Diagonal: {
+            std::array<std::complex<double>, 4> m;
+            info.target_matrix(op.params, m.data());
+            small_phase(parts, dimension, selected, m[3]);
+            return true;
+        }
+        case Primitive::GlobalPhase: {
+            std::complex<double> phase;
+            info.target_matrix(op.params, &phase);
+            small_phase(parts, dimension, 0, phase);
+            return true;
+        }
+        case Primitive::Permutation: {
+            const bool exchange = info.arity - controls == 2;
+            const auto t = static_cast<unsigned>(op.qubits[controls]);
+            const auto b = static_cast<unsigned>(exchange ? op.qubits[controls + 1] : t);
+            small_permutation(psi, dimension, selected, t, b, exchange);
+            return true;
+        }
+        case Primitive::Excitation:
+            small_excitation(parts, dimension, excitation_masks(op, false), op.params[0]);
+            return true;
+        case Primitive::Dense:
+            if (op.qubits.size() != 1) {
+                return false;
+            }
+            small_pair(parts, dimension, 0, static_cast<unsigned>(op.qubits[0]),
+                       op.payload.matrix.data());
+            return true;
+        case Primitive::None:
+        case Primitive::PauliRotation:
+            return false;
+    }
+    return false;
+}
+
 // Selectors pick the amplitudes that change without moving any: the controls, and every qubit
 // of a diagonal phase.
 std::size_t selector_count(const GateInfo& info, const Operation& op) noexcept {
@@ -142,6 +291,9 @@ void apply_checked(std::complex<double>* psi, std::uint64_t dimension, const Gat
     std::uint64_t selected = 0;
     for (std::size_t j = 0; j < selectors; ++j) {
         selected |= std::uint64_t{1} << op.qubits[j];
+    }
+    if (dimension <= SMALL_DIMENSION && apply_small(psi, dimension, info, op, selected)) {
+        return;
     }
     apply_selected(psi, dimension, info, op, selected);
 }
