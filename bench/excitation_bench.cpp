@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <iterator>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -128,17 +130,24 @@ struct Molecule {
     std::uint64_t reference = 0;
 };
 
+Molecule load_molecule(const std::string& name) {
+    Molecule m{
+        zel::chem::read_fcidump(std::string(ZEL_BENCH_DATA) + "/" + name + ".fcidump"), {}, 0, 0};
+    const std::size_t n = m.data.integrals.num_orbitals();
+    m.excitations = zel::chem::uccsd_excitations(n, m.data.sector(), ORDERING);
+    m.qubits = 2 * n;
+    m.reference = zel::chem::hartree_fock_index(n, m.data.sector(), ORDERING, MAPPING);
+    return m;
+}
+
 const Molecule& h2o() {
-    static const Molecule molecule = [] {
-        Molecule m{zel::chem::read_fcidump(std::string(ZEL_BENCH_DATA) + "/h2o.fcidump"), {}, 0, 0};
-        const std::size_t n = m.data.integrals.num_orbitals();
-        m.excitations = zel::chem::uccsd_excitations(n, m.data.sector(), ORDERING);
-        m.qubits = 2 * n;
-        m.reference = zel::chem::hartree_fock_index(n, m.data.sector(), ORDERING, MAPPING);
-        return m;
-    }();
+    static const Molecule molecule = load_molecule("h2o");
     return molecule;
 }
+
+// The molecules of the gradient-to-forward ratio, by register size: the H6 chain (12 qubits),
+// H2O (14) and N2 in its whole STO-3G space (20 qubits, 609 excitations).
+const char* const RATIO_MOLECULES[] = {"h6_chain_1.0", "h2o", "n2_1.098"};
 
 std::vector<Excitation> random_doubles(std::uint64_t n, std::uint64_t count) {
     std::mt19937_64 rng(11);
@@ -226,6 +235,38 @@ void bm_h2o_hamiltonian_product(benchmark::State& bench) {
     bench.counters["terms"] = static_cast<double>(h.terms.size());
 }
 
+// The native UCCSD forward pass (what = 0) or its energy and every gradient (what = 1) with the
+// molecule's own Hamiltonian, grouped once as the solvers do, so that one run gives the ratio of
+// the two at each size. Arguments: molecule (index into RATIO_MOLECULES), what.
+void bm_uccsd_ratio(benchmark::State& bench) {
+    const auto index = static_cast<std::size_t>(bench.range(0));
+    static std::vector<std::unique_ptr<Molecule>> cache(std::size(RATIO_MOLECULES));
+    if (!cache[index]) {
+        cache[index] = std::make_unique<Molecule>(load_molecule(RATIO_MOLECULES[index]));
+    }
+    const Molecule& m = *cache[index];
+    const ThreadScope scope(1);
+    const zel::ZarnikGraph circuit = excitation_circuit(m.excitations, m.qubits, Path::Native);
+    const zel::PreparedPauliSum h(zel::chem::qubit_hamiltonian(m.data.integrals, MAPPING, ORDERING),
+                                  m.qubits);
+    zel::ZarnikState start(m.qubits);
+    start.set_computational_basis(m.reference);
+    zel::ZarnikState state = start;
+    bench.SetLabel(std::string(RATIO_MOLECULES[index]) +
+                   (bench.range(1) == 0 ? " forward" : " energy and gradients"));
+    for (auto _ : bench) {
+        if (bench.range(1) == 0) {
+            state = start;
+            zel::apply_circuit(state, circuit);
+            benchmark::ClobberMemory();
+        } else {
+            benchmark::DoNotOptimize(zel::energy_and_gradient(circuit, h, start));
+        }
+    }
+    bench.counters["qubits"] = static_cast<double>(m.qubits);
+    bench.counters["parameters"] = static_cast<double>(zel::parameter_count(circuit));
+}
+
 // Arguments: path, threads.
 void bm_random_doubles(benchmark::State& bench) {
     const auto path = static_cast<Path>(bench.range(0));
@@ -262,6 +303,11 @@ BENCHMARK(bm_uccsd_h2o_gradient)
 BENCHMARK(bm_h2o_hamiltonian_product)
     ->ArgNames({"threads"})
     ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(bm_uccsd_ratio)
+    ->ArgNames({"molecule", "what"})
+    ->ArgsProduct({{0, 1, 2}, {0, 1}})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 BENCHMARK(bm_random_doubles)
