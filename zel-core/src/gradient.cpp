@@ -160,35 +160,21 @@ double excitation_overlap(const Derivative& d, const ZarnikState& phi, const Zar
 // vectors get the bits `apply(inverse(op))` would give them). The overlap's chunks are the fixed
 // ones of `complex_sum`, so the result does not depend on the thread count.
 double excitation_gradient_and_undo(const Operation& op, ZarnikState& phi, ZarnikState& psi) {
-    const detail::ExcitationMasks masks = detail::excitation_masks(op, false);
-    const std::uint64_t both = masks.from | masks.to;
-    const detail::IndexPattern pattern = detail::IndexPattern::of(both, masks.from);
+    const Derivative d = detail::operation_derivative(op);
+    const detail::IndexPattern pattern = detail::IndexPattern::of(d.from | d.to, d.from);
+    const auto expand = [&pattern](std::uint64_t c) {
+        return pattern.expand(c);
+    };
+    const detail::UndoRotation undo(op.params[0]);
     Amplitude* a = phi.amplitudes_mut().data();
     Amplitude* b = psi.amplitudes_mut().data();
-    const double c = std::cos(-op.params[0]);
-    const double s = std::sin(-op.params[0]);
     const std::size_t count = phi.dimension() >> pattern.fixed_count;
-    const auto rotate = [c](Amplitude& x, Amplitude& y, double f) {
-        const Amplitude new_x(c * x.real() - f * y.real(), c * x.imag() - f * y.imag());
-        const Amplitude new_y(c * y.real() + f * x.real(), c * y.imag() + f * x.imag());
-        x = new_x;
-        y = new_y;
-    };
     const double overlap =
         complex_sum(count, [&](std::size_t begin, std::size_t end) {
-            double part = 0.0;
-            for (std::uint64_t k = begin; k < end; ++k) {
-                const std::uint64_t i = pattern.expand(k);
-                const std::uint64_t j = i ^ both;
-                const double value = conj_times(a[j], b[i]).real() - conj_times(a[i], b[j]).real();
-                const bool negative =
-                    masks.negative != ((std::popcount(i & masks.parity) & 1) != 0);
-                part += negative ? -value : value;
-                const double f = negative ? -s : s;
-                rotate(a[i], a[j], f);
-                rotate(b[i], b[j], f);
-            }
-            return Amplitude(part, 0.0);
+            return chunk_partial(begin, end, [&](std::uint64_t x, std::uint64_t y, double* acc) {
+                detail::add_excitation_overlap_and_undo(x, y, d, expand, undo, a, b,
+                                                        ~std::uint64_t{0}, acc);
+            });
         }).real();
     return 2.0 * overlap;
 }

@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -159,20 +160,23 @@ void product(const PreparedPauliSum& h, const DistributedState& psi, Distributed
     }
 }
 
-// The sum over basis indexes of `add(begin, end, acc)`: this rank's items are its block.
+constexpr std::uint64_t CHUNK = parallel::SUM_CHUNK;
+
+// Takes the sum over basis indexes of `add(begin, end, acc)` into `batch`: this rank's items are
+// its block.
 template <class Add>
-Amplitude sum_over_block(const DistributedState& state, const Add& add) {
+std::size_t sum_over_block(detail::SumBatch& batch, const DistributedState& state, const Add& add) {
     const Layout at(state);
-    return detail::ordered_sum(detail::context_of(state), state.dimension(), at.first,
-                               at.first + at.count, add);
+    return batch.take(state.dimension(), at.first, at.first + at.count, at.count % CHUNK == 0, add);
 }
 
 // <phi|psi>.
-Amplitude inner(const DistributedState& phi, const DistributedState& psi) {
+std::size_t inner(detail::SumBatch& batch, const DistributedState& phi,
+                  const DistributedState& psi) {
     const Layout at(phi);
     const BlockReader a{phi.local_amplitudes().data(), at.low};
     const BlockReader b{psi.local_amplitudes().data(), at.low};
-    return sum_over_block(phi, [&](std::uint64_t x, std::uint64_t y, double* acc) {
+    return sum_over_block(batch, phi, [&](std::uint64_t x, std::uint64_t y, double* acc) {
         zel::detail::add_inner(x, y, a, b, acc);
     });
 }
@@ -187,12 +191,13 @@ const Amplitude* source_block(const DistributedState& psi, std::uint64_t flip,
 }
 
 // <phi|P|psi> of a Pauli rotation's string under its controls, without its power of i.
-Amplitude signed_overlap(const DistributedState& phi, const DistributedState& psi,
-                         const OperationDerivative& d, PartnerBlocks& partners) {
+std::size_t signed_overlap(detail::SumBatch& batch, const DistributedState& phi,
+                           const DistributedState& psi, const OperationDerivative& d,
+                           PartnerBlocks& partners) {
     const Layout at(phi);
     const BlockReader a{phi.local_amplitudes().data(), at.low};
     const BlockReader b{source_block(psi, d.flip, partners, 0, false), at.low};
-    return sum_over_block(phi, [&](std::uint64_t x, std::uint64_t y, double* acc) {
+    return sum_over_block(batch, phi, [&](std::uint64_t x, std::uint64_t y, double* acc) {
         if (d.controls == 0) {
             zel::detail::add_signed_overlap<false>(x, y, d.flip, d.sign, 0, a, b, acc);
         } else {
@@ -223,12 +228,22 @@ void trade_with_subsets(const DistributedState& phi, const DistributedState& psi
     }
 }
 
+// The positions of the bits of `mask`, ascending.
+std::vector<unsigned> bit_positions(std::uint64_t mask) {
+    std::vector<unsigned> positions;
+    for (std::uint64_t rest = mask; rest != 0; rest &= rest - 1) {
+        positions.push_back(static_cast<unsigned>(std::countr_zero(rest)));
+    }
+    return positions;
+}
+
 // Re <phi| T - T^dagger |psi> of an excitation (in the real part). The items are the amplitudes
 // i it moves, numbered as the core numbers them; rank r holds those of its block when its rank
 // bits match the excitation's (`from` set, `to` clear), in one consecutive range. The partner
 // amplitudes j = i ^ from ^ to lie on rank r ^ ((from | to) >> local qubits).
-Amplitude excitation_overlap(const DistributedState& phi, const DistributedState& psi,
-                             const OperationDerivative& d, PartnerBlocks& partners) {
+std::size_t excitation_overlap(detail::SumBatch& batch, const DistributedState& phi,
+                               const DistributedState& psi, const OperationDerivative& d,
+                               PartnerBlocks& partners) {
     const Layout at(phi);
     const std::uint64_t both = d.from | d.to;
     const std::uint64_t rank_both = both >> at.local_qubits;
@@ -236,33 +251,58 @@ Amplitude excitation_overlap(const DistributedState& phi, const DistributedState
     std::vector<const Amplitude*> phi_blocks;
     std::vector<const Amplitude*> psi_blocks;
     trade_with_subsets(phi, psi, rank_both, partners, phi_blocks, psi_blocks);
-    std::vector<unsigned> fixed;
-    for (std::uint64_t rest = both; rest != 0; rest &= rest - 1) {
-        fixed.push_back(static_cast<unsigned>(std::countr_zero(rest)));
-    }
+    const std::vector<unsigned> fixed = bit_positions(both);
     const auto expand = [&](std::uint64_t c) {
         return zel::detail::with_zero_bits(c, fixed) | d.from;
     };
-    const std::uint64_t items = phi.dimension() >> fixed.size();
     const std::uint64_t per_rank = at.count >> std::popcount(both & at.low);
     const bool holds = (at.rank & rank_both) == rank_from;
     const std::uint64_t first = holds ? without_bits(at.rank, rank_both) * per_rank : 0;
     const std::uint64_t last = holds ? first + per_rank : 0;
     const TableReader a{phi_blocks.data(), at.local_qubits, at.low, at.rank};
     const TableReader b{psi_blocks.data(), at.local_qubits, at.low, at.rank};
-    return detail::ordered_sum(detail::context_of(phi), items, first, last,
-                               [&](std::uint64_t x, std::uint64_t y, double* acc) {
-                                   zel::detail::add_excitation_overlap(x, y, d, expand, a, b, acc);
-                               });
+    return batch.take(phi.dimension() >> fixed.size(), first, last, per_rank % CHUNK == 0,
+                      [&](std::uint64_t x, std::uint64_t y, double* acc) {
+                          zel::detail::add_excitation_overlap(x, y, d, expand, a, b, acc);
+                      });
 }
 
-// <phi| D |psi> for each matrix D of a dense derivative, into `values`. The items are the base
-// indexes with the operation's qubits clear; rank r holds those of its block when its rank
-// bits among the operation's qubits are clear, and reads the blocks of the ranks that differ
-// from it in those bits.
-void dense_overlaps(const DistributedState& phi, const DistributedState& psi,
-                    const OperationDerivative& d, PartnerBlocks& partners,
-                    std::vector<Amplitude>& values) {
+// The overlap of an excitation whose orbitals are local qubits, with its inverse applied to both
+// vectors in the same pass (the core's fused sweep step): every rank holds whole pairs, its
+// items one consecutive range. Returns nothing, changing nothing, when an orbital is a rank bit
+// (the sweep then takes the overlap and applies the inverse apart).
+std::optional<std::size_t> local_excitation_overlap_and_undo(detail::SumBatch& batch,
+                                                             const Operation& op,
+                                                             DistributedState& phi,
+                                                             DistributedState& psi) {
+    const Layout at(phi);
+    const OperationDerivative d = zel::detail::operation_derivative(op);
+    const std::uint64_t both = d.from | d.to;
+    if ((both >> at.local_qubits) != 0) {
+        return std::nullopt;
+    }
+    const std::vector<unsigned> fixed = bit_positions(both);
+    const auto expand = [&](std::uint64_t c) {
+        return zel::detail::with_zero_bits(c, fixed) | d.from;
+    };
+    const zel::detail::UndoRotation undo(op.params[0]);
+    const std::uint64_t per_rank = at.count >> fixed.size();
+    Amplitude* a = phi.local_amplitudes_mut().data();
+    Amplitude* b = psi.local_amplitudes_mut().data();
+    return batch.take(phi.dimension() >> fixed.size(), at.rank * per_rank, (at.rank + 1) * per_rank,
+                      per_rank % CHUNK == 0, [&](std::uint64_t x, std::uint64_t y, double* acc) {
+                          zel::detail::add_excitation_overlap_and_undo(x, y, d, expand, undo, a, b,
+                                                                       at.low, acc);
+                      });
+}
+
+// <phi| D |psi> for each matrix D of a dense derivative, one sum each in matrix order. The items
+// are the base indexes with the operation's qubits clear; rank r holds those of its block when
+// its rank bits among the operation's qubits are clear, and reads the blocks of the ranks that
+// differ from it in those bits.
+std::vector<std::size_t> dense_overlaps(detail::SumBatch& batch, const DistributedState& phi,
+                                        const DistributedState& psi, const OperationDerivative& d,
+                                        PartnerBlocks& partners) {
     const Layout at(phi);
     std::uint64_t qubit_mask = 0;
     for (const std::uint64_t q : d.qubits) {
@@ -280,43 +320,70 @@ void dense_overlaps(const DistributedState& phi, const DistributedState& psi,
     const std::uint64_t last = holds ? first + per_rank : 0;
     const TableReader a{phi_blocks.data(), at.local_qubits, at.low, at.rank};
     const TableReader b{psi_blocks.data(), at.local_qubits, at.low, at.rank};
-    values.clear();
+    std::vector<std::size_t> sums;
     for (const std::vector<Amplitude>& matrix : d.matrices) {
-        values.push_back(detail::ordered_sum(detail::context_of(phi), items, first, last,
-                                             [&](std::uint64_t x, std::uint64_t y, double* acc) {
-                                                 zel::detail::add_dense_overlap(x, y, dense, matrix,
-                                                                                a, b, acc);
-                                             }));
+        sums.push_back(batch.take(items, first, last, per_rank % CHUNK == 0,
+                                  [&](std::uint64_t x, std::uint64_t y, double* acc) {
+                                      zel::detail::add_dense_overlap(x, y, dense, matrix, a, b,
+                                                                     acc);
+                                  }));
     }
+    return sums;
 }
 
-// dE/dp for every slot of `op` into `out`, `psi` being the state just after `op` and `phi` the
-// Hamiltonian's product carried back to the same point: the core's values.
-void operation_gradient(const Operation& op, const DistributedState& phi,
+// A slot's derivative, 2 times a part of a sum of the batch: Im(weight * sum), Im(sum) or
+// Re(sum), as the core reads it.
+struct SlotSum {
+    enum class Part : std::uint8_t { WeightedImaginary, Imaginary, Real };
+    std::size_t slot;
+    std::size_t sum;
+    Part part;
+    Amplitude weight;
+
+    double value(const detail::SumBatch& batch) const noexcept {
+        const Amplitude v = batch.value(sum);
+        switch (part) {
+            case Part::WeightedImaginary:
+                return 2.0 * zel::detail::times(weight, v).imag();
+            case Part::Imaginary:
+                return 2.0 * v.imag();
+            case Part::Real:
+                return 2.0 * v.real();
+        }
+        return 0.0;
+    }
+};
+
+// Takes the sums of the derivatives of `op`'s slots from `first_slot` on into `batch`, `psi`
+// being the state just after `op` and `phi` the Hamiltonian's product carried back to the same
+// point. Slots without a sum keep their 0.
+void operation_gradient(detail::SumBatch& batch, const Operation& op, const DistributedState& phi,
                         const DistributedState& psi, PartnerBlocks& partners,
-                        std::span<double> out) {
-    std::fill(out.begin(), out.end(), 0.0);
-    if (out.empty()) {
+                        std::size_t first_slot, std::vector<SlotSum>& slots) {
+    if (op.params.empty()) {
         return;
     }
+    using Part = SlotSum::Part;
     const OperationDerivative d = zel::detail::operation_derivative(op);
     switch (d.form) {
         case Form::Zero:
             return;
         case Form::HalfPauli:
-            out[0] =
-                2.0 * zel::detail::times(d.weight, signed_overlap(phi, psi, d, partners)).imag();
+            // D = -i G with G = P/2 under the controls: 2 Re(-i z) = 2 Im z.
+            slots.push_back({first_slot, signed_overlap(batch, phi, psi, d, partners),
+                             Part::WeightedImaginary, d.weight});
             return;
         case Form::Dense: {
-            std::vector<Amplitude> values;
-            dense_overlaps(phi, psi, d, partners, values);
-            for (std::size_t slot = 0; slot < values.size(); ++slot) {
-                out[slot] = 2.0 * (d.imaginary ? values[slot].imag() : values[slot].real());
+            const std::vector<std::size_t> sums = dense_overlaps(batch, phi, psi, d, partners);
+            for (std::size_t s = 0; s < sums.size(); ++s) {
+                slots.push_back({first_slot + s, sums[s],
+                                 d.imaginary ? Part::Imaginary : Part::Real, Amplitude()});
             }
             return;
         }
         case Form::Excitation:
-            out[0] = 2.0 * excitation_overlap(phi, psi, d, partners).real();
+            slots.push_back({first_slot, excitation_overlap(batch, phi, psi, d, partners),
+                             Part::Real, Amplitude()});
             return;
     }
 }
@@ -388,13 +455,15 @@ EnergyGradient energy_and_gradient(const ZarnikGraph& circuit, const PauliSum& h
     for (const Operation& op : ops) {
         psi.apply(op);
     }
+    detail::Context& context = detail::context_of(psi);
     DistributedState phi = fresh_state_like(psi);
-    PartnerBlocks partners(detail::context_of(psi), psi.local_amplitudes().size());
+    PartnerBlocks partners(context, psi.local_amplitudes().size());
     product(h, psi, phi, partners);
 
-    EnergyGradient result;
-    result.energy = inner(psi, phi).real();
-    result.gradient.assign(first_slot.back(), 0.0);
+    // The sums are taken during the sweep and added up once at its end.
+    detail::SumBatch batch(context);
+    const std::size_t energy = inner(batch, psi, phi);
+    std::vector<SlotSum> slots;
 
     // As in the core: the sweep stops at the first operation with parameters.
     std::size_t first_parametric = ops.size();
@@ -405,14 +474,29 @@ EnergyGradient energy_and_gradient(const ZarnikGraph& circuit, const PauliSum& h
         }
     }
     for (std::size_t k = ops.size(); k-- > first_parametric;) {
-        const std::span<double> out(result.gradient.data() + first_slot[k], ops[k].params.size());
         partners.forget();
-        operation_gradient(ops[k], phi, psi, partners, out);
+        if (k > first_parametric &&
+            gate_info(ops[k].gate.kind).generator == GeneratorForm::Excitation) {
+            if (const std::optional<std::size_t> sum =
+                    local_excitation_overlap_and_undo(batch, ops[k], phi, psi)) {
+                slots.push_back({first_slot[k], *sum, SlotSum::Part::Real, Amplitude()});
+                continue;
+            }
+        }
+        operation_gradient(batch, ops[k], phi, psi, partners, first_slot[k], slots);
         if (k > first_parametric) {
             const Operation undo = inverse(ops[k]);
             psi.apply(undo);
             phi.apply(undo);
         }
+    }
+    batch.finish();
+
+    EnergyGradient result;
+    result.energy = batch.value(energy).real();
+    result.gradient.assign(first_slot.back(), 0.0);
+    for (const SlotSum& slot : slots) {
+        result.gradient[slot.slot] = slot.value(batch);
     }
     return result;
 }
@@ -430,16 +514,25 @@ std::vector<double> pool_gradients(const PauliSum& hamiltonian, const Distribute
     PartnerBlocks partners(detail::context_of(psi), at.count);
     product(h, psi, h_psi, partners);
     const BlockReader a{h_psi.local_amplitudes().data(), at.low};
+    detail::SumBatch batch(detail::context_of(psi));
+    std::vector<std::vector<std::size_t>> sums(pool.size());
+    for (std::size_t k = 0; k < pool.size(); ++k) {
+        for (const PauliFlipGroup& group : pool[k].groups()) {
+            const BlockReader b{source_block(psi, group.flip, partners, PSI_SLOT, true), at.low};
+            sums[k].push_back(
+                sum_over_block(batch, psi, [&](std::uint64_t x, std::uint64_t y, double* acc) {
+                    zel::detail::add_group_overlap(x, y, group, a, b, acc);
+                }));
+        }
+    }
+    batch.finish();
     std::vector<double> gradients;
     gradients.reserve(pool.size());
-    for (const PreparedPauliSum& generator : pool) {
+    for (const std::vector<std::size_t>& generator : sums) {
         // 2 Re <H psi| i B psi> = -2 Im <H psi| B psi>, the groups' sums added in order.
         Amplitude total(0.0, 0.0);
-        for (const PauliFlipGroup& group : generator.groups()) {
-            const BlockReader b{source_block(psi, group.flip, partners, PSI_SLOT, true), at.low};
-            total += sum_over_block(psi, [&](std::uint64_t x, std::uint64_t y, double* acc) {
-                zel::detail::add_group_overlap(x, y, group, a, b, acc);
-            });
+        for (const std::size_t sum : generator) {
+            total += batch.value(sum);
         }
         gradients.push_back(-2.0 * total.imag());
     }

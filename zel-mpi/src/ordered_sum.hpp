@@ -70,4 +70,78 @@ Amplitude ordered_sum(Context& context, std::uint64_t n, std::uint64_t first, st
     return {running[0], running[1]};
 }
 
+// Sums taken one after another during a pass over the blocks and finished together, so that the
+// pass does not wait on the other ranks for each of them. A sum whose ranges are whole chunks on
+// every rank (`whole_chunks`, which the caller decides alike on every rank) keeps this rank's
+// chunk partials until `finish`, which adds every kept sum's partials in chunk order as the
+// running sums pass once through the ranks; any other sum is taken at once by `ordered_sum`.
+class SumBatch {
+  public:
+    explicit SumBatch(Context& context) : context_(context) {
+    }
+
+    // Takes the sum of `ordered_sum(context, n, first, last, add)` (collective when it is not
+    // kept) and returns its index; `add` runs before this returns in either case.
+    template <class Add>
+    std::size_t take(std::uint64_t n, std::uint64_t first, std::uint64_t last, bool whole_chunks,
+                     const Add& add) {
+        constexpr std::uint64_t CHUNK = parallel::SUM_CHUNK;
+        Entry entry{};
+        if (!whole_chunks) {
+            entry.done = true;
+            entry.value = ordered_sum(context_, n, first, last, add);
+            entries_.push_back(entry);
+            return entries_.size() - 1;
+        }
+        entry.offset = partials_.size();
+        entry.chunks = static_cast<std::size_t>((last - first) / CHUNK);
+        partials_.resize(entry.offset + 2 * entry.chunks);
+        double* out = partials_.data() + entry.offset;
+        for_each_chunk(last - first, entry.chunks, [&](std::uint64_t c) {
+            double* acc = out + 2 * c;
+            acc[0] = 0.0;
+            acc[1] = 0.0;
+            add(first + c * CHUNK, first + (c + 1) * CHUNK, acc);
+        });
+        entries_.push_back(entry);
+        return entries_.size() - 1;
+    }
+
+    // Adds the kept partials of every sum in the whole state's order (collective, once).
+    void finish() {
+        std::vector<double> running(2 * entries_.size());
+        relay(context_, std::span<double>(running), [&](std::span<double> sums) {
+            for (std::size_t e = 0; e < entries_.size(); ++e) {
+                const Entry& entry = entries_[e];
+                for (std::size_t c = 0; !entry.done && c < entry.chunks; ++c) {
+                    sums[2 * e] += partials_[entry.offset + 2 * c];
+                    sums[2 * e + 1] += partials_[entry.offset + 2 * c + 1];
+                }
+            }
+        });
+        for (std::size_t e = 0; e < entries_.size(); ++e) {
+            if (!entries_[e].done) {
+                entries_[e].value = Amplitude(running[2 * e], running[2 * e + 1]);
+                entries_[e].done = true;
+            }
+        }
+    }
+
+    // The value of sum `index` (after `finish` for a kept sum).
+    Amplitude value(std::size_t index) const noexcept {
+        return entries_[index].value;
+    }
+
+  private:
+    struct Entry {
+        bool done;
+        Amplitude value;
+        std::size_t offset;  // its partials: partials_[offset, + 2 * chunks)
+        std::size_t chunks;
+    };
+    Context& context_;
+    std::vector<Entry> entries_;
+    std::vector<double> partials_;
+};
+
 }  // namespace zel::mpi::detail

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cmath>
 #include <complex>
 #include <cstddef>
 #include <cstdint>
@@ -426,6 +427,52 @@ void add_excitation_overlap(std::uint64_t begin, std::uint64_t end,
         const bool negative =
             excitation.negative != ((std::popcount(i & excitation.parity) & 1) != 0);
         part += negative ? -value : value;
+    }
+    acc[0] = part;
+}
+
+/// The rotation that undoes an excitation of angle theta: cos(-theta) and sin(-theta).
+struct UndoRotation {
+    double c;
+    double s;
+
+    explicit UndoRotation(double theta) : c(std::cos(-theta)), s(std::sin(-theta)) {
+    }
+};
+
+/// `add_excitation_overlap` with each pair of both vectors rotated back right after its
+/// contribution is read: x_i, x_j become c x_i - f x_j and c x_j + f x_i with f = s times T's
+/// sign, the kernel's arithmetic for the inverse excitation, so the vectors get the bits that
+/// applying the inverse gives them. Amplitude i of a vector is a[i & low] (b[i & low]): the whole
+/// state with low = ~0, or one block that holds every pair of the items.
+template <class Expand>
+void add_excitation_overlap_and_undo(std::uint64_t begin, std::uint64_t end,
+                                     const OperationDerivative& excitation, const Expand& expand,
+                                     const UndoRotation& undo, GradientAmplitude* a,
+                                     GradientAmplitude* b, std::uint64_t low, double* acc) {
+    const std::uint64_t both = excitation.from | excitation.to;
+    const double c = undo.c;
+    const auto rotate = [c](GradientAmplitude& x, GradientAmplitude& y, double f) {
+        const GradientAmplitude new_x(c * x.real() - f * y.real(), c * x.imag() - f * y.imag());
+        const GradientAmplitude new_y(c * y.real() + f * x.real(), c * y.imag() + f * x.imag());
+        x = new_x;
+        y = new_y;
+    };
+    double part = acc[0];
+    for (std::uint64_t k = begin; k < end; ++k) {
+        const std::uint64_t i = expand(k);
+        const std::uint64_t j = i ^ both;
+        GradientAmplitude& a_i = a[i & low];
+        GradientAmplitude& a_j = a[j & low];
+        GradientAmplitude& b_i = b[i & low];
+        GradientAmplitude& b_j = b[j & low];
+        const double value = conj_times(a_j, b_i).real() - conj_times(a_i, b_j).real();
+        const bool negative =
+            excitation.negative != ((std::popcount(i & excitation.parity) & 1) != 0);
+        part += negative ? -value : value;
+        const double f = negative ? -undo.s : undo.s;
+        rotate(a_i, a_j, f);
+        rotate(b_i, b_j, f);
     }
     acc[0] = part;
 }
