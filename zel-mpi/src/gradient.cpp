@@ -142,6 +142,7 @@ void product(const PreparedPauliSum& h, const DistributedState& psi, Distributed
     parallel::for_each(static_cast<std::size_t>(at.count), [&](std::size_t begin, std::size_t end) {
         std::fill(result + begin, result + end, Amplitude(0.0, 0.0));
     });
+    const bool skip_zeros = h.finite_factors();
     for (const PauliFlipGroup& group : h.groups()) {
         const std::uint64_t rank_flip = group.flip >> at.local_qubits;
         const Amplitude* in =
@@ -152,9 +153,16 @@ void product(const PreparedPauliSum& h, const DistributedState& psi, Distributed
         parallel::for_each(
             static_cast<std::size_t>(at.count), [&](std::size_t begin, std::size_t end) {
                 for (std::uint64_t j = begin; j < end; ++j) {
+                    const Amplitude x = in[j ^ local_flip];
+                    // With finite factors a zero source adds an exact zero to a sum that is
+                    // never -0, which leaves its bits alone (the core's sparse pass relies on
+                    // the same): a molecular state's few non-zero amplitudes cost their factors
+                    // only.
+                    if (skip_zeros && x == Amplitude(0.0, 0.0)) {
+                        continue;
+                    }
                     const std::uint64_t source = (at.first + j) ^ group.flip;
-                    result[j] += zel::detail::times(zel::detail::group_factor(group, source),
-                                                    in[j ^ local_flip]);
+                    result[j] += zel::detail::times(zel::detail::group_factor(group, source), x);
                 }
             });
     }

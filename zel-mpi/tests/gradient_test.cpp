@@ -172,24 +172,38 @@ TEST(DistributedGradient, LargerBlocksSumTheirChunksInTheWholeStateOrder) {
               bits_of_all(zel::pool_gradients(h, reference, pool)));
 }
 
+// A state whose amplitudes are zero but for a few (a molecular state's sector), one of them -0.
+ZarnikState sparse_state(std::uint64_t n, std::uint64_t seed) {
+    ZarnikState state = seeded_state(n, seed);
+    for (std::uint64_t j = 0; j < state.dimension(); ++j) {
+        if (j % 5 != 1) {
+            state.amplitudes_mut()[j] = {0.0, 0.0};
+        }
+    }
+    state.amplitudes_mut()[state.dimension() - 1] = {-0.0, -0.0};
+    return state;
+}
+
 TEST(DistributedGradient, ProductsAndPoolGradientsMatchTheWholeStateBitForBit) {
     for (const std::uint64_t n : {4U, 5U, 6U, 8U}) {
-        SCOPED_TRACE(std::to_string(n) + " qubits");
-        random::Generator rng(n);
-        const ZarnikState whole = seeded_state(n, 100 + n);
-        const DistributedState spread = distribute(whole, {std::uint64_t{1} << (n % 3)});
-        const PauliSum h = random_sum(rng, n, 30, n);
-        const std::vector<PauliSum> pool = {random_sum(rng, n, 2, 2), random_sum(rng, n, 8, n),
-                                            PauliSum{}};
+        for (const bool sparse : {false, true}) {
+            SCOPED_TRACE(std::to_string(n) + " qubits" + (sparse ? ", sparse" : ""));
+            random::Generator rng(n);
+            const ZarnikState whole = sparse ? sparse_state(n, 100 + n) : seeded_state(n, 100 + n);
+            const DistributedState spread = distribute(whole, {std::uint64_t{1} << (n % 3)});
+            const PauliSum h = random_sum(rng, n, 30, n);
+            const std::vector<PauliSum> pool = {random_sum(rng, n, 2, 2), random_sum(rng, n, 8, n),
+                                                PauliSum{}};
 
-        const ZarnikState product = zel::apply_pauli_sum(h, whole);
-        EXPECT_TRUE(block_matches(apply_pauli_sum(h, spread), product));
-        DistributedState into = distribute(seeded_state(n, 1));
-        apply_pauli_sum(h, spread, into);
-        EXPECT_TRUE(block_matches(into, product));
+            const ZarnikState product = zel::apply_pauli_sum(h, whole);
+            EXPECT_TRUE(block_matches(apply_pauli_sum(h, spread), product));
+            DistributedState into = distribute(seeded_state(n, 1));
+            apply_pauli_sum(h, spread, into);
+            EXPECT_TRUE(block_matches(into, product));
 
-        EXPECT_EQ(bits_of_all(pool_gradients(h, spread, pool)),
-                  bits_of_all(zel::pool_gradients(h, whole, pool)));
+            EXPECT_EQ(bits_of_all(pool_gradients(h, spread, pool)),
+                      bits_of_all(zel::pool_gradients(h, whole, pool)));
+        }
     }
 }
 

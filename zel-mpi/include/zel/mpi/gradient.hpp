@@ -11,9 +11,10 @@
 /// bit (a flip mask, an excitation or a matrix on a rank-bit qubit), the rank trades whole
 /// blocks with its partner rank (rank ^ the rank bits involved) by MPI_Sendrecv, in pieces of
 /// the state's exchange size. The sums of the overlaps and the energy are taken over the core's
-/// fixed chunks in the core's order: each rank sums the chunks within its items, and the running
-/// sums, with a chunk that continues across ranks, pass through the ranks in rank order. Every
-/// value therefore has the core's bits, for any rank count and thread count.
+/// fixed chunks in the core's order: each rank sums the chunks within its items as the sweep
+/// reaches them, and the running sums pass through the ranks in rank order once at the end (a
+/// sum with a chunk that continues across ranks, on blocks smaller than a chunk, passes at
+/// once). Every value therefore has the core's bits, for any rank count and thread count.
 ///
 /// Memory per rank, on top of the caller's state and the exchange buffers:
 /// - `apply_pauli_sum`: the output block and one received block of psi (when some flip mask has
