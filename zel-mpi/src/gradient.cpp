@@ -142,7 +142,14 @@ void product(const PreparedPauliSum& h, const DistributedState& psi, Distributed
     parallel::for_each(static_cast<std::size_t>(at.count), [&](std::size_t begin, std::size_t end) {
         std::fill(result + begin, result + end, Amplitude(0.0, 0.0));
     });
-    const bool skip_zeros = h.finite_factors();
+    // Zero sources are skipped when the block is sparse (at most a quarter non-zero, as the
+    // core decides for its sparse pass); a dense block takes the plain loop.
+    const Amplitude* own = psi.local_amplitudes().data();
+    const auto nonzero =
+        static_cast<std::uint64_t>(std::count_if(own, own + at.count, [](const Amplitude& x) {
+            return x != Amplitude(0.0, 0.0);
+        }));
+    const bool skip_zeros = h.finite_factors() && nonzero <= at.count / 4;
     for (const PauliFlipGroup& group : h.groups()) {
         const std::uint64_t rank_flip = group.flip >> at.local_qubits;
         const Amplitude* in =
@@ -152,13 +159,21 @@ void product(const PreparedPauliSum& h, const DistributedState& psi, Distributed
         const std::uint64_t local_flip = group.flip & at.low;
         parallel::for_each(
             static_cast<std::size_t>(at.count), [&](std::size_t begin, std::size_t end) {
+                if (!skip_zeros) {
+                    for (std::uint64_t j = begin; j < end; ++j) {
+                        const std::uint64_t source = (at.first + j) ^ group.flip;
+                        result[j] += zel::detail::times(zel::detail::group_factor(group, source),
+                                                        in[j ^ local_flip]);
+                    }
+                    return;
+                }
                 for (std::uint64_t j = begin; j < end; ++j) {
                     const Amplitude x = in[j ^ local_flip];
                     // With finite factors a zero source adds an exact zero to a sum that is
                     // never -0, which leaves its bits alone (the core's sparse pass relies on
                     // the same): a molecular state's few non-zero amplitudes cost their factors
                     // only.
-                    if (skip_zeros && x == Amplitude(0.0, 0.0)) {
+                    if (x == Amplitude(0.0, 0.0)) {
                         continue;
                     }
                     const std::uint64_t source = (at.first + j) ^ group.flip;
