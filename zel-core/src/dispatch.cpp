@@ -99,21 +99,29 @@ void apply_selected(std::complex<double>* psi, std::uint64_t dimension, const Ga
     }
 }
 
-// Registers of at most SMALL_DIMENSION amplitudes (6 qubits) run the primitives whose arithmetic
-// is a fixed product per amplitude in the plain loops below, on the calling thread: at 2 to 6
+// Registers of at most SMALL_DIMENSION amplitudes (5 qubits) run the primitives whose arithmetic
+// is a fixed product per amplitude in the plain loops below, on the calling thread: at 2 to 5
 // qubits a call into the kernels (pool decision, traversal choice, index pattern set-up) costs
 // more than the work. Each loop computes, part by part, exactly what the kernel computes for the
 // same amplitude (the same products, summed in the same order), so the bits are those of the
 // kernels; a test compares the two paths on every kind and placement.
-constexpr std::uint64_t SMALL_DIMENSION = 64;
+constexpr std::uint64_t SMALL_DIMENSION = 32;
+
+// An uncontrolled 2x2 matrix changes every amplitude, and from 3 qubits the kernels' vector loop
+// over whole amplitudes outruns the scalar one here despite its entry cost (measured at 3 to 6
+// qubits: 1.0 to 2.2 times the kernels' time), so only 2 qubits take the plain loop.
+constexpr std::uint64_t SMALL_UNCONTROLLED_PAIR_DIMENSION = 4;
 
 // The indexes i < dimension with (i & fixed) == set (set a subset of fixed), ascending: the
 // fixed bits are filled with ones before each increment so that the carry passes over them.
+// The body runs from a local copy whose address is never taken, so that its coefficients stay
+// in registers across the stores to amplitudes (read through a reference, they were reloaded).
 template <class Body>
 void for_each_matching(std::uint64_t dimension, std::uint64_t fixed, std::uint64_t set,
                        const Body& body) {
+    const Body local = body;
     for (std::uint64_t i = set; i < dimension; i = (((i | fixed) + 1) & ~fixed) | set) {
-        body(i);
+        local(i);
     }
 }
 
@@ -130,18 +138,21 @@ inline SmallProduct small_times(std::complex<double> m, double re, double im) no
     return {mr * re + (-mi) * im, mr * im + mi * re};
 }
 
-// The 2x2 matrix m on target t where every bit of `controls` is set.
+// The 2x2 matrix m on target t where every bit of `controls` is set. The entries are copied
+// into the loop's closure: read through the pointer, they would be reloaded after every store to
+// an amplitude, which may alias them.
 void small_pair(double* parts, std::uint64_t dimension, std::uint64_t controls, unsigned t,
                 const std::complex<double> m[4]) {
     const std::uint64_t bit = std::uint64_t{1} << t;
-    for_each_matching(dimension, controls | bit, controls, [&](std::uint64_t i) {
+    const std::array<std::complex<double>, 4> e = {m[0], m[1], m[2], m[3]};
+    for_each_matching(dimension, controls | bit, controls, [parts, bit, e](std::uint64_t i) {
         double* a0 = parts + 2 * i;
         double* a1 = parts + 2 * (i | bit);
         const double re0 = a0[0], im0 = a0[1], re1 = a1[0], im1 = a1[1];
-        const SmallProduct p00 = small_times(m[0], re0, im0);
-        const SmallProduct p01 = small_times(m[1], re1, im1);
-        const SmallProduct p10 = small_times(m[2], re0, im0);
-        const SmallProduct p11 = small_times(m[3], re1, im1);
+        const SmallProduct p00 = small_times(e[0], re0, im0);
+        const SmallProduct p01 = small_times(e[1], re1, im1);
+        const SmallProduct p10 = small_times(e[2], re0, im0);
+        const SmallProduct p11 = small_times(e[3], re1, im1);
         a0[0] = p00.re + p01.re;
         a0[1] = p00.im + p01.im;
         a1[0] = p10.re + p11.re;
@@ -152,7 +163,7 @@ void small_pair(double* parts, std::uint64_t dimension, std::uint64_t controls, 
 // Multiplies by `phase` the amplitudes where every bit of `selected` is set.
 void small_phase(double* parts, std::uint64_t dimension, std::uint64_t selected,
                  std::complex<double> phase) {
-    for_each_matching(dimension, selected, selected, [&](std::uint64_t i) {
+    for_each_matching(dimension, selected, selected, [parts, phase](std::uint64_t i) {
         const SmallProduct p = small_times(phase, parts[2 * i], parts[2 * i + 1]);
         parts[2 * i] = p.re;
         parts[2 * i + 1] = p.im;
@@ -182,11 +193,12 @@ void small_excitation(double* parts, std::uint64_t dimension, const ExcitationMa
     const double c = std::cos(theta);
     const double s = std::sin(theta);
     const std::uint64_t both = masks.from | masks.to;
-    for_each_matching(dimension, both, masks.from, [&](std::uint64_t i) {
+    const ExcitationMasks local = masks;
+    for_each_matching(dimension, both, masks.from, [parts, both, local, c, s](std::uint64_t i) {
         double* a = parts + 2 * i;
         double* b = parts + 2 * (i ^ both);
-        const bool odd = (std::popcount(i & masks.parity) & 1) != 0;
-        const double f = masks.negative != odd ? -s : s;
+        const bool odd = (std::popcount(i & local.parity) & 1) != 0;
+        const double f = local.negative != odd ? -s : s;
         const double are = a[0], aim = a[1], bre = b[0], bim = b[1];
         a[0] = c * are - f * bre;
         a[1] = c * aim - f * bim;
@@ -203,6 +215,9 @@ bool apply_small(std::complex<double>* psi, std::uint64_t dimension, const GateI
     const std::size_t controls = info.controls;
     switch (info.primitive) {
         case Primitive::Pair: {
+            if (selected == 0 && dimension > SMALL_UNCONTROLLED_PAIR_DIMENSION) {
+                return false;
+            }
             std::array<std::complex<double>, 4> m;
             info.target_matrix(op.params, m.data());
             small_pair(parts, dimension, selected, static_cast<unsigned>(op.qubits[controls]),
@@ -232,7 +247,7 @@ bool apply_small(std::complex<double>* psi, std::uint64_t dimension, const GateI
             small_excitation(parts, dimension, excitation_masks(op, false), op.params[0]);
             return true;
         case Primitive::Dense:
-            if (op.qubits.size() != 1) {
+            if (op.qubits.size() != 1 || dimension > SMALL_UNCONTROLLED_PAIR_DIMENSION) {
                 return false;
             }
             small_pair(parts, dimension, 0, static_cast<unsigned>(op.qubits[0]),
