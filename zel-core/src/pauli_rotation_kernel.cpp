@@ -118,26 +118,32 @@ ZEL_EXACT_CLONES void rotate_blocks(double* parts, std::uint64_t begin, std::uin
     const std::uint64_t run = std::uint64_t{1}
                               << (pass.blocks.fixed_count == 0 ? 63 : pass.blocks.fixed[0]);
     const bool partner_odd = odd_parity(pass.x_blocks & pass.z_blocks);
+    // The parity of a block's number under z holds along aligned runs of 2^steady blocks.
+    const unsigned steady =
+        static_cast<unsigned>(std::countr_zero(pass.z_blocks | std::uint64_t{1} << 62));
+    const std::uint64_t steady_run = std::uint64_t{1} << steady;
     std::uint64_t c = begin;
     while (c < end) {
         const std::uint64_t length = std::min(run - (c & (run - 1)), end - c);
         const std::uint64_t first = pass.blocks.expand(c);
-        for (std::uint64_t b = first; b < first + length; ++b) {
+        for (std::uint64_t b = first; b < first + length;) {
+            const std::uint64_t last = std::min(first + length, (b | (steady_run - 1)) + 1);
             const bool odd = odd_parity(b & pass.z_blocks);
-            double* own_line = parts + 2 * (b << SPAN_BITS);
-            const Line own = load_line(own_line);
-            if constexpr (SELF) {
-                store_line(own_line,
-                           rotated_line<TURN, MASKED>(own, own, pass.factor[odd ? 1 : 0], pass));
-            } else {
-                double* other_line = parts + 2 * ((b ^ pass.x_blocks) << SPAN_BITS);
-                const Line other = load_line(other_line);
-                const Line new_own = rotated_line<TURN, MASKED>(
-                    own, other, pass.factor[odd != partner_odd ? 1 : 0], pass);
-                const Line new_other =
-                    rotated_line<TURN, MASKED>(other, own, pass.factor[odd ? 1 : 0], pass);
-                store_line(own_line, new_own);
-                store_line(other_line, new_other);
+            const Line f_own = pass.factor[odd != (SELF ? false : partner_odd) ? 1 : 0];
+            const Line f_other = pass.factor[odd ? 1 : 0];
+            for (; b < last; ++b) {
+                double* own_line = parts + 2 * (b << SPAN_BITS);
+                const Line own = load_line(own_line);
+                if constexpr (SELF) {
+                    store_line(own_line, rotated_line<TURN, MASKED>(own, own, f_own, pass));
+                } else {
+                    double* other_line = parts + 2 * ((b ^ pass.x_blocks) << SPAN_BITS);
+                    const Line other = load_line(other_line);
+                    const Line new_own = rotated_line<TURN, MASKED>(own, other, f_own, pass);
+                    const Line new_other = rotated_line<TURN, MASKED>(other, own, f_other, pass);
+                    store_line(own_line, new_own);
+                    store_line(other_line, new_other);
+                }
             }
         }
         c += length;
