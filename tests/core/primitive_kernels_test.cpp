@@ -1,5 +1,6 @@
-// The general pair kernel where its loops differ by placement: a 2x2 matrix on qubit 0 (a pair
-// per vector) against the same pair on any other qubit, on one and two threads.
+// The general pair kernel and the dense kernel where their loops differ by placement: a 2x2
+// matrix on qubit 0 (a pair per vector) against the same pair on any other qubit, and a dense
+// matrix on 2-6 qubits in any order, on registers it fills or exceeds, on one and two threads.
 
 #include <algorithm>
 #include <complex>
@@ -132,6 +133,89 @@ TEST(PairKernel, QubitZeroGivesTheBitsOfEveryOtherQubit) {
             }
         }
     }
+}
+
+// Dense matrices of every width on qubits in any order: on registers with free qubits, and on
+// one the matrix fills (its lane qubit lies outside the state).
+TEST(DenseKernel, MatchesTheMatrixForEveryWidthAndOrder) {
+    std::mt19937_64 rng(SEED + 1);
+    for (std::size_t k = 2; k <= 6; ++k) {
+        for (const std::uint64_t n : {k, k + 1, k + 3}) {
+            for (const Qubits& q : sampled_placements(k, n, rng, 3)) {
+                SCOPED_TRACE("k=" + std::to_string(k) + " n=" + std::to_string(n));
+                const Matrix m = dense_unitary(std::size_t{1} << k, rng);
+                const Vector v = random_state(n, rng);
+                ZarnikState state = make_state(v);
+                state.apply(unitary(q, m));
+                EXPECT_TRUE(near_amplitudes(state, apply_on_qubits(m, q, v)));
+            }
+        }
+    }
+}
+
+// A distributed state runs a matrix after moving a rank's qubits to free local places, so the
+// kernel must give each amplitude the same bits wherever the matrix's qubits lie: the matrix on
+// q of v equals, bit for bit, the matrix on the moved q of the moved v, moved back.
+TEST(DenseKernel, SameBitsWhereverTheQubitsLie) {
+    std::mt19937_64 rng(SEED + 3);
+    for (std::size_t k = 2; k <= 4; ++k) {
+        const std::uint64_t n = k + 2;
+        for (const Qubits& q : sampled_placements(k, n, rng, 4)) {
+            Qubits to(n);
+            std::iota(to.begin(), to.end(), std::uint64_t{0});
+            std::shuffle(to.begin(), to.end(), rng);
+            Qubits back(n);
+            Qubits moved_q(k);
+            for (std::uint64_t b = 0; b < n; ++b) {
+                back[to[b]] = b;
+            }
+            for (std::size_t j = 0; j < k; ++j) {
+                moved_q[j] = to[q[j]];
+            }
+            SCOPED_TRACE("k=" + std::to_string(k));
+            const Matrix m = dense_unitary(std::size_t{1} << k, rng);
+            const Vector v = random_state(n, rng);
+            ZarnikState state = make_state(v);
+            state.apply(unitary(q, m));
+            ZarnikState moved = make_state(move_qubits(v, to));
+            moved.apply(unitary(moved_q, m));
+            EXPECT_TRUE(bitwise_equal(state, move_qubits(amplitudes_of(moved), back)));
+        }
+    }
+}
+
+// A matrix on every qubit of a register runs through a buffer twice its size: each amplitude must
+// come out as in a register with one more qubit, clear, and on one thread as on two.
+TEST(DenseKernel, SameBitsWhateverTheRegisterAndThreads) {
+    const ThreadCountScope restore;
+    std::mt19937_64 rng(SEED + 2);
+    for (std::size_t k = 2; k <= 6; ++k) {
+        SCOPED_TRACE("k=" + std::to_string(k));
+        Qubits q(k);
+        for (std::size_t j = 0; j < k; ++j) {
+            q[j] = k - 1 - j;
+        }
+        const Operation op = unitary(q, dense_unitary(std::size_t{1} << k, rng));
+        const Vector v = random_state(k, rng);
+        ZarnikState filled = make_state(v);
+        filled.apply(op);
+        Vector padded = v;
+        padded.resize(2 * v.size());
+        ZarnikState larger = make_state(padded);
+        larger.apply(op);
+        const Vector wide = amplitudes_of(larger);
+        EXPECT_TRUE(bitwise_equal(filled, Vector(wide.begin(), wide.begin() + v.size())));
+    }
+    constexpr std::uint64_t N = 18;
+    const Vector v = random_state(N, rng);
+    const Operation op = unitary({9, 0, 17, 4}, dense_unitary(16, rng));
+    parallel::set_thread_count(1);
+    ZarnikState one = make_state(v);
+    one.apply(op);
+    parallel::set_thread_count(2);
+    ZarnikState two = make_state(v);
+    two.apply(op);
+    EXPECT_TRUE(bitwise_equal(two, amplitudes_of(one)));
 }
 
 }  // namespace

@@ -171,14 +171,14 @@ struct BlockPass {
             }
             offsets[c] = 2 * offset;
         }
-        unsigned j = 0;
-        unsigned out = 0;
-        for (; j < K && block.qubits[j] < block.lane_bit; ++j) {
-            bits[out++] = static_cast<unsigned>(block.qubits[j]);
-        }
-        bits[out++] = block.lane_bit;
-        for (; j < K; ++j) {
-            bits[out++] = static_cast<unsigned>(block.qubits[j]);
+        // The qubits in the matrix's order, sorted in with the lane bit.
+        for (unsigned j = 0; j <= K; ++j) {
+            unsigned at = j;
+            const auto inserted = static_cast<unsigned>(j < K ? block.qubits[j] : block.lane_bit);
+            for (; at > 0 && bits[at - 1] > inserted; --at) {
+                bits[at] = bits[at - 1];
+            }
+            bits[at] = inserted;
         }
     }
 

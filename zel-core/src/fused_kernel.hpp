@@ -15,7 +15,8 @@ namespace zel::detail {
 struct BlockKernelArgs {
     /// The qubits the block mixes: 1 to 6.
     unsigned k = 0;
-    /// Those qubits, ascending.
+    /// Those qubits, in any order: local bit j of the matrix is qubits[j]. Each output amplitude
+    /// sums its row's terms in the order of the local column index, wherever the qubits lie.
     const std::uint64_t* qubits = nullptr;
     /// Qubits whose value the block never changes, ascending: they select which of 2^count
     /// matrices applies to a group (phases and controls need no dense dimension).

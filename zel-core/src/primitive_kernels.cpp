@@ -5,10 +5,12 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <memory>
 
 #include "zel/core/parallel.hpp"
 
 #include "cpu_dispatch.hpp"
+#include "fused_kernel.hpp"
 #include "gate_math.hpp"
 #include "index_iteration.hpp"
 #include "pair_traversal.hpp"
@@ -201,37 +203,6 @@ void apply_excitation(A* psi, std::uint64_t dimension, std::uint64_t from, std::
     });
 }
 
-namespace {
-
-// The dense product on every group of amplitudes, with D (the matrix's side) fixed at compile
-// time when it is a template argument (D = 0: read from `d`). Each output amplitude is the sum of
-// its row's products in column order, from zero.
-template <std::size_t D>
-void dense_groups(A* psi, std::uint64_t dimension, std::uint64_t mask,
-                  const std::array<std::uint64_t, 64>& offsets, std::size_t d, const A* matrix) {
-    const std::size_t side = D == 0 ? d : D;
-    auto* parts = reinterpret_cast<double*>(psi);
-    for_each_index(dimension, IndexPattern::of(mask, 0), [&](std::uint64_t base) {
-        std::array<AmplitudeLanes, D == 0 ? 64 : D> in;
-        std::array<AmplitudeLanes, D == 0 ? 64 : D> swapped;
-        for (std::size_t j = 0; j < side; ++j) {
-            std::memcpy(&in[j], parts + 2 * (base | offsets[j]), sizeof in[j]);
-            swapped[j] = swap_parts(in[j]);
-        }
-        for (std::size_t r = 0; r < side; ++r) {
-            AmplitudeLanes sum = {0.0, 0.0};
-            for (std::size_t j = 0; j < side; ++j) {
-                const A m = matrix[r * side + j];
-                sum += AmplitudeLanes{m.real(), m.real()} * in[j] +
-                       AmplitudeLanes{-m.imag(), m.imag()} * swapped[j];
-            }
-            std::memcpy(parts + 2 * (base | offsets[r]), &sum, sizeof sum);
-        }
-    });
-}
-
-}  // namespace
-
 void apply_dense(A* psi, std::uint64_t dimension, std::span<const std::uint64_t> qubits,
                  std::span<const A> matrix) {
     const std::size_t k = qubits.size();
@@ -241,32 +212,48 @@ void apply_dense(A* psi, std::uint64_t dimension, std::span<const std::uint64_t>
         apply_controlled_pair(psi, dimension, 0, static_cast<unsigned>(qubits[0]), matrix.data());
         return;
     }
+    // The dense block kernel of the fused path. Each amplitude sums its row in the order of the
+    // matrix's columns, whatever the qubits' places, so a distributed state, which moves a
+    // rank's qubits to local places, gets the bits of the whole one.
     std::uint64_t mask = 0;
-    std::array<std::uint64_t, 64> offsets{};
-    for (std::size_t local = 0; local < d; ++local) {
-        std::uint64_t offset = 0;
-        for (std::size_t j = 0; j < k; ++j) {
-            if (((local >> j) & 1U) != 0) {
-                offset |= std::uint64_t{1} << qubits[j];
-            }
-        }
-        offsets[local] = offset;
-    }
     for (const std::uint64_t q : qubits) {
         mask |= std::uint64_t{1} << q;
     }
-    // Two and three qubits, the common cases, with the loops over the matrix unrolled.
-    switch (k) {
-        case 2:
-            dense_groups<4>(psi, dimension, mask, offsets, d, matrix.data());
-            return;
-        case 3:
-            dense_groups<8>(psi, dimension, mask, offsets, d, matrix.data());
-            return;
-        default:
-            dense_groups<0>(psi, dimension, mask, offsets, d, matrix.data());
-            return;
+    // Its coefficients: entry (r, c) at (r * d + c) * 8, the real part four times, then the
+    // imaginary part (both lanes of a vector take the same matrix). Up to four qubits they fit
+    // in 16 KiB on the stack; wider matrices cost far more to check than to allocate.
+    constexpr std::size_t STACK_COEFFICIENTS = 16 * 16 * 8;
+    std::array<double, STACK_COEFFICIENTS> stack_coefficients;
+    std::unique_ptr<double[]> heap_coefficients;
+    double* coefficients = stack_coefficients.data();
+    if (d * d * 8 > STACK_COEFFICIENTS) {
+        heap_coefficients = std::make_unique_for_overwrite<double[]>(d * d * 8);
+        coefficients = heap_coefficients.get();
     }
+    // The entries are read as parts: a copy of the complex value went through the stack in two
+    // halves read back whole, a stall on every entry.
+    const auto* entries = reinterpret_cast<const double*>(matrix.data());
+    for (std::size_t e = 0; e < d * d; ++e) {
+        std::fill_n(coefficients + 8 * e, 4, entries[2 * e]);
+        std::fill_n(coefficients + 8 * e + 4, 4, entries[2 * e + 1]);
+    }
+    // The kernel takes groups in pairs that differ in the lowest qubit the matrix leaves alone.
+    const auto lane_bit = static_cast<unsigned>(std::countr_one(mask));
+    const auto mixed = static_cast<unsigned>(k);
+    const BlockKernelArgs block{mixed, qubits.data(), nullptr, 0, lane_bit, coefficients};
+    if (lane_bit < static_cast<unsigned>(std::countr_zero(dimension))) {
+        parallel::for_each(dimension >> (mixed + 1), [&](std::uint64_t begin, std::uint64_t end) {
+            apply_block_range(psi, block, begin, end);
+        });
+        return;
+    }
+    // The block mixes every qubit of the state, so its lane bit lies above them: the state,
+    // followed by as many zero amplitudes, makes the one pair of groups of a buffer twice its
+    // size, and each of its amplitudes takes the arithmetic it takes in a larger state.
+    std::array<A, 2 * 64> doubled{};
+    std::copy_n(psi, dimension, doubled.begin());
+    apply_block_range(doubled.data(), block, 0, 1);
+    std::copy_n(doubled.begin(), dimension, psi);
 }
 
 }  // namespace zel::detail
