@@ -35,16 +35,16 @@ constexpr std::uint64_t SPAN = std::uint64_t{1} << SPAN_BITS;
 // factor, its two amplitudes exchanged when qubit 0 is under x.
 enum Turn : unsigned { KEEP = 0, PARTS = 1, AMPLITUDES = 2, BOTH = 3 };
 
+// Taken and returned by reference: a 32-byte vector by value is a different calling convention
+// with AVX than without, which the compilers warn of.
 template <unsigned TURN>
-[[gnu::always_inline]] inline V2 turned_pair(V2 v) noexcept {
-    if constexpr (TURN == KEEP) {
-        return v;
-    } else if constexpr (TURN == PARTS) {
-        return __builtin_shufflevector(v, v, 1, 0, 3, 2);
+[[gnu::always_inline]] inline void turn_pair(V2& v) noexcept {
+    if constexpr (TURN == PARTS) {
+        v = __builtin_shufflevector(v, v, 1, 0, 3, 2);
     } else if constexpr (TURN == AMPLITUDES) {
-        return __builtin_shufflevector(v, v, 2, 3, 0, 1);
-    } else {
-        return __builtin_shufflevector(v, v, 3, 2, 1, 0);
+        v = __builtin_shufflevector(v, v, 2, 3, 0, 1);
+    } else if constexpr (TURN == BOTH) {
+        v = __builtin_shufflevector(v, v, 3, 2, 1, 0);
     }
 }
 
@@ -94,10 +94,12 @@ struct BlockPass {
 template <unsigned TURN, bool MASKED>
 [[gnu::always_inline]] inline Line rotated_line(const Line& own, const Line& partner, const Line& f,
                                                 const BlockPass& pass) noexcept {
-    const V2 to_low = pass.crossed ? partner.high : partner.low;
-    const V2 to_high = pass.crossed ? partner.low : partner.high;
-    const V2 low = pass.kept * own.low + f.low * turned_pair<TURN>(to_low);
-    const V2 high = pass.kept * own.high + f.high * turned_pair<TURN>(to_high);
+    V2 to_low = pass.crossed ? partner.high : partner.low;
+    V2 to_high = pass.crossed ? partner.low : partner.high;
+    turn_pair<TURN>(to_low);
+    turn_pair<TURN>(to_high);
+    const V2 low = pass.kept * own.low + f.low * to_low;
+    const V2 high = pass.kept * own.high + f.high * to_high;
     if constexpr (MASKED) {
         return {pass.changed.low ? low : own.low, pass.changed.high ? high : own.high};
     } else {
