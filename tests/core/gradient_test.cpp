@@ -10,6 +10,7 @@
 #include <random>
 #include <span>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -344,20 +345,52 @@ TEST(Gradient, ProductsGiveTheBitsOfThePlainPass) {
         {"factors that could overflow", huge, sector_state(N, 2, rng)},
         {"dense state", mixed, test::make_state(test::random_state(N, rng))},
     };
+    const auto expect_plain_bits = [](const PreparedPauliSum& prepared, const ZarnikState& psi,
+                                      const ZarnikState& got, const std::string& name) {
+        const std::vector<Complex> expected = plain_product(prepared, psi);
+        for (std::size_t k = 0; k < expected.size(); ++k) {
+            EXPECT_TRUE(same_bits(got.amplitudes()[k].real(), expected[k].real()))
+                << name << ", amplitude " << k;
+            EXPECT_TRUE(same_bits(got.amplitudes()[k].imag(), expected[k].imag()))
+                << name << ", amplitude " << k;
+        }
+    };
     for (const Case& c : cases) {
         const PreparedPauliSum prepared(c.sum, N);
-        const std::vector<Complex> expected = plain_product(prepared, c.psi);
-        ZarnikState out(N);
-        apply_pauli_sum(prepared, c.psi, out);
-        const ZarnikState direct = apply_pauli_sum(c.sum, c.psi);
-        for (std::size_t k = 0; k < expected.size(); ++k) {
-            for (const ZarnikState* got : {static_cast<const ZarnikState*>(&out), &direct}) {
-                EXPECT_TRUE(same_bits(got->amplitudes()[k].real(), expected[k].real()))
-                    << c.name << ", amplitude " << k;
-                EXPECT_TRUE(same_bits(got->amplitudes()[k].imag(), expected[k].imag()))
-                    << c.name << ", amplitude " << k;
-            }
+        // The second product reuses the factors the first one kept for the same amplitudes.
+        for (const char* pass : {"first product", "second product"}) {
+            ZarnikState out(N);
+            apply_pauli_sum(prepared, c.psi, out);
+            expect_plain_bits(prepared, c.psi, out, std::string(c.name) + ", " + pass);
         }
+        expect_plain_bits(prepared, c.psi, apply_pauli_sum(c.sum, c.psi),
+                          std::string(c.name) + ", unprepared");
+    }
+    // One prepared sum, and its copies, over states whose non-zero amplitudes lie elsewhere,
+    // then again where they lay before; two threads at once on the same kept factors.
+    const PreparedPauliSum shared(mixed, N);
+    const std::vector<ZarnikState> states = {sector_state(N, 2, rng), sector_state(N, 2, rng),
+                                             sector_state(N, 3, rng), sector_state(N, 2, rng)};
+    for (std::size_t s = 0; s < states.size(); ++s) {
+        const PreparedPauliSum copy = shared;
+        ZarnikState out(N);
+        apply_pauli_sum(s % 2 == 0 ? shared : copy, states[s], out);
+        expect_plain_bits(shared, states[s], out, "state " + std::to_string(s) + " in turn");
+    }
+    std::vector<ZarnikState> outs(2, ZarnikState(N));
+    std::vector<std::thread> threads;
+    for (std::size_t t = 0; t < 2; ++t) {
+        threads.emplace_back([&, t] {
+            for (int repeat = 0; repeat < 20; ++repeat) {
+                apply_pauli_sum(shared, states[t + 1], outs[t]);
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    for (std::size_t t = 0; t < 2; ++t) {
+        expect_plain_bits(shared, states[t + 1], outs[t], "thread " + std::to_string(t));
     }
     EXPECT_TRUE(PreparedPauliSum(mixed, N).finite_factors());
     EXPECT_FALSE(PreparedPauliSum(huge, N).finite_factors());

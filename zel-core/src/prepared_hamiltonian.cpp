@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -62,14 +64,13 @@ inline std::uint64_t parity(std::uint64_t x) noexcept {
     return x & 1U;
 }
 
-// Adds H's contributions from the sources [first, first + count) of `support` to `result`,
-// group by group. The factor of each source is `group_factor`'s sum in the same term order,
-// computed for the whole block one term at a time: adding the weight with its sign bit flipped
-// is the subtraction `group_factor` makes, bit for bit.
-void apply_sparse_block(const PauliFlipGroup& group, const std::uint64_t* sources,
-                        std::size_t count, const GradientAmplitude* in, GradientAmplitude* result) {
-    std::array<double, SPARSE_BLOCK> re{};
-    std::array<double, SPARSE_BLOCK> im{};
+// The factors `group` puts on the sources [0, count) (at most SPARSE_BLOCK): `group_factor`'s
+// sum in the same term order, computed for the whole block one term at a time. Adding the weight
+// with its sign bit flipped is the subtraction `group_factor` makes, bit for bit.
+void sparse_factors(const PauliFlipGroup& group, const std::uint64_t* sources, std::size_t count,
+                    std::array<double, SPARSE_BLOCK>& re, std::array<double, SPARSE_BLOCK>& im) {
+    re.fill(0.0);
+    im.fill(0.0);
     // A part whose weights are all zero (the imaginary part of a real molecular Hamiltonian's
     // groups) sums to +0 whatever the signs: +0 + -0 and +0 - +0 are both +0. It stays +0.
     const auto accumulate = [&](std::array<double, SPARSE_BLOCK>& part, auto component) {
@@ -94,6 +95,14 @@ void apply_sparse_block(const PauliFlipGroup& group, const std::uint64_t* source
     accumulate(im, [](const GradientAmplitude& w) {
         return w.imag();
     });
+}
+
+// Adds H's contributions from the sources [0, count) of a block of the support to `result`.
+void apply_sparse_block(const PauliFlipGroup& group, const std::uint64_t* sources,
+                        std::size_t count, const GradientAmplitude* in, GradientAmplitude* result) {
+    std::array<double, SPARSE_BLOCK> re;
+    std::array<double, SPARSE_BLOCK> im;
+    sparse_factors(group, sources, count, re, im);
     for (std::size_t k = 0; k < count; ++k) {
         const std::uint64_t source = sources[k];
         result[source ^ group.flip] += detail::times(GradientAmplitude(re[k], im[k]), in[source]);
@@ -108,10 +117,97 @@ void check_register(const PreparedPauliSum& sum, const ZarnikState& state, const
     }
 }
 
+// The most the kept factors of a sum may take: 32 MiB, or four times the state's own bytes.
+constexpr std::size_t KEPT_FACTORS_BYTES = std::size_t{32} << 20;
+constexpr std::size_t KEPT_FACTORS_PER_STATE_BYTE = 4;
+
+// Whether every weight of `group` is real: its factors' imaginary parts are then all +0.
+bool real_weights(const PauliFlipGroup& group) noexcept {
+    return std::all_of(group.weights.begin(), group.weights.end(), [](const GradientAmplitude& w) {
+        return w.imag() == 0.0;
+    });
+}
+
+}  // namespace
+
+// Each group's factor on each amplitude of one support, group by group, and the support.
+struct PreparedPauliSum::SparseFactors {
+    struct Kept {
+        std::vector<std::uint64_t> support;
+        // Group g's factors from offset[g]: the real parts, then (unless the group's weights
+        // are all real, when they are +0) the imaginary parts, support.size() of each.
+        std::vector<std::size_t> offset;
+        std::vector<bool> real;
+        std::vector<double> parts;
+    };
+    std::mutex mutex;
+    std::shared_ptr<const Kept> kept;
+};
+
+struct SparseFactorsAccess {
+    static PreparedPauliSum::SparseFactors* of(const PreparedPauliSum& sum) noexcept {
+        return sum.sparse_.get();
+    }
+};
+
+namespace {
+
+// The kept factors of `sum` for `support`, computed now when they are not kept (and kept when
+// they fit KEPT_FACTORS_BYTES); null when they do not fit.
+std::shared_ptr<const PreparedPauliSum::SparseFactors::Kept> factors_for(
+    const PreparedPauliSum& sum, const std::vector<std::uint64_t>& support) {
+    PreparedPauliSum::SparseFactors* slot = SparseFactorsAccess::of(sum);
+    const std::size_t groups = sum.groups().size();
+    std::size_t columns = 0;
+    for (const PauliFlipGroup& group : sum.groups()) {
+        columns += real_weights(group) ? 1 : 2;
+    }
+    const std::size_t state_bytes = sizeof(GradientAmplitude) << sum.num_qubits();
+    const std::size_t room =
+        std::max(KEPT_FACTORS_BYTES, KEPT_FACTORS_PER_STATE_BYTE * state_bytes);
+    if (slot == nullptr || groups == 0 || support.size() > room / sizeof(double) / columns) {
+        return nullptr;
+    }
+    {
+        const std::lock_guard<std::mutex> lock(slot->mutex);
+        if (slot->kept != nullptr && slot->kept->support == support) {
+            return slot->kept;
+        }
+    }
+    auto kept = std::make_shared<PreparedPauliSum::SparseFactors::Kept>();
+    kept->support = support;
+    kept->parts.resize(columns * support.size());
+    std::size_t offset = 0;
+    for (std::size_t g = 0; g < groups; ++g) {
+        const PauliFlipGroup& group = sum.groups()[g];
+        const bool real = real_weights(group);
+        kept->offset.push_back(offset);
+        kept->real.push_back(real);
+        double* out_re = kept->parts.data() + offset;
+        double* out_im = real ? nullptr : out_re + support.size();
+        offset += (real ? 1 : 2) * support.size();
+        parallel::for_each(support.size(), [&](std::size_t begin, std::size_t end) {
+            std::array<double, SPARSE_BLOCK> re;
+            std::array<double, SPARSE_BLOCK> im;
+            for (std::size_t k = begin; k < end; k += SPARSE_BLOCK) {
+                const std::size_t count = std::min(SPARSE_BLOCK, end - k);
+                sparse_factors(group, support.data() + k, count, re, im);
+                std::copy(re.begin(), re.begin() + count, out_re + k);
+                if (out_im != nullptr) {
+                    std::copy(im.begin(), im.begin() + count, out_im + k);
+                }
+            }
+        });
+    }
+    const std::lock_guard<std::mutex> lock(slot->mutex);
+    slot->kept = kept;
+    return kept;
+}
+
 }  // namespace
 
 PreparedPauliSum::PreparedPauliSum(const PauliSum& sum, std::uint64_t num_qubits)
-    : num_qubits_(num_qubits) {
+    : num_qubits_(num_qubits), sparse_(std::make_shared<SparseFactors>()) {
     const std::uint64_t dimension = dimension_of(num_qubits);
     std::vector<detail::MaskedTerm> masked(sum.terms.size());
     for (std::size_t t = 0; t < sum.terms.size(); ++t) {
@@ -155,7 +251,22 @@ void apply_groups(const PreparedPauliSum& sum, const ZarnikState& psi, ZarnikSta
     // order. A zero source adds factor * 0, an exact zero that leaves the sum's bits as they
     // are (the sums start at +0 and never become -0), so skipping the zero sources gives the
     // bits of the dense pass.
-    for (const PauliFlipGroup& group : sum.groups()) {
+    const std::shared_ptr<const PreparedPauliSum::SparseFactors::Kept> kept =
+        support.empty() ? nullptr : factors_for(sum, support);
+    for (std::size_t g = 0; g < sum.groups().size(); ++g) {
+        const PauliFlipGroup& group = sum.groups()[g];
+        if (kept != nullptr) {
+            const double* re = kept->parts.data() + kept->offset[g];
+            const double* im = kept->real[g] ? nullptr : re + support.size();
+            parallel::for_each(support.size(), [&](std::size_t begin, std::size_t end) {
+                for (std::size_t k = begin; k < end; ++k) {
+                    const std::uint64_t source = support[k];
+                    const GradientAmplitude factor(re[k], im == nullptr ? 0.0 : im[k]);
+                    result[source ^ group.flip] += times(factor, in[source]);
+                }
+            });
+            continue;
+        }
         if (!support.empty()) {
             parallel::for_each(support.size(), [&](std::size_t begin, std::size_t end) {
                 for (std::size_t k = begin; k < end; k += SPARSE_BLOCK) {
