@@ -223,6 +223,9 @@ void rotate_by_blocks(double* parts, std::uint64_t dimension, std::uint64_t x, s
     }
 }
 
+// Registers of at most this many amplitudes take a plain loop (see apply_pauli_rotation).
+constexpr std::uint64_t SMALL_REGISTER = 32;
+
 }  // namespace
 
 void apply_pauli_rotation(A* psi, std::uint64_t dimension, std::uint64_t x, std::uint64_t z,
@@ -236,16 +239,18 @@ void apply_pauli_rotation(A* psi, std::uint64_t dimension, std::uint64_t x, std:
     const double size = (y_count % 4 == 0 || y_count % 4 == 3) ? -s : s;
     const V coefficient = imaginary ? V{-size, size} : V{size, size};
     auto* parts = reinterpret_cast<double*>(psi);
-    if (dimension >= SPAN) {
+    if (dimension > SMALL_REGISTER) {
         rotate_by_blocks(parts, dimension, x, z, controls, c, coefficient, imaginary);
         return;
     }
-    // One qubit: each amplitude the controls select, from the old values of both.
+    // Up to five qubits the set-up of the block loop and the pool would cost more than the
+    // update: each amplitude the controls select, from the old values of both, with the block
+    // loop's arithmetic lane for lane.
     const V kept = {c, c};
     const auto turned = [imaginary](V v) {
         return imaginary ? swap_parts(v) : v;
     };
-    V old[SPAN];
+    V old[SMALL_REGISTER];
     std::memcpy(&old, parts, dimension * sizeof(V));
     for (std::uint64_t m = 0; m < dimension; ++m) {
         if ((m & controls) == controls) {
