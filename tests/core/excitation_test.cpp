@@ -96,20 +96,12 @@ TEST(Excitation, TwoThreadsGiveTheBitsOfOneAboveTheGrain) {
     const std::vector<std::pair<Qubits, std::uint64_t>> cases = {{{18, 0}, 19},
                                                                  {{20, 3, 0, 11}, 21}};
     std::mt19937_64 rng(SEED + 3);
-    const std::size_t before = parallel::thread_count();
     for (const auto& [orbitals, n] : cases) {
         const Vector v = random_state(n, rng);
         const Operation op = excitation_on(orbitals, true, 0.8);
         ASSERT_GE((std::uint64_t{1} << n) >> orbitals.size(), parallel::GRAIN);
-        parallel::set_thread_count(1);
-        ZarnikState one = make_state(v);
-        one.apply(op);
-        parallel::set_thread_count(2);
-        ZarnikState two = make_state(v);
-        two.apply(op);
-        EXPECT_TRUE(bitwise_equal(two, amplitudes_of(one))) << gate_info(op.gate.kind).name;
+        EXPECT_TRUE(same_bits_on_one_and_two_threads(v, op)) << gate_info(op.gate.kind).name;
     }
-    parallel::set_thread_count(before);
 }
 
 struct ParityCase {

@@ -349,20 +349,12 @@ TEST(GateTable, TwoThreadsGiveTheBitsOfOne) {
     constexpr std::uint64_t N = 18;
     std::mt19937_64 rng(SEED + 2);
     const Vector v = random_state(N, rng);
-    const std::size_t before = parallel::thread_count();
     for (const Sample& s : samples()) {
         SCOPED_TRACE(std::string(gate_info(s.op.gate.kind).name));
         const Operation op =
             placed(s.op, sampled_placements(placement_size(s.op), N, rng, 1).front());
-        parallel::set_thread_count(1);
-        ZarnikState one = make_state(v);
-        one.apply(op);
-        parallel::set_thread_count(2);
-        ZarnikState two = make_state(v);
-        two.apply(op);
-        EXPECT_TRUE(bitwise_equal(two, amplitudes_of(one)));
+        EXPECT_TRUE(same_bits_on_one_and_two_threads(v, op));
     }
-    parallel::set_thread_count(before);
 }
 
 // Random circuits of every kind: the fused path agrees with the exact kernels.

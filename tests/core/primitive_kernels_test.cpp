@@ -208,14 +208,8 @@ TEST(DenseKernel, SameBitsWhateverTheRegisterAndThreads) {
     }
     constexpr std::uint64_t N = 18;
     const Vector v = random_state(N, rng);
-    const Operation op = unitary({9, 0, 17, 4}, dense_unitary(16, rng));
-    parallel::set_thread_count(1);
-    ZarnikState one = make_state(v);
-    one.apply(op);
-    parallel::set_thread_count(2);
-    ZarnikState two = make_state(v);
-    two.apply(op);
-    EXPECT_TRUE(bitwise_equal(two, amplitudes_of(one)));
+    EXPECT_TRUE(
+        same_bits_on_one_and_two_threads(v, unitary({9, 0, 17, 4}, dense_unitary(16, rng))));
 }
 
 }  // namespace

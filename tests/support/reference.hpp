@@ -25,6 +25,7 @@
 
 #include "zel/core/circuit.hpp"
 #include "zel/core/observable.hpp"
+#include "zel/core/parallel.hpp"
 #include "zel/core/state.hpp"
 
 #include "support/plain_loops.hpp"
@@ -401,6 +402,21 @@ inline ::testing::AssertionResult bitwise_equal(const ZarnikState& actual, const
 
 inline ::testing::AssertionResult bitwise_equal(const Vector& actual, const Vector& expected) {
     return bitwise_equal_spans(actual, expected);
+}
+
+/// `op` applied to the state `v` with one thread and with two gives the same bits; restores the
+/// thread count it found.
+inline ::testing::AssertionResult same_bits_on_one_and_two_threads(const Vector& v,
+                                                                   const Operation& op) {
+    const std::size_t before = parallel::thread_count();
+    parallel::set_thread_count(1);
+    ZarnikState one = make_state(v);
+    one.apply(op);
+    parallel::set_thread_count(2);
+    ZarnikState two = make_state(v);
+    two.apply(op);
+    parallel::set_thread_count(before);
+    return bitwise_equal(two, amplitudes_of(one));
 }
 
 /// Every amplitude of `actual` equal in value to `expected` (+0.0 == -0.0), for hand-written

@@ -281,14 +281,7 @@ EnergyGradient checked_energy_and_gradient(const ZarnikGraph& circuit,
     result.energy = inner(psi, phi).real();
     result.gradient.assign(first_slot.back(), 0.0);
 
-    // The sweep stops at the first operation with parameters: nothing before it has any.
-    std::size_t first_parametric = ops.size();
-    for (std::size_t k = 0; k < ops.size(); ++k) {
-        if (!ops[k].params.empty()) {
-            first_parametric = k;
-            break;
-        }
-    }
+    const std::size_t first_parametric = detail::first_parametric(ops);
     for (std::size_t k = ops.size(); k-- > first_parametric;) {
         const std::span<double> out(result.gradient.data() + first_slot[k], ops[k].params.size());
         if (k > first_parametric &&

@@ -488,14 +488,7 @@ EnergyGradient energy_and_gradient(const ZarnikGraph& circuit, const PauliSum& h
     const std::size_t energy = inner(batch, psi, phi);
     std::vector<SlotSum> slots;
 
-    // As in the core: the sweep stops at the first operation with parameters.
-    std::size_t first_parametric = ops.size();
-    for (std::size_t k = 0; k < ops.size(); ++k) {
-        if (!ops[k].params.empty()) {
-            first_parametric = k;
-            break;
-        }
-    }
+    const std::size_t first_parametric = zel::detail::first_parametric(ops);
     for (std::size_t k = ops.size(); k-- > first_parametric;) {
         partners.forget();
         if (k > first_parametric &&

@@ -317,6 +317,17 @@ struct OperationDerivative {
 /// The derivative form of an operation already checked against the register.
 OperationDerivative operation_derivative(const Operation& op);
 
+/// The index of the first operation with parameters (`ops.size()` when none has any): the
+/// backward sweep stops there, since nothing before it has a gradient.
+inline std::size_t first_parametric(std::span<const Operation> ops) noexcept {
+    for (std::size_t k = 0; k < ops.size(); ++k) {
+        if (!ops[k].params.empty()) {
+            return k;
+        }
+    }
+    return ops.size();
+}
+
 /// The items of a dense overlap: the basis indexes whose bits at `qubits` are clear, numbered
 /// by the compressed index c (`with_zero_bits(c, sorted)`), and the offset of each local basis
 /// state of the matrix (local bit j at qubit qubits[j]).
