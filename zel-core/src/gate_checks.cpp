@@ -295,9 +295,9 @@ void check_checked_qubits(std::uint64_t num_qubits, const GateInfo& info,
             refuse(info, "qubit " + std::to_string(q) + " is not below the register's " +
                              plural(num_qubits, "qubit"));
         }
-        const bool twice =
-            q < 64 ? ((seen >> q) & 1U) != 0
-                   : std::find(qubits.begin(), qubits.begin() + j, q) != qubits.begin() + j;
+        const std::span<const std::uint64_t> earlier = qubits.first(j);
+        const bool twice = q < 64 ? ((seen >> q) & 1U) != 0
+                                  : std::find(earlier.begin(), earlier.end(), q) != earlier.end();
         if (twice) {
             refuse(info, "qubit " + std::to_string(q) + " appears twice");
         }

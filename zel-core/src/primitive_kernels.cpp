@@ -240,7 +240,7 @@ void apply_dense(A* psi, std::uint64_t dimension, std::span<const std::uint64_t>
     // Its coefficients: entry (r, c) at (r * d + c) * 8, the real part four times, then the
     // imaginary part (both lanes of a vector take the same matrix). Up to four qubits they fit
     // in 16 KiB on the stack; wider matrices cost far more to check than to allocate.
-    constexpr std::size_t STACK_COEFFICIENTS = 16 * 16 * 8;
+    constexpr std::size_t STACK_COEFFICIENTS = std::size_t{16} * 16 * 8;
     std::array<double, STACK_COEFFICIENTS> stack_coefficients;
     std::unique_ptr<double[]> heap_coefficients;
     double* coefficients = stack_coefficients.data();
@@ -268,7 +268,7 @@ void apply_dense(A* psi, std::uint64_t dimension, std::span<const std::uint64_t>
     // The block mixes every qubit of the state, so its lane bit lies above them: the state,
     // followed by as many zero amplitudes, makes the one pair of groups of a buffer twice its
     // size, and each of its amplitudes takes the arithmetic it takes in a larger state.
-    std::array<A, 2 * 64> doubled{};
+    std::array<A, std::size_t{2} * 64> doubled{};
     std::copy_n(psi, dimension, doubled.begin());
     apply_block_range(doubled.data(), block, 0, 1);
     std::copy_n(doubled.begin(), dimension, psi);
