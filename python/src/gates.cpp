@@ -14,6 +14,7 @@
 #include "zel/compiler/qasm.hpp"
 #include "zel/core/circuit.hpp"
 #include "zel/core/fusion.hpp"
+#include "zel/core/prepared.hpp"
 #include "zel/core/simulator.hpp"
 #include "zel/core/state.hpp"
 
@@ -352,6 +353,35 @@ void bind_operations(py::module_& m) {
         py::arg("state"), py::arg("operation"),
         "Applies one operation of any kind to `state` in place, its Pauli string or matrix "
         "included (ZarnikState::apply in C++). Raises before any amplitude changes.");
+
+    py::class_<PreparedOperation>(
+        m, "PreparedOperation",
+        "An operation checked once against a register of `num_qubits` qubits and reduced to "
+        "what its kernel reads (its matrix formed, its qubits as masks). apply_operation(state, "
+        "prepared) then skips the checks and gives bitwise what applying the operation itself "
+        "gives: for operations applied again and again with the same parameters.\n\n"
+        "Raises what apply_operation would raise for the operation on such a register.")
+        .def(py::init<Operation, std::uint64_t>(), py::arg("operation"), py::arg("num_qubits"),
+             "Checks `operation` against a register of `num_qubits` qubits as apply_operation "
+             "would (raising the same error) and prepares it; the operation is copied.")
+        .def_property_readonly("operation", &PreparedOperation::operation,
+                               "The operation as given (a copy).")
+        .def_property_readonly("num_qubits", &PreparedOperation::num_qubits,
+                               "The register size it was checked against.")
+        .def("__repr__", [](const PreparedOperation& prepared) {
+            return "PreparedOperation(" + debug_text(prepared.operation().gate) +
+                   ", num_qubits=" + std::to_string(prepared.num_qubits()) + ")";
+        });
+    m.def(
+        "apply_operation",
+        [](ZarnikState& state, const PreparedOperation& prepared) {
+            run_released(releases_gil(state), [&] {
+                state.apply(prepared);
+            });
+        },
+        py::arg("state"), py::arg("operation"),
+        "Applies a PreparedOperation to `state` in place. Raises InvalidArgument, changing "
+        "nothing, when the state's qubit count is not the one it was prepared for.");
 
     m.def("sync_rotation_angle", &sync_rotation_angle, py::arg("operation"),
           "Makes a rotation's angle agree with its first parameter, in place: for RX, RY, RZ "

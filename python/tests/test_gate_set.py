@@ -118,3 +118,27 @@ def test_strict_checks_raise_before_any_change(op, message):
         zel.apply_operation(state, op)
     assert str(caught.value) == message
     assert np.array_equal(state.amplitudes, v)
+
+
+@pytest.mark.parametrize("op", samples())
+def test_prepared_operation_gives_the_same_bits(op):
+    v = random_state(N, SEED + 3)
+    direct = zel.ZarnikState.from_amplitudes(v)
+    zel.apply_operation(direct, op)
+    prepared = zel.PreparedOperation(op, N)
+    assert prepared.num_qubits == N and prepared.operation == op
+    state = zel.ZarnikState.from_amplitudes(v)
+    zel.apply_operation(state, prepared)
+    assert np.array(state.amplitudes).tobytes() == np.array(direct.amplitudes).tobytes()
+
+
+def test_prepared_operation_refuses_as_applying_does():
+    with pytest.raises(zel.InvalidArgument, match="^CRX: qubit 1 appears twice$"):
+        zel.PreparedOperation(zel.make_operation(zel.GateKind.CRX, [1, 1], [0.5]), N)
+    prepared = zel.PreparedOperation(zel.make_operation(zel.GateKind.H, [0]), N)
+    v = random_state(N - 1, SEED + 4)
+    state = zel.ZarnikState.from_amplitudes(v)
+    with pytest.raises(zel.InvalidArgument) as caught:
+        zel.apply_operation(state, prepared)
+    assert str(caught.value) == "H: prepared for a register of 4 qubits, applied to one of 3"
+    assert np.array_equal(state.amplitudes, v)

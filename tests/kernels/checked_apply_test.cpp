@@ -23,6 +23,7 @@
 #include "zel/core/gate_table.hpp"
 #include "zel/core/state.hpp"
 
+#include "support/operations.hpp"
 #include "support/placement.hpp"
 
 namespace zel {
@@ -263,43 +264,6 @@ TEST(CheckedApply, ParityListsComparedInPlace) {
     }
 }
 
-// Every kind from U on at every placement on n qubits (three-qubit placements sampled above four),
-// with sample parameters; one-qubit unitaries, Pauli rotations and excitations.
-std::vector<Operation> operations_on(std::uint64_t n) {
-    std::vector<Operation> ops;
-    for (std::size_t k = ORIGINAL_KIND_COUNT; k < GATE_KIND_COUNT; ++k) {
-        const GateInfo& info = GATE_TABLE[k];
-        if (info.variable_qubits || info.arity > n) {
-            continue;
-        }
-        std::vector<double> params;
-        for (std::size_t j = 0; j < info.param_count; ++j) {
-            params.push_back(0.3 + 0.7 * static_cast<double>(j));
-        }
-        const std::vector<test::Qubits> placements = test::every_placement(info.arity, n);
-        for (std::size_t j = 0; j < placements.size(); j += info.arity == 3 && n > 4 ? 7 : 1) {
-            ops.push_back(make_operation(info.kind, placements[j], params));
-        }
-    }
-    for (std::uint64_t q = 0; q < n; ++q) {
-        ops.push_back(unitary({q}, {Amplitude(0.6, 0.0), Amplitude(0.0, 0.8), Amplitude(0.0, 0.8),
-                                    Amplitude(0.6, 0.0)}));
-        ops.push_back(pauli_rotation("Y", {q}, 0.9));
-    }
-    for (const std::size_t orbitals : {std::size_t{2}, std::size_t{4}}) {
-        if (orbitals > n) {
-            continue;
-        }
-        for (const test::Qubits& q : test::every_placement(orbitals, n)) {
-            const std::span<const std::uint64_t> from(q.data(), orbitals / 2);
-            const std::span<const std::uint64_t> to(q.data() + orbitals / 2, orbitals / 2);
-            ops.push_back(fermionic_excitation(from, to, 0.7));
-            ops.push_back(qubit_excitation(from, to, -0.4));
-        }
-    }
-    return ops;
-}
-
 TEST(CheckedApply, SmallRegistersGiveTheKernelsBits) {
     // A whole register of up to 32 amplitudes runs plain loops of its own (2x2 matrices without
     // controls up to 4); the kernels run the same operation when the register is handed to them
@@ -311,7 +275,7 @@ TEST(CheckedApply, SmallRegistersGiveTheKernelsBits) {
             const auto x = static_cast<double>(j);
             a[j] = Amplitude(std::sin(0.7 * x + 1.0), std::cos(1.3 * x));
         }
-        for (const Operation& op : operations_on(n)) {
+        for (const Operation& op : test::checked_operations_on(n)) {
             ZarnikState whole = start;
             whole.apply(op);
             ZarnikState kernels = start;

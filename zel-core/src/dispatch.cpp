@@ -36,66 +36,40 @@ struct BlockLayout {
 
 namespace {
 
-// Runs the row's primitive for `op` on `dimension` amplitudes, where `selected` holds the
+// Runs the prepared primitive of `op` on `dimension` amplitudes, where `selected` holds the
 // selectors (controls, or every qubit of a diagonal phase) that are not fixed and every qubit that
 // moves amplitudes lies in the buffer.
-void apply_selected(std::complex<double>* psi, std::uint64_t dimension, const GateInfo& info,
-                    const Operation& op, std::uint64_t selected) {
-    const std::size_t controls = info.controls;
-    switch (info.primitive) {
+void run_selected(std::complex<double>* psi, std::uint64_t dimension, const Operation& op,
+                  const PreparedCall& call, std::uint64_t selected) {
+    switch (call.info->primitive) {
         case Primitive::None:
             return;
-        case Primitive::Pair: {
-            std::array<std::complex<double>, 4> m;
-            info.target_matrix(op.params, m.data());
-            apply_controlled_pair(psi, dimension, selected,
-                                  static_cast<unsigned>(op.qubits[controls]), m.data());
+        case Primitive::Pair:
+            apply_controlled_pair(psi, dimension, selected, static_cast<unsigned>(call.q0),
+                                  call.matrix.data());
             return;
-        }
-        case Primitive::Diagonal: {
-            std::array<std::complex<double>, 4> m;
-            info.target_matrix(op.params, m.data());
+        case Primitive::Diagonal:
             // The rows of this primitive leave a clear target bit alone (m[0] is exactly 1).
-            apply_controlled_phase(psi, dimension, selected, m[3]);
+            apply_controlled_phase(psi, dimension, selected, call.matrix[3]);
             return;
-        }
-        case Primitive::Permutation: {
-            const bool exchange = info.arity - controls == 2;
-            const auto t = static_cast<unsigned>(op.qubits[controls]);
-            const auto b = static_cast<unsigned>(exchange ? op.qubits[controls + 1] : t);
-            apply_controlled_permutation(psi, dimension, selected, t, b, exchange);
+        case Primitive::Permutation:
+            apply_controlled_permutation(psi, dimension, selected, static_cast<unsigned>(call.q0),
+                                         static_cast<unsigned>(call.q1), call.flag);
             return;
-        }
-        case Primitive::PauliRotation: {
-            const std::string_view letters = info.payload == PayloadKind::PauliString
-                                                 ? std::string_view(op.payload.pauli)
-                                                 : info.pauli;
-            const PauliMasks local = pauli_masks(letters);
-            std::uint64_t x = 0;
-            std::uint64_t z = 0;
-            for (std::size_t j = 0; j < letters.size(); ++j) {
-                const std::uint64_t bit = std::uint64_t{1} << op.qubits[controls + j];
-                x |= ((local.x >> j) & 1U) != 0 ? bit : 0;
-                z |= ((local.z >> j) & 1U) != 0 ? bit : 0;
-            }
-            apply_pauli_rotation(psi, dimension, x, z, local.y_count, selected, op.params[0]);
+        case Primitive::PauliRotation:
+            apply_pauli_rotation(psi, dimension, call.x, call.z, call.y_count, selected, call.cos,
+                                 call.sin);
             return;
-        }
-        case Primitive::Excitation: {
-            const ExcitationMasks masks = excitation_masks(op, false);
-            apply_excitation(psi, dimension, masks.from, masks.to, masks.parity, masks.negative,
-                             op.params[0]);
+        case Primitive::Excitation:
+            apply_excitation(psi, dimension, call.x, call.z, call.parity, call.flag, call.cos,
+                             call.sin);
             return;
-        }
         case Primitive::Dense:
             apply_dense(psi, dimension, op.qubits, op.payload.matrix);
             return;
-        case Primitive::GlobalPhase: {
-            std::complex<double> phase;
-            info.target_matrix(op.params, &phase);
-            apply_controlled_phase(psi, dimension, 0, phase);
+        case Primitive::GlobalPhase:
+            apply_controlled_phase(psi, dimension, 0, call.matrix[0]);
             return;
-        }
     }
 }
 
@@ -189,9 +163,7 @@ void small_permutation(std::complex<double>* psi, std::uint64_t dimension, std::
 // The excitation's rotation: a_i and its partner a_j become c a_i - f a_j and c a_j + f a_i with
 // f = +-sin(theta) by the sign and the parity of i & parity, part by part as the kernel's lanes.
 void small_excitation(double* parts, std::uint64_t dimension, const ExcitationMasks& masks,
-                      double theta) {
-    const double c = std::cos(theta);
-    const double s = std::sin(theta);
+                      double c, double s) {
     const std::uint64_t both = masks.from | masks.to;
     const ExcitationMasks local = masks;
     for_each_matching(dimension, both, masks.from, [parts, both, local, c, s](std::uint64_t i) {
@@ -209,42 +181,30 @@ void small_excitation(double* parts, std::uint64_t dimension, const ExcitationMa
 
 // Runs `op` on a whole register of at most SMALL_DIMENSION amplitudes when its primitive has a
 // plain loop here; false leaves it to the kernels.
-bool apply_small(std::complex<double>* psi, std::uint64_t dimension, const GateInfo& info,
-                 const Operation& op, std::uint64_t selected) {
+bool run_small(std::complex<double>* psi, std::uint64_t dimension, const Operation& op,
+               const PreparedCall& call, std::uint64_t selected) {
     auto* parts = reinterpret_cast<double*>(psi);
-    const std::size_t controls = info.controls;
-    switch (info.primitive) {
-        case Primitive::Pair: {
+    switch (call.info->primitive) {
+        case Primitive::Pair:
             if (selected == 0 && dimension > SMALL_UNCONTROLLED_PAIR_DIMENSION) {
                 return false;
             }
-            std::array<std::complex<double>, 4> m;
-            info.target_matrix(op.params, m.data());
-            small_pair(parts, dimension, selected, static_cast<unsigned>(op.qubits[controls]),
-                       m.data());
+            small_pair(parts, dimension, selected, static_cast<unsigned>(call.q0),
+                       call.matrix.data());
             return true;
-        }
-        case Primitive::Diagonal: {
-            std::array<std::complex<double>, 4> m;
-            info.target_matrix(op.params, m.data());
-            small_phase(parts, dimension, selected, m[3]);
+        case Primitive::Diagonal:
+            small_phase(parts, dimension, selected, call.matrix[3]);
             return true;
-        }
-        case Primitive::GlobalPhase: {
-            std::complex<double> phase;
-            info.target_matrix(op.params, &phase);
-            small_phase(parts, dimension, 0, phase);
+        case Primitive::GlobalPhase:
+            small_phase(parts, dimension, 0, call.matrix[0]);
             return true;
-        }
-        case Primitive::Permutation: {
-            const bool exchange = info.arity - controls == 2;
-            const auto t = static_cast<unsigned>(op.qubits[controls]);
-            const auto b = static_cast<unsigned>(exchange ? op.qubits[controls + 1] : t);
-            small_permutation(psi, dimension, selected, t, b, exchange);
+        case Primitive::Permutation:
+            small_permutation(psi, dimension, selected, static_cast<unsigned>(call.q0),
+                              static_cast<unsigned>(call.q1), call.flag);
             return true;
-        }
         case Primitive::Excitation:
-            small_excitation(parts, dimension, excitation_masks(op, false), op.params[0]);
+            small_excitation(parts, dimension, {call.x, call.z, call.parity, call.flag}, call.cos,
+                             call.sin);
             return true;
         case Primitive::Dense:
             if (op.qubits.size() != 1 || dimension > SMALL_UNCONTROLLED_PAIR_DIMENSION) {
@@ -271,6 +231,76 @@ std::size_t selector_count(const GateInfo& info, const Operation& op) noexcept {
 
 }  // namespace
 
+void prepare_checked(const GateInfo& info, const Operation& op, PreparedCall& call) {
+    const std::size_t controls = info.controls;
+    call.route = PreparedCall::Route::Checked;
+    call.kind = info.kind;
+    call.info = &info;
+    switch (info.primitive) {
+        case Primitive::None:
+        case Primitive::Dense:
+            return;
+        case Primitive::Pair:
+            call.q0 = op.qubits[controls];
+            info.target_matrix(op.params, call.matrix.data());
+            return;
+        case Primitive::Diagonal:
+        case Primitive::GlobalPhase:
+            info.target_matrix(op.params, call.matrix.data());
+            return;
+        case Primitive::Permutation:
+            call.flag = info.arity - controls == 2;
+            call.q0 = op.qubits[controls];
+            call.q1 = call.flag ? op.qubits[controls + 1] : call.q0;
+            return;
+        case Primitive::PauliRotation: {
+            const std::string_view letters = info.payload == PayloadKind::PauliString
+                                                 ? std::string_view(op.payload.pauli)
+                                                 : info.pauli;
+            const PauliMasks local = pauli_masks(letters);
+            call.x = 0;
+            call.z = 0;
+            for (std::size_t j = 0; j < letters.size(); ++j) {
+                const std::uint64_t bit = std::uint64_t{1} << op.qubits[controls + j];
+                call.x |= ((local.x >> j) & 1U) != 0 ? bit : 0;
+                call.z |= ((local.z >> j) & 1U) != 0 ? bit : 0;
+            }
+            call.y_count = local.y_count;
+            call.cos = std::cos(op.params[0] / 2);
+            call.sin = std::sin(op.params[0] / 2);
+            return;
+        }
+        case Primitive::Excitation: {
+            const ExcitationMasks masks = excitation_masks(op, false);
+            call.x = masks.from;
+            call.z = masks.to;
+            call.parity = masks.parity;
+            call.flag = masks.negative;
+            call.cos = std::cos(op.params[0]);
+            call.sin = std::sin(op.params[0]);
+            return;
+        }
+    }
+}
+
+std::uint64_t whole_state_selected(const GateInfo& info, const Operation& op) noexcept {
+    // A whole state is the one block with no fixed qubit: every selector stays.
+    const std::size_t selectors = selector_count(info, op);
+    std::uint64_t selected = 0;
+    for (std::size_t j = 0; j < selectors; ++j) {
+        selected |= std::uint64_t{1} << op.qubits[j];
+    }
+    return selected;
+}
+
+void run_checked(std::complex<double>* psi, std::uint64_t dimension, const Operation& op,
+                 const PreparedCall& call) {
+    if (dimension <= SMALL_DIMENSION && run_small(psi, dimension, op, call, call.selected)) {
+        return;
+    }
+    run_selected(psi, dimension, op, call, call.selected);
+}
+
 bool apply_checked_on_block(std::complex<double>* block, std::uint64_t local_qubits,
                             std::uint64_t block_index, const Operation& op) {
     const GateInfo& info = gate_info(op.gate.kind);
@@ -295,22 +325,18 @@ bool apply_checked_on_block(std::complex<double>* block, std::uint64_t local_qub
             return true;
         }
     }
-    apply_selected(block, dimension, info, op, selected);
+    PreparedCall call;
+    prepare_checked(info, op, call);
+    run_selected(block, dimension, op, call, selected);
     return true;
 }
 
 void apply_checked(std::complex<double>* psi, std::uint64_t dimension, const GateInfo& info,
                    const Operation& op) {
-    // A whole state is the one block with no fixed qubit: every selector stays.
-    const std::size_t selectors = selector_count(info, op);
-    std::uint64_t selected = 0;
-    for (std::size_t j = 0; j < selectors; ++j) {
-        selected |= std::uint64_t{1} << op.qubits[j];
-    }
-    if (dimension <= SMALL_DIMENSION && apply_small(psi, dimension, info, op, selected)) {
-        return;
-    }
-    apply_selected(psi, dimension, info, op, selected);
+    PreparedCall call;
+    prepare_checked(info, op, call);
+    call.selected = whole_state_selected(info, op);
+    run_checked(psi, dimension, op, call);
 }
 
 }  // namespace zel::detail

@@ -198,10 +198,49 @@ bool visit_phase_update(GateKind kind, const F& f) {
     return false;
 }
 
+// Registers of at most SMALL_PAIR_REGISTER amplitudes (2 qubits) run the pair kinds, and of at
+// most SMALL_REGISTER (5 qubits) the phases, as plain loops on the calling thread: there the
+// entry into the pool and the traversal costs more than the work, while from 3 qubits the
+// kernels' vector loop over pairs outruns a scalar one (the same limits as the plain loops of
+// the kinds from U on). Each amplitude gets the update the kernels give it, so the bits are the
+// kernels'.
+constexpr std::uint64_t SMALL_PAIR_REGISTER = 4;
+
+void small_pairs(Amplitude* psi, std::uint64_t dimension, GateKind kind, unsigned t,
+                 HalfAngle angle) {
+    const std::uint64_t bit = std::uint64_t{1} << t;
+    if (kind == GateKind::X) {
+        for (std::uint64_t i = 0; i < dimension; i = ((i | bit) + 1) & ~bit) {
+            std::swap(psi[i], psi[i | bit]);
+        }
+        return;
+    }
+    const Parts a(psi);
+    visit_pair_update(kind, angle, [&](const auto& update) {
+        for (std::uint64_t i = 0; i < dimension; i = ((i | bit) + 1) & ~bit) {
+            update(a.re(i), a.im(i), a.re(i | bit), a.im(i | bit));
+        }
+    });
+}
+
+// `update` on every amplitude whose bits of `mask` are all set.
+template <class Update>
+void small_each_set(Amplitude* psi, std::uint64_t dimension, std::uint64_t mask,
+                    const Update& update) {
+    const Parts a(psi);
+    for (std::uint64_t i = mask; i < dimension; i = ((i | mask) + 1) | mask) {
+        update(a.re(i), a.im(i));
+    }
+}
+
 }  // namespace
 
 void apply_pair_kind(Amplitude* psi, std::uint64_t dimension, GateKind kind, unsigned t,
                      HalfAngle angle) {
+    if (dimension <= SMALL_PAIR_REGISTER) {
+        small_pairs(psi, dimension, kind, t, angle);
+        return;
+    }
     if (kind == GateKind::X) {
         swap_pair_kernel(psi, dimension, t);
         return;
@@ -212,6 +251,12 @@ void apply_pair_kind(Amplitude* psi, std::uint64_t dimension, GateKind kind, uns
 }
 
 void apply_phase_kind(Amplitude* psi, std::uint64_t dimension, GateKind kind, unsigned t) {
+    if (dimension <= SMALL_REGISTER) {
+        visit_phase_update(kind, [&](const auto& update) {
+            small_each_set(psi, dimension, std::uint64_t{1} << t, update);
+        });
+        return;
+    }
     visit_phase_update(kind, [&](const auto& update) {
         upper_half_kernel(psi, dimension, t, update);
     });
@@ -246,6 +291,14 @@ ZEL_EXACT_CLONES void rz_runs(double* parts, std::uint64_t begin, std::uint64_t 
     const Parts a(psi);
     const RZUpdate clear{angle.alpha, -angle.beta};
     const RZUpdate set{angle.alpha, angle.beta};
+    if (dimension <= SMALL_REGISTER) {
+        const std::uint64_t bit = t < num_qubits ? std::uint64_t{1} << t : 0;
+        for (std::uint64_t k = 0; k < dimension; ++k) {
+            const RZUpdate& rotate = (k & bit) != 0 ? set : clear;
+            rotate(a.re(k), a.im(k));
+        }
+        return;
+    }
     if (t >= num_qubits) {
         parallel::for_each(dimension, [&](std::uint64_t begin, std::uint64_t end) {
             for (std::uint64_t k = begin; k < end; ++k) {

@@ -14,6 +14,10 @@ namespace zel::detail {
 
 using Amplitude = std::complex<double>;
 
+/// Registers of at most this many amplitudes (5 qubits) run the phase and permutation kinds as
+/// plain loops on the calling thread, with the kernels' arithmetic per amplitude.
+inline constexpr std::uint64_t SMALL_REGISTER = 32;
+
 /// X, Y, H, SX, RX or RY on qubit t < n; `angle` is used by RX and RY only.
 void apply_pair_kind(Amplitude* psi, std::uint64_t dimension, GateKind kind, unsigned t,
                      HalfAngle angle);

@@ -229,9 +229,7 @@ constexpr std::uint64_t SMALL_REGISTER = 32;
 }  // namespace
 
 void apply_pauli_rotation(A* psi, std::uint64_t dimension, std::uint64_t x, std::uint64_t z,
-                          unsigned y_count, std::uint64_t controls, double theta) {
-    const double c = std::cos(theta / 2);
-    const double s = std::sin(theta / 2);
+                          unsigned y_count, std::uint64_t controls, double c, double s) {
     // f = -i s i^(y_count) is real (s, -s) for an odd number of Y and imaginary (-is, is) for an
     // even one: in vector lanes (re, im) it multiplies the partner as it is, or with its parts
     // exchanged. A diagonal string (x = 0) is its own partner: c - i s or c + i s by the parity.

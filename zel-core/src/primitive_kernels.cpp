@@ -199,9 +199,7 @@ void apply_controlled_permutation(A* psi, std::uint64_t dimension, std::uint64_t
 }
 
 void apply_excitation(A* psi, std::uint64_t dimension, std::uint64_t from, std::uint64_t to,
-                      std::uint64_t parity, bool negative, double theta) {
-    const double c = std::cos(theta);
-    const double s = std::sin(theta);
+                      std::uint64_t parity, bool negative, double c, double s) {
     // The partner shares every bit outside the orbitals, so one parity serves both.
     using V = AmplitudeLanes;
     const V kept = {c, c};

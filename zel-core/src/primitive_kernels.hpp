@@ -40,16 +40,18 @@ void apply_controlled_permutation(PrimitiveAmplitude* psi, std::uint64_t dimensi
                                   std::uint64_t controls, unsigned t, unsigned b, bool exchange);
 
 /// exp(-i theta/2 P) where every bit of `controls` is set, for P = i^(y_count) X^x Z^z on the
-/// state's own bits: one pass over the amplitudes it changes.
+/// state's own bits, given c = cos(theta / 2) and s = sin(theta / 2): one pass over the
+/// amplitudes it changes.
 void apply_pauli_rotation(PrimitiveAmplitude* psi, std::uint64_t dimension, std::uint64_t x,
-                          std::uint64_t z, unsigned y_count, std::uint64_t controls, double theta);
+                          std::uint64_t z, unsigned y_count, std::uint64_t controls, double c,
+                          double s);
 
-/// exp(theta (T - T^dagger)) for an excitation T: every amplitude a_i with the bits of `from`
-/// set and those of `to` clear, and its partner a_j (j = i ^ from ^ to), become
-/// cos(theta) a_i - s sin(theta) a_j and cos(theta) a_j + s sin(theta) a_i, where s is -1 to the
-/// power of `negative` plus the parity of i & `parity`. One pass over those amplitudes only.
+/// exp(theta (T - T^dagger)) for an excitation T, given c = cos(theta) and s = sin(theta): every
+/// amplitude a_i with the bits of `from` set and those of `to` clear, and its partner a_j
+/// (j = i ^ from ^ to), become c a_i - f s a_j and c a_j + f s a_i, where f is -1 to the power
+/// of `negative` plus the parity of i & `parity`. One pass over those amplitudes only.
 void apply_excitation(PrimitiveAmplitude* psi, std::uint64_t dimension, std::uint64_t from,
-                      std::uint64_t to, std::uint64_t parity, bool negative, double theta);
+                      std::uint64_t to, std::uint64_t parity, bool negative, double c, double s);
 
 /// The row-major 2^k x 2^k `matrix` on `qubits` (k at most 6; local bit j is qubits[j]).
 void apply_dense(PrimitiveAmplitude* psi, std::uint64_t dimension,

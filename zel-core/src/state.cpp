@@ -2,10 +2,12 @@
 
 #include <cstddef>
 #include <limits>
+#include <string>
 #include <utility>
 
 #include "zel/core/detail/aligned_buffer.hpp"
 #include "zel/core/error.hpp"
+#include "zel/core/prepared.hpp"
 
 #include "dispatch.hpp"
 #include "gate_kernels.hpp"
@@ -76,43 +78,80 @@ void check_original(std::uint64_t num_qubits, const GateInfo& info,
     }
 }
 
-// One of the fourteen original kinds on the 2^n amplitudes at `psi`, after check_original.
-void apply_original(ZarnikState::Amplitude* psi, std::uint64_t dimension, std::uint64_t num_qubits,
-                    const GateInfo& info, const GateType& gate,
-                    std::span<const std::uint64_t> qubits, std::span<const double> params) {
+// The kernel one of the fourteen original kinds runs, after check_original, and its arguments;
+// nothing where its qubits leave the state alone.
+void prepare_original(std::uint64_t num_qubits, const GateInfo& info, const GateType& gate,
+                      std::span<const std::uint64_t> qubits, std::span<const double> params,
+                      detail::PreparedCall& call) {
+    using Route = detail::PreparedCall::Route;
     const GateKind kind = info.kind;
+    call.kind = kind;
+    call.route = Route::Nothing;
+    if (info.shape == GateShape::None || info.shape == GateShape::Checked) {
+        return;
+    }
     const std::uint64_t q0 = qubits[0];
+    call.q0 = q0;
+    if (info.has_angle) {
+        const detail::HalfAngle angle = detail::half_angle(gate, params);
+        call.cos = angle.alpha;
+        call.sin = angle.beta;
+    }
     switch (info.shape) {
         case GateShape::None:
         case GateShape::Checked:
             return;
-        case GateShape::Pair: {
-            const detail::HalfAngle angle =
-                info.has_angle ? detail::half_angle(gate, params) : detail::HalfAngle{};
-            detail::apply_pair_kind(psi, dimension, kind, static_cast<unsigned>(q0), angle);
+        case GateShape::Pair:
+            call.route = Route::Pair;
             return;
-        }
         case GateShape::Diagonal:
             if (kind == GateKind::RZ) {
-                detail::apply_rz(psi, dimension, num_qubits, q0, detail::half_angle(gate, params));
+                call.route = Route::RZ;
             } else if (kind == GateKind::CZ) {
-                const std::uint64_t q1 = qubits[1];
-                if (q0 < num_qubits && q1 < num_qubits && q0 != q1) {
-                    detail::apply_cz(psi, dimension, q0, q1);
+                call.q1 = qubits[1];
+                if (q0 < num_qubits && call.q1 < num_qubits && q0 != call.q1) {
+                    call.route = Route::CZ;
                 }
             } else if (q0 < num_qubits) {
-                detail::apply_phase_kind(psi, dimension, kind, static_cast<unsigned>(q0));
+                call.route = Route::Phase;
             }
             return;
-        case GateShape::Swap: {
+        case GateShape::Swap:
             // check_original has refused a second qubit outside the state when the first is
             // inside.
-            const std::uint64_t q1 = qubits[1];
-            if (q0 < num_qubits && q0 != q1) {
-                detail::apply_swap_kind(psi, dimension, kind, q0, q1);
+            call.q1 = qubits[1];
+            if (q0 < num_qubits && q0 != call.q1) {
+                call.route = Route::Exchange;
             }
             return;
-        }
+    }
+}
+
+// Runs a prepared original kind on the 2^n amplitudes at `psi`.
+void run_original(ZarnikState::Amplitude* psi, std::uint64_t dimension, std::uint64_t num_qubits,
+                  const detail::PreparedCall& call) {
+    using Route = detail::PreparedCall::Route;
+    const detail::HalfAngle angle{call.cos, call.sin};
+    switch (call.route) {
+        case Route::Nothing:
+        case Route::Checked:
+            return;
+        case Route::Pair:
+            detail::apply_pair_kind(psi, dimension, call.kind, static_cast<unsigned>(call.q0),
+                                    angle);
+            return;
+        case Route::Phase:
+            detail::apply_phase_kind(psi, dimension, call.kind, static_cast<unsigned>(call.q0));
+            return;
+        case Route::RZ:
+            detail::apply_rz(psi, dimension, num_qubits, call.q0, angle);
+            return;
+        case Route::CZ:
+            detail::apply_cz(psi, dimension, call.q0, call.q1);
+            return;
+        case Route::Exchange:
+            detail::apply_swap_kind(psi, dimension, call.kind, call.q0, call.q1);
+            return;
     }
 }
 
@@ -208,7 +247,9 @@ void ZarnikState::apply_gate(const GateType& gate, std::span<const std::uint64_t
         return;
     }
     check_original(num_qubits_, info, qubits);
-    apply_original(amplitudes_, dimension_, num_qubits_, info, gate, qubits, params);
+    detail::PreparedCall call;
+    prepare_original(num_qubits_, info, gate, qubits, params, call);
+    run_original(amplitudes_, dimension_, num_qubits_, call);
 }
 
 void ZarnikState::apply(const Operation& op) {
@@ -220,11 +261,50 @@ void ZarnikState::apply(const Operation& op) {
             return;
         }
         check_original(num_qubits_, info, op.qubits);
-        apply_original(amplitudes_, dimension_, num_qubits_, info, op.gate, op.qubits, op.params);
+        detail::PreparedCall call;
+        prepare_original(num_qubits_, info, op.gate, op.qubits, op.params, call);
+        run_original(amplitudes_, dimension_, num_qubits_, call);
         return;
     }
     detail::check_checked_operation(num_qubits_, info, op);
     detail::apply_checked(amplitudes_, dimension_, info, op);
+}
+
+void ZarnikState::apply(const PreparedOperation& prepared) {
+    prepared.check_register(num_qubits_);
+    const detail::PreparedCall& call = prepared.call();
+    if (call.route == detail::PreparedCall::Route::Checked) {
+        detail::run_checked(amplitudes_, dimension_, prepared.operation(), call);
+        return;
+    }
+    run_original(amplitudes_, dimension_, num_qubits_, call);
+}
+
+void PreparedOperation::check_register(std::uint64_t num_qubits) const {
+    if (num_qubits != num_qubits_) {
+        throw InvalidArgument(std::string(gate_info(call_.kind).name) +
+                              ": prepared for a register of " + std::to_string(num_qubits_) +
+                              " qubits, applied to one of " + std::to_string(num_qubits));
+    }
+}
+
+PreparedOperation::PreparedOperation(Operation op, std::uint64_t num_qubits)
+    : op_(std::move(op)), num_qubits_(num_qubits) {
+    const GateKind kind = op_.gate.kind;
+    detail::check_kind_fast(kind);
+    const GateInfo& info = gate_info(kind);
+    if (info.shape != GateShape::Checked) {
+        call_.kind = kind;
+        if (kind == GateKind::I) {
+            return;
+        }
+        check_original(num_qubits, info, op_.qubits);
+        prepare_original(num_qubits, info, op_.gate, op_.qubits, op_.params, call_);
+        return;
+    }
+    detail::check_checked_operation(num_qubits, info, op_);
+    detail::prepare_checked(info, op_, call_);
+    call_.selected = detail::whole_state_selected(info, op_);
 }
 
 double ZarnikState::calculate_entropy() const {

@@ -55,6 +55,14 @@ namespace {
 
 [[gnu::noinline]] void apply_cz(Amplitude* psi, std::uint64_t dimension, std::uint64_t q0,
                                 std::uint64_t q1) {
+    if (dimension <= SMALL_REGISTER) {
+        const std::uint64_t both = (std::uint64_t{1} << q0) | (std::uint64_t{1} << q1);
+        const Parts a(psi);
+        for (std::uint64_t i = both; i < dimension; i = ((i | both) + 1) | both) {
+            ZUpdate{}(a.re(i), a.im(i));
+        }
+        return;
+    }
     const auto low = static_cast<unsigned>(std::min(q0, q1));
     const auto high = static_cast<unsigned>(std::max(q0, q1));
     const std::uint64_t both = (std::uint64_t{1} << q0) | (std::uint64_t{1} << q1);
@@ -79,6 +87,14 @@ namespace {
     const std::uint64_t m1 = std::uint64_t{1} << q1;
     const std::uint64_t from = m0;
     const std::uint64_t to = kind == GateKind::CX ? m0 | m1 : m1;
+    if (dimension <= SMALL_REGISTER) {
+        // The bases: both bits clear; each exchanges base | from with base | to.
+        const std::uint64_t both = m0 | m1;
+        for (std::uint64_t base = 0; base < dimension; base = ((base | both) + 1) & ~both) {
+            std::swap(psi[base | from], psi[base | to]);
+        }
+        return;
+    }
     const auto low = static_cast<unsigned>(std::min(q0, q1));
     const auto high = static_cast<unsigned>(std::max(q0, q1));
     const std::uint64_t distance = from < to ? to - from : from - to;

@@ -194,6 +194,11 @@ void DistributedState::apply(const Operation& op) {
     }
 }
 
+void DistributedState::apply(const PreparedOperation& prepared) {
+    prepared.check_register(num_qubits_);
+    apply(prepared.operation());
+}
+
 void DistributedState::run_signed_excitation(const Operation& op) {
     // A fermionic excitation's sign follows the order of its qubit numbers, which the exchanges
     // of run_on_local_qubits would change. It runs as its qubit excitation between two layers

@@ -298,6 +298,39 @@ TEST(DistributedGates, CheckedKindsMatchTheWholeState) {
     }
 }
 
+// Prepared operations run on the distributed state as on the whole one, rank bits included, and
+// one prepared for another register size is refused alike on every rank, changing nothing.
+TEST(DistributedGates, PreparedOperationsMatchTheWholeState) {
+    const std::uint64_t n = world_rank_bits() + 3;
+    std::uint64_t seed = 91;
+    std::vector<Operation> ops = checked_samples();
+    ops.push_back(Operation{GateType::of(GateKind::H), {0}, {}, {}});
+    ops.push_back(Operation{GateType::rz(0.7), {n - 1}, {}, {}});
+    for (Operation op : ops) {
+        // The samples' qubits mirrored to the top of the register, onto the rank bits.
+        for (std::uint64_t& q : op.qubits) {
+            q = n - 1 - q;
+        }
+        const PreparedOperation prepared(op, n);
+        ZarnikState whole = seeded_state(n, ++seed);
+        DistributedState state = distribute(whole);
+        whole.apply(prepared);
+        state.apply(prepared);
+        EXPECT_TRUE(block_matches(state, whole)) << describe(op);
+    }
+    const PreparedOperation other(Operation{GateType::of(GateKind::H), {0}, {}, {}}, n + 1);
+    ZarnikState whole = seeded_state(n, ++seed);
+    DistributedState state = distribute(whole);
+    const std::string error = thrown_by([&] {
+        state.apply(other);
+    });
+    EXPECT_EQ(error, expected_error<InvalidArgument>(
+                         "H: prepared for a register of " + std::to_string(n + 1) +
+                         " qubits, applied to one of " + std::to_string(n)));
+    EXPECT_TRUE(same_on_every_rank(error));
+    EXPECT_TRUE(block_matches(state, whole));
+}
+
 // Excitations at every placement of their orbitals on n = k + 4 qubits, rank bits included, run
 // on the distributed state as on the whole one: a fermionic one with a rank-bit qubit through its
 // qubit excitation between sign flips, which give the same values.

@@ -13,6 +13,7 @@
 #include <span>
 
 #include "zel/core/circuit.hpp"
+#include "zel/core/prepared.hpp"
 
 namespace zel {
 
@@ -108,6 +109,12 @@ class ZarnikState {
     /// `apply_gate` does, the kinds from U on after `check_operation`, which throws before any
     /// amplitude changes.
     void apply(const Operation& op);
+
+    /// Applies an operation prepared for a register of this many qubits: bitwise what
+    /// `apply(prepared.operation())` does, without its checks and without forming its matrix
+    /// again. Throws `InvalidArgument` ("H: prepared for a register of 3 qubits, applied to one
+    /// of 2"), changing nothing, when the register sizes differ.
+    void apply(const PreparedOperation& prepared);
 
     /// Shannon entropy in bits of |a_k|^2: the sum of -p log2(p) over every p = |a_k|^2 above
     /// 1e-12 (others contribute 0). Probabilities are not renormalised. Never negative zero.

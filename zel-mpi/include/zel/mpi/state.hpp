@@ -179,6 +179,13 @@ class DistributedState {
     /// orbitals must fit in a block; the values are those of the whole state's kernel.
     void apply(const Operation& op);
 
+    /// Applies an operation prepared for a register of this many qubits: bitwise what
+    /// `apply(prepared.operation())` does, which it runs. A block's kernel depends on the rank,
+    /// so a distributed state prepares nothing ahead; the overload lets one code apply prepared
+    /// operations to either state. Throws `InvalidArgument` as
+    /// `PreparedOperation::check_register` when the register sizes differ.
+    void apply(const PreparedOperation& prepared);
+
     /// Shannon entropy in bits, bitwise `ZarnikState::calculate_entropy` of the whole state; the
     /// same value on every rank.
     double calculate_entropy() const;
