@@ -14,11 +14,12 @@ zel_asan_configure() {
         -DZEL_BUILD_EXAMPLES=OFF >/dev/null
 }
 
-# zel_asan_fuzz TARGET RUNS MAX_LEN CORPUS_DIRS... [-- EXTRA_FLAGS...]: builds the fuzz target and
-# runs it for RUNS executions from a copy of the corpus folders (libFuzzer adds what it finds to
-# its first folder; the commit stays clean). A crash writes crash-* into the build folder. An input
-# may take 30 s: a text of a hundred bytes can expand within the reader's limit to four million
-# operations, which take some 10 s under the sanitizers; a hang takes forever.
+# zel_asan_fuzz TARGET RUNS MAX_LEN CORPUS_DIRS... [-- EXTRA_FLAGS...]: runs the built fuzz
+# target for RUNS executions from a copy of the corpus folders (libFuzzer adds what it finds to
+# its first folder; the commit stays clean), its output into $zel_asan_build/TARGET.log. A crash
+# writes crash-* into the build folder. An input may take 30 s: a text of a hundred bytes can
+# expand within the reader's limit to four million operations, which take some 10 s under the
+# sanitizers; a hang takes forever. Each target runs on one core, so two may run side by side.
 zel_asan_fuzz() {
     local target=$1 runs=$2 max_len=$3
     shift 3
@@ -29,9 +30,7 @@ zel_asan_fuzz() {
     done
     [ $# -gt 0 ] && shift
     extra=("$@")
-    zel_asan_configure
-    cmake --build "$zel_asan_build" --parallel 2 --target "$target"
-    local corpus
+    local corpus status=0
     corpus=$(mktemp -d)
     for dir in "${dirs[@]}"; do
         cp "$dir"/* "$corpus"/ 2>/dev/null || true
@@ -40,6 +39,7 @@ zel_asan_fuzz() {
         UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
         "$zel_asan_build/fuzz/$target" -runs="$runs" -seed=1 -max_len="$max_len" -timeout=30 \
         -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$zel_asan_build/" \
-        "${extra[@]}" "$corpus"
+        "${extra[@]}" "$corpus" >"$zel_asan_build/$target.log" 2>&1 || status=$?
     rm -rf "$corpus"
+    return "$status"
 }
