@@ -1,7 +1,7 @@
 // A prepared operation gives the bits of applying the operation itself, for every kind and
 // placement, refuses what applying refuses with the same exception, and is refused by a register
-// of another size. The original kinds' plain loops on registers of up to five qubits give the
-// kernels' bits.
+// of another size. Every kind's plain loop on registers of up to five qubits gives the kernels'
+// bits.
 
 #include <algorithm>
 #include <cmath>
@@ -156,8 +156,8 @@ TEST(PreparedApply, OnlyARegisterOfItsSizeAppliesIt) {
     }
 }
 
-TEST(OriginalKinds, SmallRegistersGiveTheKernelsBits) {
-    // Up to 32 amplitudes the original kinds run plain loops (the pair kinds up to 4); the same
+TEST(SmallRegisters, GiveTheKernelsBits) {
+    // Up to 32 amplitudes every kind runs a plain loop (uncontrolled pairs up to 4); the same
     // operation on a register five qubits larger runs the kernels, and its amplitudes whose top
     // five bits are clear evolve on their own, from the same values.
     constexpr std::uint64_t EXTRA = 5;
@@ -166,7 +166,7 @@ TEST(OriginalKinds, SmallRegistersGiveTheKernelsBits) {
         ZarnikState large_start = distinct_state(n + EXTRA, 0.5);
         std::copy(start.amplitudes().begin(), start.amplitudes().end(),
                   large_start.amplitudes_mut().begin());
-        for (const Operation& op : test::original_operations_on(n)) {
+        for (const Operation& op : every_operation_on(n)) {
             // A qubit outside the small register but inside the large one is another operation.
             if (std::any_of(op.qubits.begin(), op.qubits.end(), [n](std::uint64_t q) {
                     return q >= n && q < n + EXTRA;

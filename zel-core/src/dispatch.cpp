@@ -7,11 +7,13 @@
 #include <bit>
 #include <cmath>
 #include <cstddef>
+#include <cstring>
 #include <string_view>
 #include <utility>
 
 #include "zel/core/detail/kernels.hpp"
 
+#include "gate_math.hpp"
 #include "gate_rows.hpp"
 #include "primitive_kernels.hpp"
 
@@ -112,25 +114,40 @@ inline SmallProduct small_times(std::complex<double> m, double re, double im) no
     return {mr * re + (-mi) * im, mr * im + mi * re};
 }
 
-// The 2x2 matrix m on target t where every bit of `controls` is set. The entries are copied
-// into the loop's closure: read through the pointer, they would be reloaded after every store to
-// an amplitude, which may alias them.
+// An entry m = (mr, mi) in lanes: m * a = {mr, mr} a + {-mi, mi} (a with its parts exchanged),
+// lane for lane small_times.
+struct LaneEntry {
+    AmplitudeLanes real;
+    AmplitudeLanes imag;
+};
+
+inline LaneEntry lane_entry(std::complex<double> m) noexcept {
+    return {AmplitudeLanes{m.real(), m.real()}, AmplitudeLanes{-m.imag(), m.imag()}};
+}
+
+inline AmplitudeLanes lane_times(const LaneEntry& m, AmplitudeLanes a) noexcept {
+    return m.real * a + m.imag * swap_parts(a);
+}
+
+// The 2x2 matrix m on target t where every bit of `controls` is set, each amplitude as one
+// vector of its two parts. The entries are copied into the loop's closure: read through the
+// pointer, they would be reloaded after every store to an amplitude, which may alias them.
 void small_pair(double* parts, std::uint64_t dimension, std::uint64_t controls, unsigned t,
                 const std::complex<double> m[4]) {
     const std::uint64_t bit = std::uint64_t{1} << t;
-    const std::array<std::complex<double>, 4> e = {m[0], m[1], m[2], m[3]};
+    const std::array<LaneEntry, 4> e = {lane_entry(m[0]), lane_entry(m[1]), lane_entry(m[2]),
+                                        lane_entry(m[3])};
     for_each_matching(dimension, controls | bit, controls, [parts, bit, e](std::uint64_t i) {
-        double* a0 = parts + 2 * i;
-        double* a1 = parts + 2 * (i | bit);
-        const double re0 = a0[0], im0 = a0[1], re1 = a1[0], im1 = a1[1];
-        const SmallProduct p00 = small_times(e[0], re0, im0);
-        const SmallProduct p01 = small_times(e[1], re1, im1);
-        const SmallProduct p10 = small_times(e[2], re0, im0);
-        const SmallProduct p11 = small_times(e[3], re1, im1);
-        a0[0] = p00.re + p01.re;
-        a0[1] = p00.im + p01.im;
-        a1[0] = p10.re + p11.re;
-        a1[1] = p10.im + p11.im;
+        double* p0 = parts + 2 * i;
+        double* p1 = parts + 2 * (i | bit);
+        AmplitudeLanes a0;
+        AmplitudeLanes a1;
+        std::memcpy(&a0, p0, sizeof a0);
+        std::memcpy(&a1, p1, sizeof a1);
+        const AmplitudeLanes b0 = lane_times(e[0], a0) + lane_times(e[1], a1);
+        const AmplitudeLanes b1 = lane_times(e[2], a0) + lane_times(e[3], a1);
+        std::memcpy(p0, &b0, sizeof b0);
+        std::memcpy(p1, &b1, sizeof b1);
     });
 }
 
@@ -213,8 +230,12 @@ bool run_small(std::complex<double>* psi, std::uint64_t dimension, const Operati
             small_pair(parts, dimension, 0, static_cast<unsigned>(op.qubits[0]),
                        op.payload.matrix.data());
             return true;
-        case Primitive::None:
         case Primitive::PauliRotation:
+            // The kernel has a plain loop of its own for small registers.
+            apply_pauli_rotation(psi, dimension, call.x, call.z, call.y_count, selected, call.cos,
+                                 call.sin);
+            return true;
+        case Primitive::None:
             return false;
     }
     return false;
@@ -229,9 +250,8 @@ std::size_t selector_count(const GateInfo& info, const Operation& op) noexcept {
     return info.variable_qubits ? op.qubits.size() : info.arity;
 }
 
-}  // namespace
-
-void prepare_checked(const GateInfo& info, const Operation& op, PreparedCall& call) {
+[[gnu::always_inline]] inline void prepare_call(const GateInfo& info, const Operation& op,
+                                                PreparedCall& call) {
     const std::size_t controls = info.controls;
     call.route = PreparedCall::Route::Checked;
     call.kind = info.kind;
@@ -283,7 +303,8 @@ void prepare_checked(const GateInfo& info, const Operation& op, PreparedCall& ca
     }
 }
 
-std::uint64_t whole_state_selected(const GateInfo& info, const Operation& op) noexcept {
+[[gnu::always_inline]] inline std::uint64_t selected_of(const GateInfo& info,
+                                                        const Operation& op) noexcept {
     // A whole state is the one block with no fixed qubit: every selector stays.
     const std::size_t selectors = selector_count(info, op);
     std::uint64_t selected = 0;
@@ -293,12 +314,27 @@ std::uint64_t whole_state_selected(const GateInfo& info, const Operation& op) no
     return selected;
 }
 
-void run_checked(std::complex<double>* psi, std::uint64_t dimension, const Operation& op,
-                 const PreparedCall& call) {
+[[gnu::always_inline]] inline void run_call(std::complex<double>* psi, std::uint64_t dimension,
+                                            const Operation& op, const PreparedCall& call) {
     if (dimension <= SMALL_DIMENSION && run_small(psi, dimension, op, call, call.selected)) {
         return;
     }
     run_selected(psi, dimension, op, call, call.selected);
+}
+
+}  // namespace
+
+void prepare_checked(const GateInfo& info, const Operation& op, PreparedCall& call) {
+    prepare_call(info, op, call);
+}
+
+std::uint64_t whole_state_selected(const GateInfo& info, const Operation& op) noexcept {
+    return selected_of(info, op);
+}
+
+void run_checked(std::complex<double>* psi, std::uint64_t dimension, const Operation& op,
+                 const PreparedCall& call) {
+    run_call(psi, dimension, op, call);
 }
 
 bool apply_checked_on_block(std::complex<double>* block, std::uint64_t local_qubits,
@@ -326,7 +362,7 @@ bool apply_checked_on_block(std::complex<double>* block, std::uint64_t local_qub
         }
     }
     PreparedCall call;
-    prepare_checked(info, op, call);
+    prepare_call(info, op, call);
     run_selected(block, dimension, op, call, selected);
     return true;
 }
@@ -334,9 +370,9 @@ bool apply_checked_on_block(std::complex<double>* block, std::uint64_t local_qub
 void apply_checked(std::complex<double>* psi, std::uint64_t dimension, const GateInfo& info,
                    const Operation& op) {
     PreparedCall call;
-    prepare_checked(info, op, call);
-    call.selected = whole_state_selected(info, op);
-    run_checked(psi, dimension, op, call);
+    prepare_call(info, op, call);
+    call.selected = selected_of(info, op);
+    run_call(psi, dimension, op, call);
 }
 
 }  // namespace zel::detail

@@ -242,20 +242,32 @@ void apply_pauli_rotation(A* psi, std::uint64_t dimension, std::uint64_t x, std:
         return;
     }
     // Up to five qubits the set-up of the block loop and the pool would cost more than the
-    // update: each amplitude the controls select, from the old values of both, with the block
-    // loop's arithmetic lane for lane.
+    // update: each amplitude the controls select together with its partner m ^ x (which the
+    // controls select too: the string's qubits are not controls), from the old values of both,
+    // with the block loop's arithmetic lane for lane.
     const V kept = {c, c};
     const auto turned = [imaginary](V v) {
         return imaginary ? swap_parts(v) : v;
     };
-    V old[SMALL_REGISTER];
-    std::memcpy(&old, parts, dimension * sizeof(V));
-    for (std::uint64_t m = 0; m < dimension; ++m) {
-        if ((m & controls) == controls) {
-            const V f = odd_parity((m ^ x) & z) ? -coefficient : coefficient;
-            const V a = kept * old[m] + f * turned(old[m ^ x]);
-            std::memcpy(parts + 2 * m, &a, sizeof a);
+    // The amplitudes m with every control set and, when x flips any bit, its highest bit clear
+    // (then m < partner), ascending: the fixed bits are filled with ones before each increment
+    // so that the carry passes over them.
+    const std::uint64_t top = x == 0 ? 0 : std::uint64_t{1} << (63 - std::countl_zero(x));
+    const std::uint64_t fixed = controls | top;
+    for (std::uint64_t m = controls; m < dimension; m = (((m | fixed) + 1) & ~fixed) | controls) {
+        const std::uint64_t partner = m ^ x;
+        V a;
+        V b;
+        std::memcpy(&a, parts + 2 * m, sizeof a);
+        std::memcpy(&b, parts + 2 * partner, sizeof b);
+        const V f = odd_parity(partner & z) ? -coefficient : coefficient;
+        const V new_a = kept * a + f * turned(b);
+        if (partner != m) {
+            const V g = odd_parity(m & z) ? -coefficient : coefficient;
+            const V new_b = kept * b + g * turned(a);
+            std::memcpy(parts + 2 * partner, &new_b, sizeof new_b);
         }
+        std::memcpy(parts + 2 * m, &new_a, sizeof new_a);
     }
 }
 

@@ -92,11 +92,10 @@ void prepare_original(std::uint64_t num_qubits, const GateInfo& info, const Gate
     }
     const std::uint64_t q0 = qubits[0];
     call.q0 = q0;
-    if (info.has_angle) {
-        const detail::HalfAngle angle = detail::half_angle(gate, params);
-        call.cos = angle.alpha;
-        call.sin = angle.beta;
-    }
+    const detail::HalfAngle angle =
+        info.has_angle ? detail::half_angle(gate, params) : detail::HalfAngle{};
+    call.cos = angle.alpha;
+    call.sin = angle.beta;
     switch (info.shape) {
         case GateShape::None:
         case GateShape::Checked:
@@ -131,20 +130,19 @@ void prepare_original(std::uint64_t num_qubits, const GateInfo& info, const Gate
 void run_original(ZarnikState::Amplitude* psi, std::uint64_t dimension, std::uint64_t num_qubits,
                   const detail::PreparedCall& call) {
     using Route = detail::PreparedCall::Route;
-    const detail::HalfAngle angle{call.cos, call.sin};
     switch (call.route) {
         case Route::Nothing:
         case Route::Checked:
             return;
         case Route::Pair:
             detail::apply_pair_kind(psi, dimension, call.kind, static_cast<unsigned>(call.q0),
-                                    angle);
+                                    {call.cos, call.sin});
             return;
         case Route::Phase:
             detail::apply_phase_kind(psi, dimension, call.kind, static_cast<unsigned>(call.q0));
             return;
         case Route::RZ:
-            detail::apply_rz(psi, dimension, num_qubits, call.q0, angle);
+            detail::apply_rz(psi, dimension, num_qubits, call.q0, {call.cos, call.sin});
             return;
         case Route::CZ:
             detail::apply_cz(psi, dimension, call.q0, call.q1);

@@ -17,38 +17,40 @@ namespace zel {
 namespace detail {
 
 /// What the kernel of a prepared operation reads. Internal: the fields and their meaning may
-/// change in any version; only `PreparedOperation` and the core read them.
+/// change in any version; only `PreparedOperation` and the core read them. The fields have no
+/// default values, so that the core's per-call copy is not cleared first; `PreparedCall{}` is
+/// all zeros.
 struct PreparedCall {
     /// The kernel that runs: an original kind's own (Pair: X, Y, H, SX, RX, RY; Phase: Z, S, T;
     /// RZ; CZ; Exchange: CX, SWAP), a kind from U on by its row's primitive (Checked), or none
     /// (I, and the original kinds whose qubits make them change nothing).
     enum class Route : std::uint8_t { Nothing, Pair, Phase, RZ, CZ, Exchange, Checked };
 
-    Route route = Route::Nothing;
-    GateKind kind = GateKind::I;
+    Route route;
+    GateKind kind;
     /// The row of a kind from U on.
-    const GateInfo* info = nullptr;
+    const GateInfo* info;
     /// The original kinds' qubits; a pair or permutation primitive's target (and second qubit).
-    std::uint64_t q0 = 0;
-    std::uint64_t q1 = 0;
+    std::uint64_t q0;
+    std::uint64_t q1;
     /// Controls, or every qubit of a diagonal phase, as a mask over the whole register.
-    std::uint64_t selected = 0;
-    /// cos and sin of an original rotation's half angle, of a Pauli rotation's half angle, or
-    /// of an excitation's angle.
-    double cos = 1.0;
-    double sin = 0.0;
+    std::uint64_t selected;
+    /// cos and sin of an original rotation's half angle (1 and 0 for the other original kinds),
+    /// of a Pauli rotation's half angle, or of an excitation's angle.
+    double cos;
+    double sin;
     /// A pair primitive's 2x2 matrix, a diagonal phase's entries (the phase is the last), a
     /// global phase (the first).
-    std::array<std::complex<double>, 4> matrix{};
+    std::array<std::complex<double>, 4> matrix;
     /// A Pauli rotation's flip and sign masks and number of Y; an excitation's masks (`x` the
     /// orbitals emptied, `z` those filled, `parity` its parity qubits).
-    std::uint64_t x = 0;
-    std::uint64_t z = 0;
-    std::uint64_t parity = 0;
-    unsigned y_count = 0;
+    std::uint64_t x;
+    std::uint64_t z;
+    std::uint64_t parity;
+    unsigned y_count;
     /// Whether a permutation exchanges two qubits (else X on one); whether an excitation's sign
     /// is negative.
-    bool flag = false;
+    bool flag;
 };
 
 }  // namespace detail
@@ -90,7 +92,7 @@ class PreparedOperation {
   private:
     Operation op_;
     std::uint64_t num_qubits_;
-    detail::PreparedCall call_;
+    detail::PreparedCall call_{};
 };
 
 }  // namespace zel
