@@ -11,6 +11,7 @@
 #include <exception>
 #include <string>
 #include <typeinfo>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -76,6 +77,20 @@ TEST(PreparedApply, GivesTheBitsOfApplyingTheOperation) {
             EXPECT_EQ(prepared.operation(), op);
         }
     }
+}
+
+TEST(PreparedApply, AMovedFromOneStillApplies) {
+    // A move copies: the source keeps its matrix (a UNITARY reads it from its own operation).
+    const std::vector<Amplitude> matrix = {Amplitude(0.6, 0.0), Amplitude(0.0, 0.8),
+                                           Amplitude(0.0, 0.8), Amplitude(0.6, 0.0)};
+    PreparedOperation source(unitary({1}, matrix), 3);
+    const PreparedOperation target(std::move(source));
+    ZarnikState a = distinct_state(3);
+    ZarnikState b = a;
+    a.apply(source);  // NOLINT(bugprone-use-after-move): what this test is about
+    b.apply(target);
+    EXPECT_TRUE(same_bits(a.amplitudes(), b.amplitudes()));
+    EXPECT_EQ(source.operation().payload.matrix, matrix);
 }
 
 // What applying `op` to a register of `n` qubits throws: its type and message.

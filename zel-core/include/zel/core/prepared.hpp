@@ -61,7 +61,8 @@ struct PreparedCall {
 /// trigonometry and gives bitwise the state that applying the operation itself gives. For
 /// operations applied again and again with the same parameters: a Trotter step, the fixed part of
 /// an ansatz, a gate benchmark. A prepared operation is plain data: copies are independent and
-/// may be applied from several threads at once.
+/// may be applied from several threads at once. It has no move operations: a move copies, so
+/// that the source keeps its payload and stays fit to apply.
 class PreparedOperation {
   public:
     /// Checks `op` against a register of `num_qubits` qubits exactly as `ZarnikState::apply`
@@ -69,6 +70,10 @@ class PreparedOperation {
     /// kinds, `InvalidArgument` for the kinds from U on and for a kind outside the table) and
     /// prepares it. The operation is copied.
     PreparedOperation(Operation op, std::uint64_t num_qubits);
+
+    PreparedOperation(const PreparedOperation&) = default;
+    PreparedOperation& operator=(const PreparedOperation&) = default;
+    ~PreparedOperation() = default;
 
     /// The operation as given.
     const Operation& operation() const noexcept {
