@@ -66,6 +66,7 @@ int main() {
 
     // Prepared once, applied again and again: no checks and no sin or cos per call.
     const zel::PreparedOperation step(zel::make_operation(zel::GateKind::RZZ, {0, 2}, {0.05}), 3);
+    step.check_register(state.num_qubits());  // throws for a register of another size
     for (int k = 0; k < 100; ++k) {
         state.apply(step);  // the bits of state.apply(step.operation())
     }

@@ -15,6 +15,7 @@
 #include "zel/core/circuit.hpp"
 #include "zel/core/observable.hpp"
 #include "zel/core/output.hpp"
+#include "zel/core/prepared.hpp"
 #include "zel/core/random.hpp"
 #include "zel/core/simulator.hpp"
 #include "zel/core/state.hpp"
@@ -65,6 +66,10 @@ int run() {
     // 2^20 amplitudes, 16 MiB, over the ranks: each holds 2^20 / ranks of them.
     zel::mpi::DistributedState state(QUBITS);
     zel::mpi::apply_circuit(state, ghz);
+    // An operation prepared for the register size applies to a distributed state too.
+    const zel::PreparedOperation flip(zel::make_operation(zel::GateKind::CCX, {0, 1, 19}), QUBITS);
+    state.apply(flip);
+    state.apply(flip);  // twice: the state as it was, bit for bit
     const zel::PauliSum parity = zel::parse_pauli_sum("Z0 Z19 + 0.5 * XXXXXXXXXXXXXXXXXXXX");
     const double energy = zel::mpi::expectation_value(parity, state);
     const double entropy = state.calculate_entropy();
